@@ -1,0 +1,76 @@
+#pragma once
+// The main window: pick one file, then zip it into "<file>.zip" or unzip it, in the file's
+// own folder or one the user picks, through the zip component.
+
+#include "commondialog.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class DecorBar;
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class ZipComponent;
+
+class frmZip : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // The one main window, created (component and check boxes included) on first use.
+    static frmZip *instance();
+    // The main window if it exists, else nullptr.
+    static frmZip *existing();
+    ~frmZip() override;
+
+    // The zip and unzip commands; the menus run them too.
+    void cmdZipp_Click();
+    void cmdUnzipp_Click();
+    void cmdBrowse_Click();
+
+    CommonDialog &openDialog() { return OpenDlg; }
+    QString fileDir() const { return strFileDir; }
+    void setFileDir(const QString &folder) { strFileDir = folder; }
+    QString zipPath() const { return strZipPath; }
+    QString zipName() const { return strZipName; }
+    // Whether the last zip command made an archive (only after the component reported success).
+    bool lastZipMadeArchive() const { return m_lastZipMadeArchive; }
+    bool hasZipComponent() const { return objZip != nullptr; }
+
+    // "Parcelo™" + four blanks + the publisher's web address.
+    static QString normalCaption();
+    // The folder of a chosen file: its full path without the file's own name, so it keeps
+    // its trailing separator.
+    static QString folderOf(const QString &fileName, const QString &fileTitle);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    explicit frmZip(QWidget *parent = nullptr);
+    void Form_Initialize();
+    void Form_Load();
+    void txtZip_Change();
+    void chkDir_Click();
+    void chkOpen_Click();
+    // The folder picked by the user, without a trailing separator (except "/"); empty on cancel.
+    QString BrowseForFolder(const QString &prompt);
+    ZipComponent &zipComponent();
+    void showCommandError();
+
+    QLineEdit *txtZip;
+    QPushButton *cmdBrowse;
+    QPushButton *cmdZipp;
+    QPushButton *cmdUnzipp;
+    QCheckBox *chkDir;
+    QCheckBox *chkOpen;
+    DecorBar *Image1[3];
+    CommonDialog OpenDlg;
+
+    std::unique_ptr<ZipComponent> objZip;
+    QString strFileDir;
+    QString strZipPath;
+    QString strZipName;
+    bool m_lastZipMadeArchive = false;
+};

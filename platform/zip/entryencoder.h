@@ -1,0 +1,36 @@
+#pragma once
+// The step that turns the source file into the entry's data inside the archive.
+// ZipFile asks an encoder to add the single entry; everything else (metadata, the
+// temporary archive, the choice between stored and deflated, the final rename) stays
+// in the writer, so a faster encoder can replace this one without touching it.
+
+#include <zip.h>
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace pnvzip {
+
+enum class EntryMethod { Store, Deflate };
+
+class EntryEncoder
+{
+public:
+    virtual ~EntryEncoder() = default;
+
+    // Adds an entry called `name` (UTF-8) to `archive`, whose data is the content of
+    // the open regular file `fd` described by `info`. The encoder must stream: the file
+    // may be far larger than memory. Returns the entry index, or -1 with the error
+    // recorded in `archive`. The data is produced when the archive is closed.
+    virtual zip_int64_t addEntry(zip_t *archive, const char *name, int fd,
+                                 const struct stat &info, EntryMethod method) = 0;
+};
+
+// libzip's own deflate (zlib, level 6) reading the file as libzip writes the archive.
+std::unique_ptr<EntryEncoder> makeLibzipEncoder();
+
+// True when samples spread over the file show that deflate would not make it smaller,
+// so the writer can store it without spending a full deflate pass first.
+bool looksIncompressible(int fd, unsigned long long size);
+
+} // namespace pnvzip

@@ -1,0 +1,26 @@
+#pragma once
+// The zip component's engine: plain functions, free of the plugin machinery, so the
+// program's plugin, the tests and the benchmark all run the very same code.
+//
+// Both functions are reentrant and keep no state between calls: they never change the
+// working folder or the umask and only use the paths and descriptors they are given.
+
+#include "zipfunctions.h"
+#include "ziperrors.h"
+
+namespace pnvzip {
+
+// Compresses the regular file `source` into a new archive `archive` holding one entry
+// named after the file (UTF-8 name, modification time, Unix permissions). The archive
+// is written under a temporary name in its folder and renamed over `archive` only when
+// complete, so a failure leaves no partial archive and keeps an older one intact.
+ZipResult zipFile(const QString &source, const QString &archive);
+
+// Extracts every entry of `archive` into the existing folder `folder`. Nothing is
+// written outside that folder and nothing is overwritten: a taken name gets a number
+// ("notes (2).txt"). Each file is written under a temporary name and renamed into place
+// once its size and CRC-32 match. When extraction stops with an error, the files already
+// completed and checked are kept, and the text of the error says so.
+ZipResult unzipFile(const QString &archive, const QString &folder);
+
+} // namespace pnvzip

@@ -1,0 +1,61 @@
+#pragma once
+// Error numbers of the zip component ("Pnvzip.ZipFunctions").
+//
+// They travel in ZipResult::number. The numbers are stable: never renumber or reuse
+// one; add new ones at the end. None is 91 or 32755, which the windows reserve for
+// "object absent" and "cancelled by the user". ZipResult::text always carries a
+// readable description as well, so a caller only needs a number to branch on.
+
+namespace pnvzip {
+
+enum ZipError : int {
+    // The call worked.
+    NoError = 0,
+
+    // The file to read is missing, is a folder, is not a regular file or cannot be
+    // read: the source of ZipFile, or the archive given to UnzipFile.
+    SourceUnreadable = 30001,
+
+    // ZipFile would write the archive over its own source (same path, or the same file
+    // reached through a symbolic or hard link).
+    ArchiveIsSource = 30002,
+
+    // Nothing can be written where asked: the path of the folder is a file or lies
+    // under a file, the archive path is a folder, access is denied, the file system is
+    // read-only, a name is too long, or no free name was left.
+    CannotWrite = 30003,
+
+    // The archive is not a zip archive, or it is truncated or damaged (including
+    // compressed data that does not decode and an entry with an unusable name).
+    NotAnArchive = 30004,
+
+    // An entry is compressed with a method this component cannot read, such as
+    // Deflate64 (method 9) or LZMA (method 14); the text names the method.
+    UnsupportedMethod = 30005,
+
+    // An entry is encrypted (password protected); nothing is extracted.
+    EncryptedEntry = 30006,
+
+    // An entry would land outside the target folder: a name with "..", an absolute
+    // name, a drive letter, or a symbolic link whose target leaves the folder.
+    OutsideFolder = 30007,
+
+    // The extracted data does not match the CRC-32 or the size the archive records.
+    ChecksumMismatch = 30008,
+
+    // Writing failed part-way: the disk is full, a quota or file size limit was hit,
+    // or an input/output error occurred.
+    WriteFailed = 30009,
+
+    // The target folder (UnzipFile) or the folder that should hold the archive
+    // (ZipFile) does not exist.
+    FolderMissing = 30010,
+
+    // A path argument is empty.
+    EmptyPath = 30011,
+
+    // An unexpected failure inside the zip library or the component itself.
+    InternalError = 30099,
+};
+
+} // namespace pnvzip

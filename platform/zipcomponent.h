@@ -1,0 +1,25 @@
+#pragma once
+// The zip component as the windows call it: created by its identifier through the component
+// factory, its calls raise AppError with the component's own number and description.
+
+#include "apperror.h"
+
+#include <QString>
+#include <memory>
+
+class ZipFunctions;
+
+class ZipComponent
+{
+public:
+    // The component, or nullptr when it cannot be created.
+    static std::unique_ptr<ZipComponent> create();
+
+    // Returns the component's account of what it did.
+    QString ZipFile(const QString &source, const QString &archive);
+    QString UnzipFile(const QString &archive, const QString &folder);
+
+private:
+    explicit ZipComponent(ZipFunctions *functions);
+    ZipFunctions *m_functions;
+};

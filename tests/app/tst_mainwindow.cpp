@@ -1,0 +1,384 @@
+// The main window driven through its widgets: path box rule, Browse, the zip and unzip
+// commands with their naming rules, captions and messages, settings, the missing component.
+
+#include "fakezip.h"
+#include "frmZip.h"
+#include "programfolder.h"
+#include "scriptedui.h"
+#include "settingsstore.h"
+#include "testenv.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void startState();
+    void pathBoxEnablesOneCommand_data();
+    void pathBoxEnablesOneCommand();
+    void browseSetsFolderAndDoubleClickBrowses();
+    void browseCancelKeepsShownFile();
+    void zipInSameFolder();
+    void zipAndUnzipInPickedFolder_data();
+    void zipAndUnzipInPickedFolder();
+    void folderPickerCancelEndsCommand();
+    void unzipInSameFolderOpensIt();
+    void componentErrorShowsNumberedBox();
+    void missingComponentIsReportedByCommands();
+    void registrationRetryCreatesComponent();
+    void checkBoxesAreStoredAtOnceAndRestored();
+    void oddStoredValuesKeepDefaults();
+    void realComponentMakesValidArchive();
+
+private:
+    frmZip *window();
+    void choose(const QString &path);
+    template<typename T> T *child(const char *name) { return window()->findChild<T *>(QLatin1String(name)); }
+
+    std::unique_ptr<ScriptedUi> ui;
+    std::unique_ptr<ScriptedComponents> components;
+    FakeZip zip;
+};
+
+void TestMainWindow::init()
+{
+    ui = std::make_unique<ScriptedUi>();
+    components = std::make_unique<ScriptedComponents>();
+    components->objects.insert("Pnvzip.ZipFunctions", &zip);
+    zip.calls.clear();
+    zip.answer = {0, "Archive made"};
+    SettingsStore::DeleteSetting("Orvanne", "Parcelo", "same-directory");
+    SettingsStore::DeleteSetting("Orvanne", "Parcelo", "open-file");
+}
+
+void TestMainWindow::cleanup()
+{
+    delete frmZip::existing();
+    QVERIFY(!frmZip::existing());
+    components.reset();
+    ui.reset();
+}
+
+frmZip *TestMainWindow::window()
+{
+    frmZip *w = frmZip::instance();
+    if (!w->isVisible())
+        w->show();
+    return w;
+}
+
+void TestMainWindow::choose(const QString &path)
+{
+    ui->openAnswers << path;
+    QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
+}
+
+void TestMainWindow::startState()
+{
+    frmZip *w = window();
+    QCOMPARE(w->windowTitle(), QString::fromUtf8("Parcelo\u2122    https://www.orvanne.com"));
+    auto *path = child<QLineEdit>("txtZip");
+    QVERIFY(path->isReadOnly());
+    QVERIFY(path->text().isEmpty());
+    QVERIFY(child<QPushButton>("cmdBrowse")->isEnabled());
+    QVERIFY(!child<QPushButton>("cmdZipp")->isEnabled());
+    QVERIFY(!child<QPushButton>("cmdUnzipp")->isEnabled());
+    QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Checked);
+    QCOMPARE(child<QCheckBox>("chkOpen")->checkState(), Qt::Unchecked);
+    QCOMPARE(child<QPushButton>("cmdZipp")->text(), QString("&Zip it!"));
+    QCOMPARE(child<QPushButton>("cmdUnzipp")->toolTip(), QString("Unzip the selected file"));
+    QVERIFY(child<QPushButton>("cmdZipp")->font().bold());
+    QVERIFY(!child<QCheckBox>("chkDir")->font().bold());
+
+    // Tab order: Browse, Zip, Unzip, the two boxes, then the path box.
+    QStringList order;
+    QWidget *at = child<QPushButton>("cmdBrowse");
+    for (int i = 0; i < 6; ++i) {
+        order << at->objectName();
+        at = at->nextInFocusChain();
+        while (at->focusPolicy() == Qt::NoFocus)
+            at = at->nextInFocusChain();
+    }
+    QCOMPARE(order, (QStringList{"cmdBrowse", "cmdZipp", "cmdUnzipp", "chkDir", "chkOpen", "txtZip"}));
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestMainWindow::pathBoxEnablesOneCommand_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("zipEnabled");
+    QTest::addColumn<bool>("unzipEnabled");
+    QTest::newRow("ordinary file") << "/home/ann/report.doc" << true << false;
+    QTest::newRow("upper-case archive") << "/home/ann/a.ZIP" << false << true;
+    QTest::newRow(".zip anywhere") << "/home/ann/backup.zip.txt" << false << true;
+    QTest::newRow("zip without dot") << "/home/ann/zipcodes.csv" << true << false;
+    QTest::newRow("folder named .zip") << "/data/x.zipped/plain.txt" << false << true;
+}
+
+void TestMainWindow::pathBoxEnablesOneCommand()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, zipEnabled);
+    QFETCH(bool, unzipEnabled);
+    choose(path);
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), path);
+    QCOMPARE(child<QPushButton>("cmdZipp")->isEnabled(), zipEnabled);
+    QCOMPARE(child<QPushButton>("cmdUnzipp")->isEnabled(), unzipEnabled);
+}
+
+void TestMainWindow::browseSetsFolderAndDoubleClickBrowses()
+{
+    // The folder is the path with the file's own name cut from its end, even where the
+    // folder's name contains the file's name.
+    choose("/tmp/Docs/Doc/Doc");
+    QCOMPARE(window()->fileDir(), QString("/tmp/Docs/Doc/"));
+    QCOMPARE(ui->openRequests.at(0).title, QString("Select a file to zip/unzip"));
+    QCOMPARE(ui->openRequests.at(0).filters, QStringList{"All Files (*)"});
+    QVERIFY(ui->openRequests.at(0).initialPath.isEmpty());
+
+    ui->openAnswers << QString("/srv/Doc");
+    QTest::mouseDClick(child<QLineEdit>("txtZip"), Qt::LeftButton);
+    QCOMPARE(ui->openRequests.size(), 2);
+    QCOMPARE(window()->fileDir(), QString("/srv/"));
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), QString("/srv/Doc"));
+}
+
+void TestMainWindow::browseCancelKeepsShownFile()
+{
+    choose("/tmp/a/report.doc");
+    // A cancel: the commands keep acting on the file the box shows; nothing else changes.
+    ui->openAnswers << std::nullopt;
+    QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(window()->openDialog().fileName(), QString("/tmp/a/report.doc"));
+    QCOMPARE(window()->fileDir(), QString("/tmp/a/"));
+    QVERIFY(child<QPushButton>("cmdZipp")->isEnabled());
+    QVERIFY(ui->messages.isEmpty());
+
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(zip.calls.at(0).first, QString("/tmp/a/report.doc"));
+}
+
+void TestMainWindow::zipInSameFolder()
+{
+    choose("/home/ann/docs/report.doc");
+    zip.answer = {0, "Created /home/ann/docs/report.doc.zip"};
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+
+    QCOMPARE(zip.calls.size(), 1);
+    QCOMPARE(zip.calls.at(0).method, QString("ZipFile"));
+    QCOMPARE(zip.calls.at(0).first, QString("/home/ann/docs/report.doc"));
+    QCOMPARE(zip.calls.at(0).second, QString("/home/ann/docs/report.doc.zip"));
+    QCOMPARE(zip.calls.at(0).captionDuringCall, QString("Compressing! Please wait..."));
+    QCOMPARE(window()->windowTitle(), frmZip::normalCaption());
+    QCOMPARE(window()->zipPath(), QString("/home/ann/docs/report.doc.zip"));
+    QCOMPARE(window()->zipName(), QString("report.doc.zip"));
+    QVERIFY(window()->lastZipMadeArchive());
+
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).prompt, QString("Created /home/ann/docs/report.doc.zip"));
+    QCOMPARE(ui->messages.at(0).title, QString("Parcelo"));
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Information);
+    QVERIFY(ui->shellOpened.isEmpty()); // "open the directory" is off
+    QVERIFY(ui->folderPrompts.isEmpty());
+}
+
+void TestMainWindow::zipAndUnzipInPickedFolder_data()
+{
+    QTest::addColumn<QString>("picked");
+    QTest::addColumn<QString>("archive");
+    QTest::addColumn<QString>("unzipFolder");
+    QTest::newRow("ordinary folder") << "/out" << "/out/report.doc.zip" << "/out";
+    QTest::newRow("trailing separator dropped") << "/out/" << "/out/report.doc.zip" << "/out";
+    // The root keeps its separator, so the archive path has it twice; it is not tidied up.
+    QTest::newRow("root") << "/" << "//report.doc.zip" << "/";
+}
+
+void TestMainWindow::zipAndUnzipInPickedFolder()
+{
+    QFETCH(QString, picked);
+    QFETCH(QString, archive);
+    QFETCH(QString, unzipFolder);
+    QTest::mouseClick(child<QCheckBox>("chkDir"), Qt::LeftButton);
+    QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Unchecked);
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton);
+
+    choose("/home/ann/docs/report.doc");
+    ui->folderAnswers << picked;
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(ui->folderPrompts, QStringList{"Select a location to save your zipped file"});
+    QCOMPARE(zip.calls.at(0).second, archive);
+    QCOMPARE(ui->shellOpened, QStringList{unzipFolder});
+
+    choose("/home/ann/docs/a.zip");
+    ui->folderAnswers << picked;
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+    QCOMPARE(ui->folderPrompts.last(), QString("Select a location to save your unzipped file"));
+    QCOMPARE(zip.calls.at(1).method, QString("UnzipFile"));
+    QCOMPARE(zip.calls.at(1).first, QString("/home/ann/docs/a.zip"));
+    QCOMPARE(zip.calls.at(1).second, unzipFolder);
+    QCOMPARE(zip.calls.at(1).captionDuringCall, QString("Uncompressing! Please wait..."));
+    QCOMPARE(window()->zipPath(), archive); // unzipping leaves the last archive's names alone
+}
+
+void TestMainWindow::folderPickerCancelEndsCommand()
+{
+    QTest::mouseClick(child<QCheckBox>("chkDir"), Qt::LeftButton);
+    choose("/home/ann/docs/report.doc");
+    ui->folderAnswers << QString();
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    choose("/home/ann/docs/a.zip");
+    ui->folderAnswers << QString();
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+
+    QVERIFY(zip.calls.isEmpty());
+    QVERIFY(ui->messages.isEmpty());
+    QVERIFY(ui->shellOpened.isEmpty());
+    QVERIFY(!window()->lastZipMadeArchive());
+    QVERIFY(window()->zipPath().isEmpty());
+    QCOMPARE(window()->windowTitle(), frmZip::normalCaption());
+}
+
+void TestMainWindow::unzipInSameFolderOpensIt()
+{
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton);
+    choose("/home/ann/a.zip");
+    zip.answer = {0, "Extracted 3 files"};
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+    QCOMPARE(zip.calls.at(0).second, QString("/home/ann/"));
+    QCOMPARE(ui->messages.at(0).prompt, QString("Extracted 3 files"));
+    QCOMPARE(ui->shellOpened, QStringList{"/home/ann/"});
+    QCOMPARE(window()->windowTitle(), frmZip::normalCaption());
+}
+
+void TestMainWindow::componentErrorShowsNumberedBox()
+{
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton);
+    choose("/home/ann/report.doc");
+    zip.answer = {30001, "Cannot read /home/ann/report.doc"};
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("Error: 30001"));
+    QCOMPARE(ui->messages.at(0).prompt, QString("Cannot read /home/ann/report.doc"));
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Critical);
+    QVERIFY(ui->shellOpened.isEmpty());
+    QCOMPARE(window()->windowTitle(), frmZip::normalCaption());
+    // The names of the attempted archive are kept, but no archive was made.
+    QCOMPARE(window()->zipPath(), QString("/home/ann/report.doc.zip"));
+    QVERIFY(!window()->lastZipMadeArchive());
+}
+
+void TestMainWindow::missingComponentIsReportedByCommands()
+{
+    components->objects.clear();
+    frmZip *w = window();
+    QVERIFY(!w->hasZipComponent());
+    QVERIFY(ui->messages.isEmpty()); // nothing at start
+    QCOMPARE(components->requested.size(), 2); // one attempt, registration, one retry
+    QCOMPARE(ui->launches.size(), 1);
+    QCOMPARE(ui->launches.at(0).style, LaunchStyle::Hidden);
+    const QStringList command = QProcess::splitCommand(ui->launches.at(0).commandLine);
+    QCOMPARE(command.value(0), QDir(ProgramFolder::path()).filePath("parcelo-regcomp"));
+    QCOMPARE(command.mid(1), (QStringList{"-s", QDir(ProgramFolder::path()).filePath("pnvzip12.so")}));
+
+    choose("/home/ann/report.doc");
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    choose("/home/ann/a.zip");
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+    QCOMPARE(ui->messages.size(), 2);
+    for (const MessageRequest &m : std::as_const(ui->messages)) {
+        QCOMPARE(m.title, QString("Missing component"));
+        QCOMPARE(m.prompt, QString("A required component[2] is missing. Zip/unzip functionality disabled!"));
+        QCOMPARE(m.icon, MsgIcon::Exclamation);
+    }
+    QCOMPARE(w->windowTitle(), frmZip::normalCaption());
+    QVERIFY(!w->lastZipMadeArchive());
+}
+
+void TestMainWindow::registrationRetryCreatesComponent()
+{
+    // The registration finishes in time for the immediate retry.
+    components->objects.clear();
+    ui->onLaunch = [this](const QString &) { components->objects.insert("Pnvzip.ZipFunctions", &zip); };
+    QVERIFY(window()->hasZipComponent());
+    choose("/home/ann/report.doc");
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(zip.calls.size(), 1);
+}
+
+void TestMainWindow::checkBoxesAreStoredAtOnceAndRestored()
+{
+    QTest::mouseClick(child<QCheckBox>("chkDir"), Qt::LeftButton);
+    QCOMPARE(SettingsStore::GetSetting("Orvanne", "Parcelo", "same-directory"), QString("0"));
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton);
+    QCOMPARE(SettingsStore::GetSetting("Orvanne", "Parcelo", "open-file"), QString("1"));
+
+    delete frmZip::existing();
+    QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Unchecked);
+    QCOMPARE(child<QCheckBox>("chkOpen")->checkState(), Qt::Checked);
+
+    // The keyboard toggles the boxes too, and that is stored as well.
+    child<QCheckBox>("chkOpen")->setFocus();
+    QTest::keyClick(child<QCheckBox>("chkOpen"), Qt::Key_Space);
+    QCOMPARE(SettingsStore::GetSetting("Orvanne", "Parcelo", "open-file"), QString("0"));
+}
+
+void TestMainWindow::oddStoredValuesKeepDefaults()
+{
+    SettingsStore::SaveSetting("Orvanne", "Parcelo", "same-directory", "yes");
+    SettingsStore::SaveSetting("Orvanne", "Parcelo", "open-file", "7");
+    QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Checked);
+    QCOMPARE(child<QCheckBox>("chkOpen")->checkState(), Qt::Unchecked);
+}
+
+void TestMainWindow::realComponentMakesValidArchive()
+{
+    // The installed plugin beside the program, through the real factory.
+    components.reset();
+    PluginComponentFactory factory;
+    Services::instance().setComponents(&factory);
+    ProgramFolder::setOverride(PARCELO_BIN_DIR);
+
+    QTemporaryDir dir;
+    const QString source = dir.filePath("report.doc");
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 2000; ++i)
+        file.write("Quarterly report line, repeated so that it compresses well.\n");
+    file.close();
+
+    choose(source);
+    QVERIFY(window()->hasZipComponent());
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Information);
+    QVERIFY2(ui->messages.at(0).prompt.contains("report.doc.zip"), qPrintable(ui->messages.at(0).prompt));
+    QVERIFY(QFile::exists(source + ".zip"));
+    QProcess unzip;
+    unzip.start("unzip", {"-t", source + ".zip"});
+    QVERIFY(unzip.waitForFinished(30000));
+    QCOMPARE(unzip.exitCode(), 0);
+
+    // And back: unzipping next to the original keeps the original and writes a renamed copy.
+    choose(source + ".zip");
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+    QCOMPARE(ui->messages.size(), 2);
+    QCOMPARE(ui->messages.at(1).icon, MsgIcon::Information);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
+
+    delete frmZip::existing();
+    Services::instance().setComponents(nullptr);
+    ProgramFolder::setOverride({});
+}
+
+PARCELO_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,29 @@
+#pragma once
+// Keeps everything a test run writes inside temporary folders: the per-user configuration
+// (settings store, component registry), the home folder and the runtime folder.
+// Call before the QApplication is created, e.g. through PARCELO_TEST_MAIN.
+
+#include <QTemporaryDir>
+
+class TestEnvironment
+{
+public:
+    TestEnvironment();
+    QString home() const;
+    QString config() const;
+
+private:
+    QTemporaryDir m_root;
+};
+
+// QTEST_MAIN with the environment set up first.
+#define PARCELO_TEST_MAIN(TestClass)                                                          \
+    int main(int argc, char *argv[])                                                          \
+    {                                                                                         \
+        TestEnvironment environment;                                                          \
+        QApplication app(argc, argv);                                                         \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                              \
+        TestClass test;                                                                       \
+        QTEST_SET_MAIN_SOURCE_PATH                                                            \
+        return QTest::qExec(&test, argc, argv);                                               \
+    }

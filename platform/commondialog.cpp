@@ -2,6 +2,7 @@
 
 #include "apperror.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QPrinter>
 
@@ -42,7 +43,11 @@ FileDialogRequest CommonDialog::fileRequest() const
     request.title = m_dialogTitle;
     request.filters = qtFilters(m_filter);
     request.filterIndex = qMax(0, m_filterIndex - 1);
-    request.initialPath = m_fileName.isEmpty() ? m_initDir : m_fileName;
+    // Start from the file named, else the folder asked for, else where the user was last.
+    request.initialPath = !m_fileName.isEmpty() ? m_fileName
+                          : !m_initDir.isEmpty() ? m_initDir
+                          : !m_lastFolder.isEmpty() ? m_lastFolder
+                                                    : QDir::homePath();
     request.defaultSuffix = m_defaultExt;
     request.confirmOverwrite = (m_flags & OverwritePrompt) != 0;
     return request;
@@ -56,6 +61,7 @@ void CommonDialog::acceptFile(const std::optional<QString> &chosen)
     }
     m_fileName = *chosen;
     m_fileTitle = QFileInfo(m_fileName).fileName();
+    m_lastFolder = QFileInfo(m_fileName).absolutePath();
 }
 
 void CommonDialog::cancelled() const

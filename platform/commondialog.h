@@ -90,6 +90,7 @@ private:
     QString m_dialogTitle;
     QString m_defaultExt;
     QString m_initDir;
+    QString m_lastFolder; // where the last confirmed file dialog was left
     int m_flags = 0;
     bool m_cancelError = false;
     QColor m_color = Qt::black;

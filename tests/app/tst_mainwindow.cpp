@@ -144,11 +144,12 @@ void TestMainWindow::browseSetsFolderAndDoubleClickBrowses()
     QCOMPARE(window()->fileDir(), QString("/tmp/Docs/Doc/"));
     QCOMPARE(ui->openRequests.at(0).title, QString("Select a file to zip/unzip"));
     QCOMPARE(ui->openRequests.at(0).filters, QStringList{"All Files (*)"});
-    QVERIFY(ui->openRequests.at(0).initialPath.isEmpty());
+    QCOMPARE(ui->openRequests.at(0).initialPath, QDir::homePath());
 
     ui->openAnswers << QString("/srv/Doc");
     QTest::mouseDClick(child<QLineEdit>("txtZip"), Qt::LeftButton);
     QCOMPARE(ui->openRequests.size(), 2);
+    QCOMPARE(ui->openRequests.at(1).initialPath, QString("/tmp/Docs/Doc")); // where the user was
     QCOMPARE(window()->fileDir(), QString("/srv/"));
     QCOMPARE(child<QLineEdit>("txtZip")->text(), QString("/srv/Doc"));
 }

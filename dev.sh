@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs Parcelo from this source folder on Debian 12 or later.
+#   ./dev.sh run    install what is missing, build, start Parcelo
+#   ./dev.sh test   install what is missing (test tools too), build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
+                libzip-dev libdeflate-dev zlib1g-dev libbz2-dev adwaita-icon-theme fonts-liberation)
+test_packages=(7zip zip unzip python3 time xvfb xauth xdotool imagemagick openbox x11-utils)
+
+install_missing() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
+            || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build build --parallel
+}
+
+case "${1:-}" in
+run)
+    install_missing "${build_packages[@]}"
+    build
+    exec build/bin/parcelo
+    ;;
+test)
+    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    build
+    ctest --test-dir build --output-on-failure --timeout 900
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -24,6 +25,12 @@ public:
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (copy < 0) {
             zip_error_set(zip_get_error(archive), ZIP_ER_OPEN, errno);
+            return -1;
+        }
+        // The copy shares the file position: start from the top whatever read it last.
+        if (::lseek(copy, 0, SEEK_SET) != 0) {
+            zip_error_set(zip_get_error(archive), ZIP_ER_SEEK, errno);
+            ::close(copy);
             return -1;
         }
         FILE *stream = ::fdopen(copy, "rb");

@@ -1,0 +1,17 @@
+#pragma once
+// The zip component as a Qt plugin: a thin wrapper that hands each call to the engine.
+
+#include "zipfunctions.h"
+
+#include <QObject>
+
+class PnvzipPlugin : public QObject, public ZipFunctions
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID ZipFunctions_iid FILE "pnvzip.json")
+    Q_INTERFACES(ZipFunctions)
+
+public:
+    ZipResult ZipFile(const QString &source, const QString &archive) override;
+    ZipResult UnzipFile(const QString &archive, const QString &folder) override;
+};

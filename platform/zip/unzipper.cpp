@@ -1,0 +1,814 @@
+// UnzipFile: every entry of an archive into a folder, and nothing outside it.
+//
+// How it stays inside the folder:
+//  * every entry name is checked before anything is written (no "..", no absolute
+//    name, no drive letter; backslashes count as separators);
+//  * folders are walked one component at a time with openat(O_NOFOLLOW | O_DIRECTORY)
+//    from a descriptor of the target folder, so an existing link is never followed: a
+//    link (or file) where a folder is needed makes a new folder "name (2)" instead;
+//  * files are created under a fresh temporary name with O_EXCL and renamed into place
+//    with RENAME_NOREPLACE, which never replaces or follows anything already there;
+//  * symbolic links are made last, only with relative targets whose ".." components
+//    come first and do not climb above the folder, and a link that resolves outside
+//    the folder through something already on disk is removed again.
+
+#include "zipengine.h"
+
+#include "entrynames.h"
+#include "fsutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <libdeflate.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pnvzip {
+
+namespace {
+
+constexpr int MaxNumberedNames = 10000;
+constexpr size_t MaxLinkTarget = 4095;
+constexpr int ListedInFull = 20; // longer lists are summarised
+constexpr int ListedInSummary = 10;
+
+enum class Kind { File, Folder, Link };
+
+struct Entry
+{
+    zip_uint64_t index = 0;
+    QString name; // as stored, for messages
+    std::vector<std::string> parts;
+    Kind kind = Kind::File;
+    std::optional<mode_t> mode; // permission bits recorded by a Unix-like system
+    bool dosReadOnly = false;
+    timespec mtime{0, 0};
+    timespec atime{0, 0};
+    bool hasTime = false;
+    zip_uint64_t size = 0;
+    zip_uint32_t crc = 0;
+    std::string linkTarget;
+};
+
+struct Failure
+{
+    ZipError number = NoError;
+    QString text;
+};
+
+// One line of the report.
+struct Done
+{
+    QString shown;       // the path written, relative to the folder ("docs/readme.txt")
+    QString renamedFrom; // the entry's own name when it had to change
+    Kind kind = Kind::File;
+    bool merged = false; // a folder that was already there
+};
+
+QString methodName(zip_int32_t method)
+{
+    switch (method) {
+    case 1: return QStringLiteral("Shrink");
+    case 2: case 3: case 4: case 5: return QStringLiteral("Reduce");
+    case 6: return QStringLiteral("Implode");
+    case 9: return QStringLiteral("Deflate64");
+    case 10: return QStringLiteral("PKWARE DCL Implode");
+    case 12: return QStringLiteral("BZIP2");
+    case 14: return QStringLiteral("LZMA");
+    case 18: return QStringLiteral("IBM TERSE");
+    case 19: return QStringLiteral("IBM LZ77");
+    case 20: case 93: return QStringLiteral("Zstandard");
+    case 94: return QStringLiteral("MP3");
+    case 95: return QStringLiteral("XZ");
+    case 96: return QStringLiteral("JPEG");
+    case 97: return QStringLiteral("WavPack");
+    case 98: return QStringLiteral("PPMd");
+    default: return QStringLiteral("an unknown method");
+    }
+}
+
+QString fromStd(const std::string &s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+std::string joined(const std::vector<std::string> &parts, size_t count)
+{
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        if (i)
+            out += '/';
+        out += parts[i];
+    }
+    return out;
+}
+
+quint32 le32(const zip_uint8_t *p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+quint64 le64(const zip_uint8_t *p)
+{
+    return quint64(le32(p)) | quint64(le32(p + 4)) << 32;
+}
+
+// Windows FILETIME (100 ns steps since 1601) to a Unix time.
+timespec fromFileTime(quint64 ft)
+{
+    constexpr quint64 Steps = 10000000ull;
+    constexpr qint64 EpochDiff = 11644473600ll;
+    return timespec{time_t(qint64(ft / Steps) - EpochDiff), long(ft % Steps) * 100};
+}
+
+// The best modification time the entry records: the Unix extended timestamp (UTC,
+// seconds), the NTFS field (UTC, 100 ns) and only then the two-second local DOS time.
+void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
+{
+    for (zip_flags_t where : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
+        zip_uint16_t len = 0;
+        if (const zip_uint8_t *ut = zip_file_extra_field_get_by_id(za, e.index, 0x5455, 0, &len, where)) {
+            if (len >= 5 && (ut[0] & 1)) {
+                e.mtime = {time_t(le32(ut + 1)), 0};
+                e.atime = e.mtime;
+                if (where == ZIP_FL_LOCAL && len >= 9 && (ut[0] & 2))
+                    e.atime = {time_t(le32(ut + 5)), 0};
+                e.hasTime = true;
+                return;
+            }
+        }
+        if (const zip_uint8_t *nt = zip_file_extra_field_get_by_id(za, e.index, 0x000a, 0, &len, where)) {
+            // 4 reserved bytes, then tagged attributes; tag 1 holds three FILETIMEs.
+            zip_uint16_t pos = 4;
+            while (pos + 4 <= len) {
+                const unsigned tag = nt[pos] | nt[pos + 1] << 8;
+                const unsigned size = nt[pos + 2] | nt[pos + 3] << 8;
+                pos += 4;
+                if (pos + size > len)
+                    break;
+                if (tag == 1 && size >= 24 && le64(nt + pos) != 0) {
+                    e.mtime = fromFileTime(le64(nt + pos));
+                    const quint64 at = le64(nt + pos + 8);
+                    e.atime = at ? fromFileTime(at) : e.mtime;
+                    e.hasTime = true;
+                    return;
+                }
+                pos += zip_uint16_t(size);
+            }
+        }
+    }
+    if (st.valid & ZIP_STAT_MTIME) {
+        e.mtime = {st.mtime, 0};
+        e.atime = e.mtime;
+        e.hasTime = true;
+    }
+}
+
+class Extractor
+{
+public:
+    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown)
+        : m_za(za), m_root(rootFd), m_rootReal(std::move(rootReal)),
+          m_archiveShown(std::move(archiveShown)), m_folderShown(std::move(folderShown)),
+          m_umask(processUmask())
+    {
+    }
+
+    ZipResult run();
+
+private:
+    bool scan(Failure *f);
+    bool extractFile(const Entry &e, Failure *f);
+    bool extractFolder(const Entry &e, Failure *f);
+    bool extractLink(const Entry &e, Failure *f);
+    UniqueFd folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                       bool *renamed, Failure *f);
+    bool placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
+                     std::string *placed, bool *created, Failure *f);
+    bool place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
+               Failure *f);
+    bool resolvesInside(const std::string &absolutePath) const;
+    void finishFolders();
+    QString report() const;
+    QString keptNote() const;
+    Failure writeFailure(int err, const QString &what) const;
+    Failure readFailure(zip_error_t *error, const Entry &e) const;
+
+    zip_t *m_za;
+    int m_root;
+    std::string m_rootReal;
+    QString m_archiveShown;
+    QString m_folderShown;
+    mode_t m_umask;
+
+    std::vector<Entry> m_entries;
+    // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
+    std::map<std::string, std::string> m_folderNames;
+    // Folders this call created (disk path -> attributes from a folder entry, if any).
+    std::map<std::string, const Entry *> m_createdFolders;
+    std::set<std::string> m_listedFolders;
+    std::vector<Done> m_done;
+    std::vector<char> m_buffer;
+};
+
+Failure Extractor::writeFailure(int err, const QString &what) const
+{
+    if (err == ENOSPC || err == EDQUOT)
+        return {WriteFailed, QStringLiteral("The disk is full: %1 could not be written (%2).").arg(what, errnoText(err))};
+    if (err == EFBIG || err == EIO)
+        return {WriteFailed, QStringLiteral("Writing %1 failed: %2.").arg(what, errnoText(err))};
+    return {CannotWrite, QStringLiteral("Cannot write %1 in “%2”: %3.").arg(what, m_folderShown, errnoText(err))};
+}
+
+Failure Extractor::readFailure(zip_error_t *error, const Entry &e) const
+{
+    const int code = zip_error_code_zip(error);
+    const QString reason = QString::fromUtf8(zip_error_strerror(error));
+    switch (code) {
+    case ZIP_ER_CRC:
+        return {ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its CRC-32 does not match.").arg(e.name)};
+    case ZIP_ER_COMPNOTSUPP:
+        return {UnsupportedMethod, QStringLiteral("“%1” uses a compression method this program cannot read.").arg(e.name)};
+    case ZIP_ER_ENCRNOTSUPP:
+    case ZIP_ER_NOPASSWD:
+    case ZIP_ER_WRONGPASSWD:
+        return {EncryptedEntry, QStringLiteral("“%1” is encrypted.").arg(e.name)};
+    case ZIP_ER_MEMORY:
+        return {InternalError, QStringLiteral("Out of memory while extracting “%1”.").arg(e.name)};
+    default:
+        return {NotAnArchive, QStringLiteral("“%1” in the archive is damaged or truncated (%2).").arg(e.name, reason)};
+    }
+}
+
+bool Extractor::scan(Failure *f)
+{
+    const zip_int64_t count = zip_get_num_entries(m_za, 0);
+    m_entries.reserve(size_t(std::max<zip_int64_t>(count, 0)));
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(m_za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+            *f = {NotAnArchive, QStringLiteral("“%1” is damaged: entry %2 cannot be read.").arg(m_archiveShown).arg(i + 1)};
+            return false;
+        }
+        Entry e;
+        e.index = zip_uint64_t(i);
+        e.name = QString::fromUtf8(st.name);
+        e.size = st.size;
+        e.crc = st.crc;
+        if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+            *f = {EncryptedEntry, QStringLiteral("“%1” in the archive is encrypted (password protected); "
+                                                 "this program does not extract encrypted archives.")
+                                      .arg(e.name)};
+            return false;
+        }
+        if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0)) {
+            *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3), "
+                                                    "which this program cannot read.")
+                                         .arg(e.name, methodName(st.comp_method))
+                                         .arg(st.comp_method)};
+            return false;
+        }
+
+        zip_uint8_t system = 0;
+        zip_uint32_t attributes = 0;
+        zip_file_get_external_attributes(m_za, e.index, 0, &system, &attributes);
+        mode_t unixMode = 0;
+        if (system == ZIP_OPSYS_UNIX || system == ZIP_OPSYS_OS_X)
+            unixMode = mode_t(attributes >> 16);
+        const size_t nameLength = std::strlen(st.name);
+        const char last = nameLength ? st.name[nameLength - 1] : '\0';
+        if (last == '/' || last == '\\' || S_ISDIR(unixMode)
+            || (system == ZIP_OPSYS_DOS && (attributes & 0x10) && st.size == 0))
+            e.kind = Kind::Folder;
+        else if (S_ISLNK(unixMode))
+            e.kind = Kind::Link;
+        if (unixMode & 07777)
+            e.mode = unixMode & 07777;
+        e.dosReadOnly = system == ZIP_OPSYS_DOS && (attributes & 0x01);
+
+        EntryPath path = splitEntryName(std::string_view(st.name, nameLength));
+        if (!path.problem.isEmpty()) {
+            *f = {path.outside ? OutsideFolder : NotAnArchive,
+                  QStringLiteral("The archive contains an entry that would be written outside the folder: %1. "
+                                 "Nothing was extracted.")
+                      .arg(path.problem)};
+            return false;
+        }
+        if (path.parts.empty()) {
+            if (e.kind == Kind::Folder)
+                continue; // the target folder itself
+            *f = {NotAnArchive, QStringLiteral("The archive contains a file without a name (“%1”).").arg(e.name)};
+            return false;
+        }
+        e.parts = std::move(path.parts);
+        readTimes(m_za, e, st);
+
+        if (e.kind == Kind::Link) {
+            if (e.size > MaxLinkTarget) {
+                *f = {NotAnArchive, QStringLiteral("The link “%1” in the archive is damaged.").arg(e.name)};
+                return false;
+            }
+            zip_file_t *zf = zip_fopen_index(m_za, e.index, 0);
+            if (!zf) {
+                *f = readFailure(zip_get_error(m_za), e);
+                return false;
+            }
+            char target[MaxLinkTarget + 1];
+            const zip_int64_t n = zip_fread(zf, target, sizeof target);
+            if (n < 0) {
+                *f = readFailure(zip_file_get_error(zf), e);
+                zip_fclose(zf);
+                return false;
+            }
+            zip_fclose(zf);
+            e.linkTarget.assign(target, size_t(n));
+            QString why;
+            if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why)) {
+                *f = {OutsideFolder, QStringLiteral("The archive contains a link that leads outside the folder: "
+                                                    "“%1”: %2. Nothing was extracted.")
+                                         .arg(e.name, why)};
+                return false;
+            }
+        }
+        m_entries.push_back(std::move(e));
+    }
+    return true;
+}
+
+bool Extractor::placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
+                            std::string *placed, bool *created, Failure *f)
+{
+    for (int n = 1; n <= MaxNumberedNames; ++n) {
+        const std::string candidate = n == 1 ? name : numberedName(name, n);
+        if (::mkdirat(parentFd, candidate.c_str(), 0700) == 0) {
+            *placed = candidate;
+            *created = true;
+            return true;
+        }
+        const int err = errno;
+        if (err != EEXIST) {
+            *f = writeFailure(err, QStringLiteral("the folder “%1”").arg(fromStd(diskParent.empty() ? candidate : diskParent + "/" + candidate)));
+            return false;
+        }
+        // The entry's own name is merged into when it is a real folder; a link, a file
+        // or a numbered name that someone else made is never used.
+        struct stat existing{};
+        if (n == 1 && ::fstatat(parentFd, candidate.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISDIR(existing.st_mode)) {
+            *placed = candidate;
+            *created = false;
+            return true;
+        }
+    }
+    *f = {CannotWrite, QStringLiteral("No free name is left for the folder “%1”.").arg(fromStd(name))};
+    return false;
+}
+
+UniqueFd Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                              bool *renamed, Failure *f)
+{
+    UniqueFd current(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
+    if (!current.valid()) {
+        *f = writeFailure(errno, QStringLiteral("files"));
+        return {};
+    }
+    diskPath->clear();
+    for (size_t i = 0; i < count; ++i) {
+        const std::string archivePath = joined(parts, i + 1);
+        auto known = m_folderNames.find(archivePath);
+        std::string name;
+        if (known != m_folderNames.end()) {
+            name = known->second;
+        } else {
+            bool created = false;
+            if (!placeFolder(current.get(), parts[i], *diskPath, &name, &created, f))
+                return {};
+            m_folderNames.emplace(archivePath, name);
+            if (created)
+                m_createdFolders.emplace(diskPath->empty() ? name : *diskPath + "/" + name, nullptr);
+        }
+        if (name != parts[i])
+            *renamed = true;
+        const int next = ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) {
+            const int err = errno;
+            *f = {CannotWrite, QStringLiteral("The folder “%1” in “%2” changed during extraction (%3).")
+                                   .arg(fromStd(name), m_folderShown, errnoText(err))};
+            return {};
+        }
+        current.reset(next);
+        *diskPath = diskPath->empty() ? name : *diskPath + "/" + name;
+    }
+    return current;
+}
+
+bool Extractor::place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
+                      Failure *f)
+{
+    for (int n = 1; n <= MaxNumberedNames; ++n) {
+        const std::string candidate = n == 1 ? name : numberedName(name, n);
+        const int err = renameNoReplace(dirFd, tempName.c_str(), candidate.c_str());
+        if (err == 0) {
+            *placed = candidate;
+            return true;
+        }
+        if (err != EEXIST) {
+            *f = writeFailure(err, QStringLiteral("“%1”").arg(fromStd(candidate)));
+            return false;
+        }
+    }
+    *f = {CannotWrite, QStringLiteral("No free name is left for “%1”.").arg(fromStd(name))};
+    return false;
+}
+
+bool Extractor::extractFile(const Entry &e, Failure *f)
+{
+    std::string diskParent;
+    bool renamed = false;
+    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (!dir.valid())
+        return false;
+    const std::string &leaf = e.parts.back();
+    std::string tempName;
+    int err = 0;
+    UniqueFd out = createTempFile(dir.get(), leaf, &tempName, &err);
+    if (!out.valid()) {
+        *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
+        return false;
+    }
+    bool keep = false;
+    struct TempGuard {
+        int dir;
+        const std::string &name;
+        bool &keep;
+        ~TempGuard() { if (!keep) ::unlinkat(dir, name.c_str(), 0); }
+    } guard{dir.get(), tempName, keep};
+
+    zip_file_t *zf = zip_fopen_index(m_za, e.index, 0);
+    if (!zf) {
+        *f = readFailure(zip_get_error(m_za), e);
+        return false;
+    }
+    if (m_buffer.empty())
+        m_buffer.resize(256 * 1024);
+    zip_uint64_t total = 0;
+    quint32 crc = 0;
+    for (;;) {
+        const zip_int64_t n = zip_fread(zf, m_buffer.data(), m_buffer.size());
+        if (n < 0) {
+            *f = readFailure(zip_file_get_error(zf), e);
+            zip_fclose(zf);
+            return false;
+        }
+        if (n == 0)
+            break;
+        total += zip_uint64_t(n);
+        if (total > e.size)
+            break; // more data than recorded: reported below, without writing it all
+        crc = quint32(libdeflate_crc32(crc, m_buffer.data(), size_t(n)));
+        if ((err = writeAll(out.get(), m_buffer.data(), size_t(n))) != 0) {
+            zip_fclose(zf);
+            *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
+            return false;
+        }
+    }
+    zip_fclose(zf);
+    if (total != e.size || crc != e.crc) {
+        *f = {ChecksumMismatch, total != e.size
+                                    ? QStringLiteral("“%1” in the archive is damaged: it holds %2 bytes instead of %3.")
+                                          .arg(e.name, groupedNumber(total), groupedNumber(e.size))
+                                    : QStringLiteral("“%1” in the archive is damaged: its CRC-32 does not match.").arg(e.name)};
+        return false;
+    }
+
+    mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
+    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
+    if (::fchmod(out.get(), mode) != 0) {
+        *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
+        return false;
+    }
+    if (e.hasTime) {
+        const timespec times[2] = {e.atime, e.mtime};
+        ::futimens(out.get(), times); // a time the file system cannot hold is not an error
+    }
+    if (::close(out.release()) != 0) {
+        *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
+        return false;
+    }
+    std::string placed;
+    if (!place(dir.get(), tempName, leaf, &placed, f))
+        return false;
+    keep = true;
+    const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
+    m_done.push_back({fromStd(shown), (renamed || placed != leaf) ? e.name : QString(), Kind::File, false});
+    return true;
+}
+
+bool Extractor::extractFolder(const Entry &e, Failure *f)
+{
+    std::string diskPath;
+    bool renamed = false;
+    UniqueFd dir = folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f);
+    if (!dir.valid())
+        return false;
+    auto created = m_createdFolders.find(diskPath);
+    if (created != m_createdFolders.end())
+        created->second = &e;
+    if (!m_listedFolders.insert(diskPath).second)
+        return true; // the same folder twice
+    m_done.push_back({fromStd(diskPath) + QLatin1Char('/'), renamed ? e.name : QString(), Kind::Folder,
+                      created == m_createdFolders.end()});
+    return true;
+}
+
+bool Extractor::resolvesInside(const std::string &absolutePath) const
+{
+    std::string path = absolutePath;
+    for (;;) {
+        if (char *real = ::realpath(path.c_str(), nullptr)) {
+            const std::string r(real);
+            std::free(real);
+            return r == m_rootReal || (r.size() > m_rootReal.size() && r.compare(0, m_rootReal.size(), m_rootReal) == 0
+                                       && (m_rootReal == "/" || r[m_rootReal.size()] == '/'));
+        }
+        if (errno != ENOENT)
+            return false;
+        // Only a name that does not exist at all may be stripped: a dangling link
+        // could point anywhere.
+        struct stat st{};
+        if (::lstat(path.c_str(), &st) == 0)
+            return false;
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            return false;
+        path.resize(slash);
+    }
+}
+
+bool Extractor::extractLink(const Entry &e, Failure *f)
+{
+    std::string diskParent;
+    bool renamed = false;
+    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (!dir.valid())
+        return false;
+    const std::string parentAbsolute = diskParent.empty() ? m_rootReal : m_rootReal + "/" + diskParent;
+    auto outside = [&] {
+        *f = {OutsideFolder, QStringLiteral("The link “%1” would lead outside the folder through “%2”, "
+                                            "which is already there; it was not created.")
+                                 .arg(e.name, fromStd(e.linkTarget))};
+        return false;
+    };
+    if (!resolvesInside(parentAbsolute + "/" + e.linkTarget))
+        return outside();
+    std::string tempName;
+    for (int attempt = 0; attempt < 100 && tempName.empty(); ++attempt) {
+        int err = 0;
+        std::string candidate;
+        // Reserve a random name, then put the link there instead of the file.
+        UniqueFd reserved = createTempFile(dir.get(), e.parts.back(), &candidate, &err);
+        if (!reserved.valid()) {
+            *f = writeFailure(err, QStringLiteral("the link “%1”").arg(e.name));
+            return false;
+        }
+        reserved.reset();
+        ::unlinkat(dir.get(), candidate.c_str(), 0);
+        if (::symlinkat(e.linkTarget.c_str(), dir.get(), candidate.c_str()) == 0)
+            tempName = candidate;
+        else if (errno != EEXIST) {
+            *f = writeFailure(errno, QStringLiteral("the link “%1”").arg(e.name));
+            return false;
+        }
+    }
+    if (tempName.empty()) {
+        *f = {CannotWrite, QStringLiteral("Cannot create the link “%1”.").arg(e.name)};
+        return false;
+    }
+    if (e.hasTime) {
+        const timespec times[2] = {e.atime, e.mtime};
+        ::utimensat(dir.get(), tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    std::string placed;
+    if (!place(dir.get(), tempName, e.parts.back(), &placed, f)) {
+        ::unlinkat(dir.get(), tempName.c_str(), 0);
+        return false;
+    }
+    // Checked once more now that it exists, in case something changed meanwhile.
+    if (!resolvesInside(parentAbsolute + "/" + e.linkTarget)) {
+        ::unlinkat(dir.get(), placed.c_str(), 0);
+        return outside();
+    }
+    const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
+    m_done.push_back({fromStd(shown) + QStringLiteral(" → ") + fromStd(e.linkTarget),
+                      (renamed || placed != e.parts.back()) ? e.name : QString(), Kind::Link, false});
+    return true;
+}
+
+void Extractor::finishFolders()
+{
+    // Deepest first; the folders' own times are set after everything inside was written.
+    std::vector<std::pair<std::string, const Entry *>> folders(m_createdFolders.begin(), m_createdFolders.end());
+    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) {
+        return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
+    });
+    for (const auto &[path, entry] : folders) {
+        UniqueFd fd(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
+        size_t start = 0;
+        while (fd.valid() && start <= path.size()) {
+            const size_t end = std::min(path.find('/', start), path.size());
+            const std::string part = path.substr(start, end - start);
+            fd.reset(::openat(fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            start = end + 1;
+        }
+        if (!fd.valid())
+            continue;
+        mode_t mode = entry && entry->mode ? (*entry->mode & 0777) : 0777;
+        mode = (mode & ~m_umask) | S_IRWXU; // the owner can always list, enter and change it
+        ::fchmod(fd.get(), mode);
+        if (entry && entry->hasTime) {
+            const timespec times[2] = {entry->atime, entry->mtime};
+            ::futimens(fd.get(), times);
+        }
+    }
+}
+
+QString Extractor::report() const
+{
+    int files = 0, folders = 0, links = 0;
+    QStringList renamed;
+    for (const Done &d : m_done) {
+        (d.kind == Kind::File ? files : d.kind == Kind::Folder ? folders : links)++;
+        if (!d.renamedFrom.isEmpty())
+            renamed << QStringLiteral("%1 (the name “%2” was taken)").arg(d.shown, d.renamedFrom);
+    }
+    if (m_done.empty())
+        return QStringLiteral("The archive %1 is empty; nothing was extracted into %2.").arg(m_archiveShown, m_folderShown);
+
+    QStringList counts;
+    if (files)
+        counts << (files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(groupedNumber(files)));
+    if (folders)
+        counts << (folders == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(groupedNumber(folders)));
+    if (links)
+        counts << (links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(links)));
+    QString text = QStringLiteral("Extracted %1 from %2 into %3")
+                       .arg(counts.join(QStringLiteral(", ")), m_archiveShown, m_folderShown);
+
+    const bool summarise = m_done.size() > size_t(ListedInFull);
+    const int listed = summarise ? ListedInSummary : int(m_done.size());
+    text += summarise ? QStringLiteral(". The first %1:\n").arg(listed) : QStringLiteral(":\n");
+    for (int i = 0; i < listed; ++i) {
+        const Done &d = m_done[size_t(i)];
+        text += QStringLiteral("  ") + d.shown;
+        if (d.merged)
+            text += QStringLiteral(" (already there; merged)");
+        else if (!d.renamedFrom.isEmpty())
+            text += QStringLiteral(" (the name “%1” was taken)").arg(d.renamedFrom);
+        text += QLatin1Char('\n');
+    }
+    if (summarise)
+        text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(m_done.size() - size_t(listed)));
+    if (!renamed.isEmpty()) {
+        text += renamed.size() == 1 ? QStringLiteral("1 item was saved under a new name, as its name was taken.\n")
+                                    : QStringLiteral("%1 items were saved under new names, as their names were taken.\n")
+                                          .arg(groupedNumber(renamed.size()));
+        if (summarise) {
+            for (int i = 0; i < std::min<int>(renamed.size(), ListedInSummary); ++i)
+                text += QStringLiteral("  ") + renamed[i] + QLatin1Char('\n');
+            if (renamed.size() > ListedInSummary)
+                text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(renamed.size() - ListedInSummary));
+        }
+    }
+    text += QStringLiteral("Nothing already in the folder was replaced.");
+    return text;
+}
+
+QString Extractor::keptNote() const
+{
+    if (m_done.empty())
+        return QStringLiteral("Nothing was extracted.");
+    return QStringLiteral("The %1 extracted before the error %2 kept; each of them is complete and checked, "
+                          "and nothing half-written was left.")
+        .arg(m_done.size() == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(m_done.size())),
+             m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+}
+
+ZipResult Extractor::run()
+{
+    Failure f;
+    if (!scan(&f))
+        return {int(f.number), f.text};
+    // Folders and files in archive order, links last so that none can be in the way.
+    bool ok = true;
+    for (const Entry &e : m_entries) {
+        if (e.kind == Kind::Folder)
+            ok = extractFolder(e, &f);
+        else if (e.kind == Kind::File)
+            ok = extractFile(e, &f);
+        if (!ok)
+            break;
+    }
+    for (const Entry &e : m_entries) {
+        if (!ok)
+            break;
+        if (e.kind == Kind::Link)
+            ok = extractLink(e, &f);
+    }
+    finishFolders();
+    if (!ok)
+        return {int(f.number), f.text + QLatin1Char(' ') + keptNote()};
+    return {0, report()};
+}
+
+ZipResult failure(ZipError number, const QString &text)
+{
+    return ZipResult{int(number), text};
+}
+
+} // namespace
+
+ZipResult unzipFile(const QString &archive, const QString &folder)
+{
+    if (archive.isEmpty())
+        return failure(EmptyPath, QStringLiteral("No archive to extract was given (the archive path is empty)."));
+    if (folder.isEmpty())
+        return failure(EmptyPath, QStringLiteral("No folder to extract into was given (the folder path is empty)."));
+    const QString archiveShown = QDir::cleanPath(QFileInfo(archive).absoluteFilePath());
+    const QString folderShown = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QByteArray archivePath = QFile::encodeName(archive);
+    const QByteArray folderPath = QFile::encodeName(folder);
+
+    struct stat archiveInfo{};
+    if (::stat(archivePath.constData(), &archiveInfo) != 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR)
+            return failure(SourceUnreadable, QStringLiteral("The archive %1 does not exist.").arg(archiveShown));
+        return failure(SourceUnreadable, QStringLiteral("The archive %1 cannot be read: %2.").arg(archiveShown, errnoText(err)));
+    }
+    if (S_ISDIR(archiveInfo.st_mode))
+        return failure(SourceUnreadable, QStringLiteral("%1 is a folder, not an archive.").arg(archiveShown));
+    if (archiveInfo.st_size == 0)
+        return failure(NotAnArchive, QStringLiteral("%1 is empty; it is not a zip archive.").arg(archiveShown));
+
+    UniqueFd root(::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root.valid()) {
+        const int err = errno;
+        if (err == ENOENT)
+            return failure(FolderMissing, QStringLiteral("The folder %1 does not exist.").arg(folderShown));
+        if (err == ENOTDIR)
+            return failure(CannotWrite, QStringLiteral("Cannot extract into %1: it is not a folder.").arg(folderShown));
+        return failure(CannotWrite, QStringLiteral("Cannot extract into %1: %2.").arg(folderShown, errnoText(err)));
+    }
+    if (::faccessat(root.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return failure(CannotWrite, QStringLiteral("Cannot write in the folder %1: %2.").arg(folderShown, errnoText(errno)));
+    char *real = ::realpath(folderPath.constData(), nullptr);
+    if (!real)
+        return failure(CannotWrite, QStringLiteral("Cannot extract into %1: %2.").arg(folderShown, errnoText(errno)));
+    std::string rootReal(real);
+    std::free(real);
+
+    int openError = 0;
+    zip_t *za = zip_open(archivePath.constData(), ZIP_RDONLY, &openError);
+    if (!za) {
+        zip_error_t error;
+        zip_error_init_with_code(&error, openError);
+        const QString reason = QString::fromUtf8(zip_error_strerror(&error));
+        zip_error_fini(&error);
+        switch (openError) {
+        case ZIP_ER_NOENT:
+        case ZIP_ER_OPEN:
+        case ZIP_ER_READ:
+        case ZIP_ER_SEEK:
+            return failure(SourceUnreadable, QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
+                                                 .arg(archiveShown, reason));
+        case ZIP_ER_MEMORY:
+            return failure(InternalError, QStringLiteral("Out of memory while opening %1.").arg(archiveShown));
+        case ZIP_ER_MULTIDISK:
+            return failure(NotAnArchive, QStringLiteral("%1 is one part of a split archive; such archives cannot be extracted.").arg(archiveShown));
+        default:
+            return failure(NotAnArchive, QStringLiteral("%1 is not a zip archive, or it is damaged or truncated (%2). "
+                                                        "Nothing was extracted.")
+                                             .arg(archiveShown, reason));
+        }
+    }
+    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown).run();
+    zip_discard(za);
+    return result;
+}
+
+} // namespace pnvzip

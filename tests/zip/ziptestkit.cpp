@@ -1,0 +1,287 @@
+#include "ziptestkit.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QtEndian>
+
+#include <sys/stat.h>
+#include <ctime>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace ziptest {
+
+PrivateEnvironment::PrivateEnvironment()
+{
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral(".config"))));
+    qputenv("LC_ALL", "C.UTF-8");
+    // A zone away from UTC (a POSIX rule, no time zone data needed), so that local DOS
+    // times and UTC timestamps cannot be confused without a test noticing.
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    ::tzset();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(data);
+}
+
+QByteArray randomBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        out[i] = char(gen.generate() & 0xff);
+    return out;
+}
+
+QByteArray textBytes(qsizetype size)
+{
+    QByteArray out;
+    out.reserve(size + 100);
+    for (int line = 0; out.size() < size; ++line)
+        out += QByteArray("Line ") + QByteArray::number(line) + " of the quarterly report, figure "
+               + QByteArray::number((line * 7919) % 1000) + "\n";
+    out.truncate(size);
+    return out;
+}
+
+void setMtime(const QString &path, const QDateTime &when)
+{
+    QFile f(path);
+    if (f.open(QIODevice::ReadWrite))
+        f.setFileTime(when, QFileDevice::FileModificationTime);
+}
+
+qint64 mtimeSecs(const QString &path)
+{
+    struct stat st{};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtime);
+}
+
+int permissions(const QString &path)
+{
+    struct stat st{};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(&f);
+    return hash.result().toHex();
+}
+
+QStringList tree(const QString &root)
+{
+    QStringList out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    const QDir base(root);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        QString rel = base.relativeFilePath(info.filePath());
+        if (info.isSymLink()) {
+            char target[4096];
+            const ssize_t n = ::readlink(QFile::encodeName(info.filePath()).constData(), target, sizeof target);
+            rel += QStringLiteral(" -> ") + QString::fromUtf8(target, n > 0 ? qsizetype(n) : 0);
+        } else if (info.isDir()) {
+            rel += QLatin1Char('/');
+        }
+        out << rel;
+    }
+    out.sort();
+    return out;
+}
+
+QString treeDifference(const QString &expected, const QString &actual)
+{
+    const QStringList a = tree(expected);
+    const QStringList b = tree(actual);
+    if (a != b)
+        return QStringLiteral("expected names:\n  %1\nactual names:\n  %2")
+            .arg(a.join(QStringLiteral("\n  ")), b.join(QStringLiteral("\n  ")));
+    for (const QString &rel : a) {
+        if (rel.endsWith(QLatin1Char('/')) || rel.contains(QStringLiteral(" -> ")))
+            continue;
+        if (digest(QDir(expected).filePath(rel)) != digest(QDir(actual).filePath(rel)))
+            return QStringLiteral("content differs: %1").arg(rel);
+    }
+    return {};
+}
+
+QStringList leftovers(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString name = QFileInfo(it.next()).fileName();
+        if (name.startsWith(QStringLiteral(".~")) || name.contains(QStringLiteral(".part")))
+            out << it.filePath();
+    }
+    return out;
+}
+
+QString toolPath(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')))
+        return QFileInfo(name).isExecutable() ? name : QString();
+    return QStandardPaths::findExecutable(name);
+}
+
+RunResult run(const QString &program, const QStringList &args, const QString &workDir)
+{
+    RunResult result;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start(program, args);
+    if (!p.waitForStarted(30000)) {
+        result.output = "could not start " + program.toUtf8();
+        return result;
+    }
+    p.closeWriteChannel();
+    p.waitForFinished(600000);
+    result.output = p.readAll();
+    result.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return result;
+}
+
+RunResult python(const QString &script, const QStringList &args)
+{
+    return run(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + args);
+}
+
+void RawZip::add(const QByteArray &name, const QByteArray &data, quint32 unixMode)
+{
+    Entry e;
+    e.name = name;
+    e.data = data;
+    e.unixMode = unixMode;
+    add(e);
+}
+
+namespace {
+void put16(QByteArray &out, quint16 v)
+{
+    char b[2];
+    qToLittleEndian(v, b);
+    out.append(b, 2);
+}
+void put32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian(v, b);
+    out.append(b, 4);
+}
+} // namespace
+
+QByteArray RawZip::bytes() const
+{
+    QByteArray out;
+    QByteArray central;
+    for (const Entry &e : m_entries) {
+        const quint32 crc = e.crc ? *e.crc
+                                  : quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()),
+                                                  uInt(e.data.size())));
+        const auto offset = quint32(out.size());
+        put32(out, 0x04034b50);
+        put16(out, 20);
+        put16(out, e.flags);
+        put16(out, e.method);
+        put16(out, e.dosTime);
+        put16(out, e.dosDate);
+        put32(out, crc);
+        put32(out, quint32(e.data.size()));
+        put32(out, quint32(e.data.size()));
+        put16(out, quint16(e.name.size()));
+        put16(out, quint16(e.extra.size()));
+        out += e.name + e.extra + e.data;
+
+        put32(central, 0x02014b50);
+        put16(central, quint16((e.unixMode ? 3 : 0) << 8 | 30));
+        put16(central, 20);
+        put16(central, e.flags);
+        put16(central, e.method);
+        put16(central, e.dosTime);
+        put16(central, e.dosDate);
+        put32(central, crc);
+        put32(central, quint32(e.data.size()));
+        put32(central, quint32(e.data.size()));
+        put16(central, quint16(e.name.size()));
+        put16(central, quint16(e.extra.size()));
+        put16(central, 0); // comment
+        put16(central, 0); // disk
+        put16(central, 0); // internal attributes
+        put32(central, e.unixMode << 16 | (e.name.endsWith('/') ? 0x10 : 0));
+        put32(central, offset);
+        central += e.name + e.extra;
+    }
+    const auto centralOffset = quint32(out.size());
+    out += central;
+    put32(out, 0x06054b50);
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, quint16(m_entries.size()));
+    put16(out, quint16(m_entries.size()));
+    put32(out, quint32(central.size()));
+    put32(out, centralOffset);
+    put16(out, 0);
+    return out;
+}
+
+QByteArray withMethod(QByteArray archive, quint16 method)
+{
+    // Walk the central directory from the end record; patch each entry and its local header.
+    const qsizetype end = archive.lastIndexOf("PK\x05\x06");
+    if (end < 0)
+        return archive;
+    const auto *raw = reinterpret_cast<const uchar *>(archive.constData());
+    const int count = qFromLittleEndian<quint16>(raw + end + 10);
+    qsizetype at = qsizetype(qFromLittleEndian<quint32>(raw + end + 16));
+    char b[2];
+    qToLittleEndian(method, b);
+    for (int i = 0; i < count; ++i) {
+        raw = reinterpret_cast<const uchar *>(archive.constData());
+        const qsizetype local = qsizetype(qFromLittleEndian<quint32>(raw + at + 42));
+        const int nameLength = qFromLittleEndian<quint16>(raw + at + 28);
+        const int extraLength = qFromLittleEndian<quint16>(raw + at + 30);
+        const int commentLength = qFromLittleEndian<quint16>(raw + at + 32);
+        archive[at + 10] = b[0];
+        archive[at + 11] = b[1];
+        archive[local + 8] = b[0];
+        archive[local + 9] = b[1];
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    return archive;
+}
+
+} // namespace ziptest

@@ -1,0 +1,89 @@
+#pragma once
+// Shared helpers of the zip component's tests: files and folder trees, the peer tools
+// (Info-ZIP, 7-Zip, Python's zipfile) and a raw archive writer for hostile archives.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <optional>
+#include <vector>
+
+namespace ziptest {
+
+// Points HOME and XDG_CONFIG_HOME at a temporary folder for the whole test run and
+// runs peer tools in a UTF-8 locale.
+class PrivateEnvironment
+{
+public:
+    PrivateEnvironment();
+
+private:
+    QTemporaryDir m_home;
+};
+
+QByteArray readFile(const QString &path);
+void writeFile(const QString &path, const QByteArray &data); // creates parent folders
+// Reproducible content: incompressible bytes, or text that deflates well.
+QByteArray randomBytes(qsizetype size, quint32 seed);
+QByteArray textBytes(qsizetype size);
+void setMtime(const QString &path, const QDateTime &when);
+qint64 mtimeSecs(const QString &path); // of the entry itself, links not followed
+int permissions(const QString &path);  // st_mode & 07777
+QByteArray digest(const QString &path);
+
+// Sorted relative paths: "dir/", "file", "link -> target".
+QStringList tree(const QString &root);
+// Empty when both trees hold the same names, contents and link targets; otherwise why not.
+QString treeDifference(const QString &expected, const QString &actual);
+// Names in `folder` that look like leftovers of an interrupted write.
+QStringList leftovers(const QString &folder);
+
+// Peer tools. toolPath() is empty when the tool is missing: tests QVERIFY2 on it, since
+// CI installs them all.
+QString toolPath(const QString &name);
+struct RunResult
+{
+    int exitCode = -1;
+    QByteArray output; // stdout and stderr together
+};
+RunResult run(const QString &program, const QStringList &args, const QString &workDir = QString());
+// Runs a Python script with /usr/bin/python3 (sys.argv[1:] = args).
+RunResult python(const QString &script, const QStringList &args = {});
+
+// Writes archives byte by byte, stored entries only, exactly as told.
+class RawZip
+{
+public:
+    struct Entry
+    {
+        QByteArray name;
+        QByteArray data;
+        quint32 unixMode = 0100644; // 0: no Unix attributes (made "on MS-DOS")
+        quint16 flags = 0x0800;     // UTF-8 names
+        quint16 method = 0;         // the method field written; the data is stored as given
+        std::optional<quint32> crc; // the CRC-32 written, if not the true one
+        QByteArray extra;           // extra fields, in local and central header
+        quint16 dosTime = 0x6000;   // 12:00:00
+        quint16 dosDate = 0x5a21;   // 2025-01-01
+    };
+    void add(const Entry &entry) { m_entries.push_back(entry); }
+    void add(const QByteArray &name, const QByteArray &data, quint32 unixMode = 0100644);
+    QByteArray bytes() const;
+    void save(const QString &path) const { writeFile(path, bytes()); }
+
+private:
+    std::vector<Entry> m_entries;
+};
+
+// Patches the compression method of every local and central header of an archive.
+QByteArray withMethod(QByteArray archive, quint16 method);
+
+} // namespace ziptest
+
+// Fails the test when a peer tool is missing (no skipping: CI installs them).
+#define ZIPTEST_REQUIRE_TOOL(name)                                                             \
+    QVERIFY2(!ziptest::toolPath(QStringLiteral(name)).isEmpty(),                              \
+             "the peer tool \"" name "\" is missing; install it (see the CI package list)")

@@ -5,9 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools
-                libzip-dev libdeflate-dev zlib1g-dev libbz2-dev adwaita-icon-theme fonts-liberation)
-test_packages=(7zip zip unzip python3 time xvfb xauth xdotool imagemagick openbox x11-utils)
+# deps/*.txt list the Debian packages: "build <package>" or "test <package>".
+packages() { cat deps/*.txt | awk -v kind="$1" '$1 == kind { print $2 }' | sort -u; }
+mapfile -t build_packages < <(packages build)
+mapfile -t test_packages < <(packages test)
 
 install_missing() {
     local missing=()

@@ -77,7 +77,11 @@ void CommonDialog::ShowOpen()
 
 void CommonDialog::ShowSave()
 {
-    acceptFile(Services::instance().dialogs().saveFile(fileRequest()));
+    std::optional<QString> chosen = Services::instance().dialogs().saveFile(fileRequest());
+    // A name typed without an extension gets the default one.
+    if (chosen && !m_defaultExt.isEmpty() && QFileInfo(*chosen).suffix().isEmpty())
+        *chosen += QLatin1Char('.') + m_defaultExt;
+    acceptFile(chosen);
 }
 
 void CommonDialog::ShowPrinter()

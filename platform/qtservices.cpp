@@ -1,5 +1,7 @@
 #include "qtservices.h"
 
+#include "fontcolordialog.h"
+
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QDir>
@@ -161,19 +163,30 @@ std::optional<FontChoice> QtDialogs::chooseFont(QWidget *owner, const FontChoice
     font.setItalic(initial.italic);
     font.setUnderline(initial.underline);
     font.setStrikeOut(initial.strikeOut);
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, font, owner);
-    if (!ok)
-        return std::nullopt;
+
     FontChoice choice = initial;
+    QFont chosen;
+    if (withEffects) {
+        // Effects include the colour, which Qt's font dialog does not offer on its own.
+        FontColorDialog dialog(owner);
+        dialog.setSelectedFont(font);
+        dialog.setColor(initial.color);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        chosen = dialog.selectedFont();
+        choice.color = dialog.color();
+        choice.underline = chosen.underline();
+        choice.strikeOut = chosen.strikeOut();
+    } else {
+        bool ok = false;
+        chosen = QFontDialog::getFont(&ok, font, owner);
+        if (!ok)
+            return std::nullopt;
+    }
     choice.name = chosen.family();
     choice.size = chosen.pointSizeF();
     choice.bold = chosen.bold();
     choice.italic = chosen.italic();
-    if (withEffects) {
-        choice.underline = chosen.underline();
-        choice.strikeOut = chosen.strikeOut();
-    }
     return choice;
 }
 

@@ -87,10 +87,13 @@ void TestPlatform::dialogKeepsPropertiesBetweenUses()
     QCOMPARE(second.initialPath, QString("/tmp/docs/notes.txt"));
     QCOMPARE(dialog.fileTitle(), QString("more.rtf"));
 
-    ui.saveAnswers << QString("/tmp/out.txt");
+    ui.saveAnswers << QString("/tmp/out.rtf") << QString("/tmp/letter");
     dialog.ShowSave();
     QVERIFY(ui.saveRequests.at(0).confirmOverwrite);
     QCOMPARE(ui.saveRequests.at(0).defaultSuffix, QString("txt"));
+    QCOMPARE(dialog.fileName(), QString("/tmp/out.rtf"));
+    dialog.ShowSave(); // typed without an extension
+    QCOMPARE(dialog.fileName(), QString("/tmp/letter.txt"));
 }
 
 void TestPlatform::dialogCancelRaises32755AndKeepsChoice()

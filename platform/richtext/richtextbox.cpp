@@ -1,0 +1,286 @@
+#include "richtextbox.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QImage>
+#include <QMimeData>
+#include <QPainter>
+#include <QPrinter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QUrl>
+#include <QUuid>
+
+RichTextBox::RichTextBox(QWidget *parent)
+    : QTextEdit(parent)
+{
+    setAcceptRichText(true);
+    setAutoFillBackground(true);
+}
+
+int RichTextBox::selStart() const
+{
+    return textCursor().selectionStart();
+}
+
+void RichTextBox::setSelStart(int position)
+{
+    QTextCursor cursor = textCursor();
+    cursor.setPosition(qBound(0, position, document()->characterCount() - 1));
+    setTextCursor(cursor);
+}
+
+int RichTextBox::selLength() const
+{
+    const QTextCursor cursor = textCursor();
+    return cursor.selectionEnd() - cursor.selectionStart();
+}
+
+void RichTextBox::setSelLength(int length)
+{
+    QTextCursor cursor = textCursor();
+    const int start = cursor.selectionStart();
+    cursor.setPosition(start);
+    cursor.setPosition(qBound(start, start + length, document()->characterCount() - 1),
+                       QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+QString RichTextBox::selText() const
+{
+    // Paragraph breaks come back as line ends, as in the plain text.
+    return textCursor().selection().toPlainText();
+}
+
+void RichTextBox::setSelText(const QString &text)
+{
+    QTextCursor cursor = textCursor();
+    cursor.insertText(text);
+    setTextCursor(cursor);
+}
+
+std::optional<bool> RichTextBox::selFlag(const std::function<bool(const QTextCharFormat &)> &flag) const
+{
+    const QTextCursor cursor = textCursor();
+    const QFont base = document()->defaultFont();
+    // A run without a style of its own shows the base font's.
+    auto resolved = [&](const QTextCharFormat &format) {
+        QTextCharFormat full;
+        full.setFont(base);
+        full.merge(format);
+        return flag(full);
+    };
+    if (!cursor.hasSelection())
+        return resolved(cursor.charFormat());
+
+    std::optional<bool> value;
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    for (QTextBlock block = document()->findBlock(start); block.isValid() && block.position() < end;
+         block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (fragment.position() + fragment.length() <= start || fragment.position() >= end)
+                continue;
+            const bool on = resolved(fragment.charFormat());
+            if (value && *value != on)
+                return std::nullopt;
+            value = on;
+        }
+    }
+    if (!value) // only paragraph breaks selected: the format where the selection starts
+        return resolved(cursor.charFormat());
+    return value;
+}
+
+std::optional<bool> RichTextBox::selBold() const
+{
+    return selFlag([](const QTextCharFormat &f) { return f.fontWeight() > QFont::Medium; });
+}
+
+std::optional<bool> RichTextBox::selItalic() const
+{
+    return selFlag([](const QTextCharFormat &f) { return f.fontItalic(); });
+}
+
+std::optional<bool> RichTextBox::selUnderline() const
+{
+    return selFlag([](const QTextCharFormat &f) { return f.fontUnderline(); });
+}
+
+std::optional<bool> RichTextBox::selStrikeThru() const
+{
+    return selFlag([](const QTextCharFormat &f) { return f.fontStrikeOut(); });
+}
+
+std::optional<int> RichTextBox::selAlignment() const
+{
+    const QTextCursor cursor = textCursor();
+    std::optional<int> value;
+    QTextBlock block = document()->findBlock(cursor.selectionStart());
+    const QTextBlock last = document()->findBlock(cursor.selectionEnd());
+    for (;;) {
+        const Qt::Alignment alignment = block.blockFormat().alignment() & Qt::AlignHorizontal_Mask;
+        int code = AlignLeft;
+        if (alignment & (Qt::AlignRight | Qt::AlignTrailing))
+            code = AlignRight;
+        else if (alignment & Qt::AlignHCenter)
+            code = AlignCenter;
+        else if (alignment & Qt::AlignJustify)
+            return std::nullopt; // justified text is none of the three
+        if (value && *value != code)
+            return std::nullopt;
+        value = code;
+        if (block == last || !block.isValid())
+            break;
+        block = block.next();
+    }
+    return value;
+}
+
+void RichTextBox::mergeSel(const QTextCharFormat &format)
+{
+    QTextCursor cursor = textCursor();
+    cursor.mergeCharFormat(format);
+    mergeCurrentCharFormat(format);
+}
+
+void RichTextBox::setSelBold(bool on)
+{
+    QTextCharFormat format;
+    format.setFontWeight(on ? QFont::Bold : QFont::Normal);
+    mergeSel(format);
+}
+
+void RichTextBox::setSelItalic(bool on)
+{
+    QTextCharFormat format;
+    format.setFontItalic(on);
+    mergeSel(format);
+}
+
+void RichTextBox::setSelUnderline(bool on)
+{
+    QTextCharFormat format;
+    format.setFontUnderline(on);
+    mergeSel(format);
+}
+
+void RichTextBox::setSelStrikeThru(bool on)
+{
+    QTextCharFormat format;
+    format.setFontStrikeOut(on);
+    mergeSel(format);
+}
+
+void RichTextBox::setSelColor(const QColor &color)
+{
+    QTextCharFormat format;
+    format.setForeground(color);
+    mergeSel(format);
+}
+
+void RichTextBox::setSelAlignment(int alignment)
+{
+    QTextBlockFormat format;
+    switch (alignment) {
+    case AlignRight: format.setAlignment(Qt::AlignRight | Qt::AlignAbsolute); break;
+    case AlignCenter: format.setAlignment(Qt::AlignHCenter); break;
+    default: format.setAlignment(Qt::AlignLeft | Qt::AlignAbsolute); break;
+    }
+    textCursor().mergeBlockFormat(format);
+}
+
+QFont RichTextBox::baseFont() const
+{
+    return document()->defaultFont();
+}
+
+void RichTextBox::setBaseFont(const QFont &font)
+{
+    document()->setDefaultFont(font);
+    setFont(font);
+}
+
+QColor RichTextBox::backColor() const
+{
+    return palette().color(QPalette::Base);
+}
+
+void RichTextBox::setBackColor(const QColor &color)
+{
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, color);
+    colours.setColor(QPalette::Window, color);
+    setPalette(colours);
+}
+
+int RichTextBox::find(const QString &text, int start, int end)
+{
+    if (text.isEmpty())
+        return -1;
+    const int from = qMax(0, start);
+    const QTextCursor found = document()->find(text, from);
+    if (found.isNull())
+        return -1;
+    if (end >= 0 && found.selectionEnd() > end)
+        return -1;
+    setTextCursor(found);
+    return found.selectionStart();
+}
+
+void RichTextBox::selPrint(QPrinter *printer) const
+{
+    const QTextCursor cursor = textCursor();
+    if (!cursor.hasSelection()) {
+        document()->print(printer);
+        return;
+    }
+    QTextDocument selection;
+    selection.setDefaultFont(document()->defaultFont());
+    // Keep the pictures: the fragment refers to them by name in this document's resources.
+    QTextCursor into(&selection);
+    into.insertFragment(cursor.selection());
+    for (QTextBlock block = selection.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat())
+                continue;
+            const QUrl name(format.toImageFormat().name());
+            selection.addResource(QTextDocument::ImageResource, name,
+                                  document()->resource(QTextDocument::ImageResource, name));
+        }
+    }
+    selection.print(printer);
+}
+
+void RichTextBox::insertPicture(const QImage &image)
+{
+    const QUrl name(QStringLiteral("picture://%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    document()->addResource(QTextDocument::ImageResource, name, image);
+    QTextImageFormat format;
+    format.setName(name.toString());
+    format.setWidth(image.width());
+    format.setHeight(image.height());
+    QTextCursor cursor = textCursor();
+    cursor.insertImage(format);
+    setTextCursor(cursor);
+}
+
+bool RichTextBox::canInsertFromMimeData(const QMimeData *source) const
+{
+    return source->hasImage() || QTextEdit::canInsertFromMimeData(source);
+}
+
+void RichTextBox::insertFromMimeData(const QMimeData *source)
+{
+    if (source->hasImage() && !source->hasText()) {
+        const QImage image = qvariant_cast<QImage>(source->imageData());
+        if (!image.isNull()) {
+            insertPicture(image);
+            return;
+        }
+    }
+    QTextEdit::insertFromMimeData(source);
+}

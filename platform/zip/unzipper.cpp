@@ -102,6 +102,11 @@ QString methodName(zip_int32_t method)
     }
 }
 
+bool isAllZero(const char *data, size_t size)
+{
+    return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
+}
+
 QString fromStd(const std::string &s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -481,13 +486,24 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         if (total > e.size)
             break; // more data than recorded: reported below, without writing it all
         crc = quint32(libdeflate_crc32(crc, m_buffer.data(), size_t(n)));
-        if ((err = writeAll(out.get(), m_buffer.data(), size_t(n))) != 0) {
+        // Runs of zeros become holes, as in disk images: no space taken, same bytes read.
+        if (isAllZero(m_buffer.data(), size_t(n))) {
+            if (::lseek(out.get(), off_t(n), SEEK_CUR) < 0)
+                err = errno;
+        } else {
+            err = writeAll(out.get(), m_buffer.data(), size_t(n));
+        }
+        if (err != 0) {
             zip_fclose(zf);
             *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
             return false;
         }
     }
     zip_fclose(zf);
+    if (::ftruncate(out.get(), off_t(total)) != 0) { // the size, where the file ends in a hole
+        *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
+        return false;
+    }
     if (total != e.size || crc != e.crc) {
         *f = {ChecksumMismatch, total != e.size
                                     ? QStringLiteral("“%1” in the archive is damaged: it holds %2 bytes instead of %3.")

@@ -114,6 +114,8 @@ private slots:
         QTest::newRow("random, sampled") << "photo.jpg" << randomBytes(2 << 20, 1) << int(ZIP_CM_STORE);
         QTest::newRow("random, small") << "key.bin" << randomBytes(3000, 2) << int(ZIP_CM_STORE);
         QTest::newRow("one byte") << "x" << QByteArray("x") << int(ZIP_CM_STORE);
+        QTest::newRow("ends in zeros") << "disk.img" << QByteArray("header") + QByteArray(600 * 1024, '\0') << int(ZIP_CM_DEFLATE);
+        QTest::newRow("zeros between data") << "sparse.img" << randomBytes(5000, 3) + QByteArray(1 << 20, '\0') + randomBytes(5000, 4) << int(ZIP_CM_DEFLATE);
         QTest::newRow("UTF-8 name") << "Überblick – 数据 ✓.txt" << textBytes(5000) << int(ZIP_CM_DEFLATE);
         QTest::newRow("awkward name") << "it's a \"test\" (1) [x] #2.txt" << textBytes(100) << -1;
     }

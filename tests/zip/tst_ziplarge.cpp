@@ -1,0 +1,91 @@
+// A file over 4 GiB: ZIP64 both ways, byte for byte, and readable by a peer.
+// The source is sparse; the extracted copy takes real space, so the test is skipped
+// when the disk cannot hold it.
+
+#include "ziptestkit.h"
+#include "zipengine.h"
+
+#include <QStorageInfo>
+#include <QtTest>
+
+using namespace ziptest;
+
+namespace {
+
+constexpr qint64 GiB = qint64(1) << 30;
+constexpr qint64 Size = 4 * GiB + 3 * (qint64(1) << 20) + 12345; // past every 32-bit field
+
+// Streams both files and compares them; an empty string means identical.
+QString compareFiles(const QString &a, const QString &b)
+{
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot open");
+    if (fa.size() != fb.size())
+        return QStringLiteral("sizes differ: %1 and %2").arg(fa.size()).arg(fb.size());
+    constexpr qint64 Chunk = 8 << 20;
+    QByteArray ba(Chunk, Qt::Uninitialized), bb(Chunk, Qt::Uninitialized);
+    for (qint64 pos = 0; pos < fa.size(); pos += Chunk) {
+        const qint64 na = fa.read(ba.data(), Chunk);
+        const qint64 nb = fb.read(bb.data(), Chunk);
+        if (na != nb || na <= 0 || memcmp(ba.constData(), bb.constData(), size_t(na)) != 0)
+            return QStringLiteral("contents differ in the chunk at %1").arg(pos);
+    }
+    return {};
+}
+
+} // namespace
+
+class TestZipLarge : public QObject
+{
+    Q_OBJECT
+
+private:
+    PrivateEnvironment m_environment;
+
+private slots:
+    void initTestCase() { ZIPTEST_REQUIRE_TOOL("7zz"); }
+
+    void overFourGiB()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const qint64 free = QStorageInfo(dir.path()).bytesAvailable();
+        if (free < Size + 2 * GiB)
+            QSKIP(qPrintable(QStringLiteral("needs %1 GiB free, %2 GiB available").arg((Size + 2 * GiB) / GiB).arg(free / GiB)));
+
+        // Sparse, with data at the start, across the 4 GiB mark and at the very end.
+        const QString source = dir.filePath(QStringLiteral("disk.img"));
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(Size));
+            QVERIFY(f.seek(0) && f.write(randomBytes(1 << 20, 1)) == (1 << 20));
+            QVERIFY(f.seek(4 * GiB - 4096) && f.write(textBytes(1 << 20)) == (1 << 20));
+            QVERIFY(f.seek(Size - 5000) && f.write(randomBytes(5000, 2)) == 5000);
+        }
+        setMtime(source, QDateTime::fromSecsSinceEpoch(1700000000));
+
+        const QString archive = dir.filePath(QStringLiteral("disk.img.zip"));
+        const ZipResult zipped = pnvzip::zipFile(source, archive);
+        QVERIFY2(zipped.ok(), qPrintable(zipped.text));
+        QVERIFY2(zipped.text.contains(QStringLiteral("(%1 bytes)").arg(QLocale(QLocale::English).toString(Size))), qPrintable(zipped.text));
+        QVERIFY(QFileInfo(archive).size() < 64 << 20);
+
+        RunResult r = run(QStringLiteral("7zz"), {QStringLiteral("l"), QStringLiteral("-slt"), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Size = " + QByteArray::number(Size)), r.output.constData());
+        r = run(QStringLiteral("7zz"), {QStringLiteral("t"), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        const QString out = dir.filePath(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult unzipped = pnvzip::unzipFile(archive, out);
+        QVERIFY2(unzipped.ok(), qPrintable(unzipped.text));
+        const QString difference = compareFiles(source, out + QStringLiteral("/disk.img"));
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(mtimeSecs(out + QStringLiteral("/disk.img")), qint64(1700000000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZipLarge)
+#include "tst_ziplarge.moc"

@@ -1,0 +1,288 @@
+// The zip engine against tools nobody here wrote: Info-ZIP zip/unzip, 7-Zip and Python's
+// zipfile must read what ZipFile writes, and UnzipFile must extract what they write.
+// A missing tool fails the test: CI installs them all.
+
+#include "ziptestkit.h"
+#include "zipengine.h"
+
+#include <QtTest>
+
+using namespace ziptest;
+
+namespace {
+
+constexpr qint64 FixedTime = 1600000000; // even seconds, so DOS times hold it exactly
+
+// Reads an archive with Python's zipfile and prints what the tests compare.
+const char *const DescribeArchive = R"PY(
+import hashlib, struct, sys, time, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None, "testzip found a bad entry"
+entries = z.infolist()
+e = entries[0]
+ut = None
+extra = e.extra
+while len(extra) >= 4:
+    tag, size = struct.unpack("<HH", extra[:4])
+    if tag == 0x5455 and size >= 5 and extra[4] & 1:
+        ut = struct.unpack("<I", extra[5:9])[0]
+    extra = extra[4 + size:]
+print(len(entries))
+print(e.filename)
+print(1 if e.flag_bits & 0x800 else 0)
+print(e.create_system, oct(e.external_attr >> 16))
+print(1 if tuple(e.date_time) == time.localtime(int(sys.argv[2]))[:6] else 0)
+print(ut)
+print(hashlib.sha256(z.read(e)).hexdigest())
+)PY";
+
+// Writes the folder sys.argv[2] into the archive sys.argv[1], folders included.
+const char *const PythonZip = R"PY(
+import os, sys, zipfile
+method = {"stored": zipfile.ZIP_STORED, "deflated": zipfile.ZIP_DEFLATED,
+          "bzip2": zipfile.ZIP_BZIP2, "lzma": zipfile.ZIP_LZMA}[sys.argv[3]]
+root = sys.argv[2]
+with zipfile.ZipFile(sys.argv[1], "w", compression=method) as z:
+    for folder, dirs, files in os.walk(root):
+        dirs.sort()
+        rel = os.path.relpath(folder, root)
+        if rel != ".":
+            z.write(folder, rel + "/")
+        for name in sorted(files):
+            z.write(os.path.join(folder, name), os.path.normpath(os.path.join(rel, name)))
+)PY";
+
+QStringList topLevel(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+class TestZipPeers : public QObject
+{
+    Q_OBJECT
+
+private:
+    PrivateEnvironment m_environment;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString at(const QString &relative) const { return m_dir->filePath(relative); }
+
+    // A folder tree with what archives are made of: nested and empty folders, an empty
+    // file, binary data and UTF-8 names.
+    void makeTree(const QString &root)
+    {
+        const QList<QPair<QString, QByteArray>> files{
+            {QStringLiteral("plain.txt"), textBytes(50000)},
+            {QStringLiteral("empty.bin"), QByteArray()},
+            {QStringLiteral("nested/deeper/data.bin"), randomBytes(70000, 7)},
+            {QStringLiteral("nested/deeper/more.txt"), textBytes(3000)},
+            {QStringLiteral("Ünïcødé ✓/naïve résumé.txt"), textBytes(1200)},
+            {QStringLiteral("space name.txt"), "a b c"},
+        };
+        int step = 0;
+        for (const auto &[name, data] : files) {
+            writeFile(root + QLatin1Char('/') + name, data);
+            setMtime(root + QLatin1Char('/') + name, QDateTime::fromSecsSinceEpoch(FixedTime + 2 * step++));
+        }
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/empty dir")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        ZIPTEST_REQUIRE_TOOL("zip");
+        ZIPTEST_REQUIRE_TOOL("unzip");
+        ZIPTEST_REQUIRE_TOOL("7zz");
+        ZIPTEST_REQUIRE_TOOL("/usr/bin/python3");
+    }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void peersReadOurArchives_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("text") << "report.doc" << textBytes(400000);
+        QTest::newRow("empty") << "empty.txt" << QByteArray();
+        QTest::newRow("random") << "noise.bin" << randomBytes(1 << 20, 11);
+        QTest::newRow("binary") << "libsomething.so" << readFile(QStringLiteral("/bin/sh"));
+        QTest::newRow("UTF-8 name") << "Größe – 大小 ✓.txt" << textBytes(20000);
+    }
+    void peersReadOurArchives()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        const QString source = at(QStringLiteral("in/") + name);
+        writeFile(source, content);
+        QVERIFY(QFile::setPermissions(source, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        setMtime(source, QDateTime::fromSecsSinceEpoch(FixedTime));
+        const QString archive = at(QStringLiteral("made.zip"));
+        const ZipResult made = pnvzip::zipFile(source, archive);
+        QVERIFY2(made.ok(), qPrintable(made.text));
+
+        RunResult r = run(QStringLiteral("unzip"), {QStringLiteral("-t"), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("No errors detected"), r.output.constData());
+        r = run(QStringLiteral("7zz"), {QStringLiteral("t"), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        r = python(QString::fromLatin1(DescribeArchive), {archive, QString::number(FixedTime)});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QStringList lines = QString::fromUtf8(r.output).trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 7);
+        QCOMPARE(lines[0], QStringLiteral("1"));
+        QCOMPARE(lines[1], name);
+        if (name.toUtf8() != name.toLatin1())
+            QCOMPARE(lines[2], QStringLiteral("1")); // UTF-8 flag on non-ASCII names
+        QCOMPARE(lines[3], QStringLiteral("3 0o100640"));
+        QCOMPARE(lines[4], QStringLiteral("1")); // DOS time is the local time of the mtime
+        QCOMPARE(lines[5], QString::number(FixedTime));
+        QCOMPARE(lines[6].toLatin1(), QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+
+        // Extracted by both peers: same bytes and the same time.
+        const QString byUnzip = at(QStringLiteral("by-unzip"));
+        r = run(QStringLiteral("unzip"), {QStringLiteral("-q"), archive, QStringLiteral("-d"), byUnzip});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        QCOMPARE(readFile(byUnzip + QLatin1Char('/') + name), content);
+        QCOMPARE(mtimeSecs(byUnzip + QLatin1Char('/') + name), FixedTime);
+        const QString by7z = at(QStringLiteral("by-7z"));
+        r = run(QStringLiteral("7zz"), {QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-o") + by7z, archive});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        QCOMPARE(readFile(by7z + QLatin1Char('/') + name), content);
+        QCOMPARE(mtimeSecs(by7z + QLatin1Char('/') + name), FixedTime);
+    }
+
+    void peerArchivesExtract_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("expectedMethod");
+        QTest::newRow("Info-ZIP deflate") << "zip" << "-6" << 8;
+        QTest::newRow("Info-ZIP stored") << "zip" << "-0" << 0;
+        QTest::newRow("Info-ZIP bzip2") << "zip" << "bzip2" << 12;
+        QTest::newRow("7-Zip deflate") << "7zz" << "Deflate" << 8;
+        QTest::newRow("7-Zip stored") << "7zz" << "Copy" << 0;
+        QTest::newRow("7-Zip bzip2") << "7zz" << "BZip2" << 12;
+        QTest::newRow("Python stored") << "python" << "stored" << 0;
+        QTest::newRow("Python deflate") << "python" << "deflated" << 8;
+        QTest::newRow("Python bzip2") << "python" << "bzip2" << 12;
+    }
+    void peerArchivesExtract()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QString, method);
+        QFETCH(int, expectedMethod);
+        const QString source = at(QStringLiteral("src"));
+        makeTree(source);
+        const QString archive = at(QStringLiteral("peer.zip"));
+        RunResult r;
+        if (tool == QLatin1String("zip")) {
+            const QStringList how = method == QLatin1String("bzip2") ? QStringList{QStringLiteral("-Z"), QStringLiteral("bzip2")}
+                                                                     : QStringList{method};
+            r = run(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-r")} + how + QStringList{archive}
+                                               + topLevel(source), source);
+        } else if (tool == QLatin1String("7zz")) {
+            r = run(QStringLiteral("7zz"), QStringList{QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-mm=") + method, archive}
+                                               + topLevel(source), source);
+        } else {
+            r = python(QString::fromLatin1(PythonZip), {archive, source, method});
+        }
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        // The archive really uses the method in question (peers store what does not shrink).
+        r = python(QStringLiteral("import sys, zipfile\n"
+                                  "print(sorted({e.compress_type for e in zipfile.ZipFile(sys.argv[1]).infolist()}))"),
+                   {archive});
+        QVERIFY2(r.output.contains(QByteArray::number(expectedMethod) + ']'), r.output.constData());
+
+        const QString out = at(QStringLiteral("out/"));
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        const QString difference = treeDifference(source, out);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        for (const QString &rel : tree(source)) {
+            if (!rel.endsWith(QLatin1Char('/')))
+                QCOMPARE(mtimeSecs(out + rel), mtimeSecs(source + QLatin1Char('/') + rel));
+        }
+        QVERIFY2(result.text.contains(QStringLiteral("Ünïcødé ✓/naïve résumé.txt")), qPrintable(result.text));
+    }
+
+    void peerLinksExtract_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::newRow("Info-ZIP") << "zip";
+        QTest::newRow("7-Zip") << "7zz";
+    }
+    void peerLinksExtract()
+    {
+        QFETCH(QString, tool);
+        const QString source = at(QStringLiteral("src"));
+        writeFile(source + QStringLiteral("/docs/readme.txt"), "read me");
+        QVERIFY(QFile::link(QStringLiteral("docs/readme.txt"), source + QStringLiteral("/latest")));
+        QVERIFY(QFile::link(QStringLiteral("readme.txt"), source + QStringLiteral("/docs/same")));
+        const QString archive = at(QStringLiteral("links.zip"));
+        const RunResult r = tool == QLatin1String("zip")
+            ? run(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("-y"), archive,
+                                          QStringLiteral("docs"), QStringLiteral("latest")}, source)
+            : run(QStringLiteral("7zz"), {QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-snl"), archive,
+                                          QStringLiteral("docs"), QStringLiteral("latest")}, source);
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QString out = at(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(tree(out), tree(source));
+        QCOMPARE(readFile(out + QStringLiteral("/latest")), QByteArray("read me"));
+    }
+
+    void peerEncryptedArchivesAreRefused_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("cipher");
+        QTest::newRow("Info-ZIP, traditional") << "zip" << "";
+        QTest::newRow("7-Zip, traditional") << "7zz" << "ZipCrypto";
+        QTest::newRow("7-Zip, AES-256") << "7zz" << "AES256";
+    }
+    void peerEncryptedArchivesAreRefused()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QString, cipher);
+        writeFile(at(QStringLiteral("src/secret.txt")), textBytes(5000));
+        const QString archive = at(QStringLiteral("locked.zip"));
+        const RunResult r = tool == QLatin1String("zip")
+            ? run(QStringLiteral("zip"), {QStringLiteral("-q"), QStringLiteral("-P"), QStringLiteral("letmein"), archive,
+                                          QStringLiteral("secret.txt")}, at(QStringLiteral("src")))
+            : run(QStringLiteral("7zz"), {QStringLiteral("a"), QStringLiteral("-tzip"), QStringLiteral("-pletmein"),
+                                          QStringLiteral("-mem=") + cipher, archive, QStringLiteral("secret.txt")},
+                  at(QStringLiteral("src")));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QString out = at(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        QCOMPARE(result.number, int(pnvzip::EncryptedEntry));
+        QVERIFY2(result.text.contains(QStringLiteral("secret.txt")) && result.text.contains(QStringLiteral("encrypted")),
+                 qPrintable(result.text));
+        QCOMPARE(tree(out), QStringList());
+    }
+
+    void peerLzmaArchiveNamesTheMethod()
+    {
+        writeFile(at(QStringLiteral("src/data.txt")), textBytes(5000));
+        const QString archive = at(QStringLiteral("lzma.zip"));
+        const RunResult r = python(QString::fromLatin1(PythonZip), {archive, at(QStringLiteral("src")), QStringLiteral("lzma")});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QString out = at(QStringLiteral("out"));
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        QCOMPARE(result.number, int(pnvzip::UnsupportedMethod));
+        QVERIFY2(result.text.contains(QStringLiteral("LZMA (method 14)")), qPrintable(result.text));
+        QCOMPARE(tree(out), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZipPeers)
+#include "tst_zippeers.moc"

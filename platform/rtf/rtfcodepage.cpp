@@ -1,0 +1,219 @@
+#include "rtfcodepage.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace Rtf::detail {
+
+namespace {
+
+// Adobe Symbol encoding, bytes 0x20..0xFF (0 where the font has no glyph). 0xA0 is the euro
+// sign of the Windows version of the font.
+constexpr char16_t kSymbol[224] = {
+    // 0x20
+    0x0020, 0x0021, 0x2200, 0x0023, 0x2203, 0x0025, 0x0026, 0x220B,
+    0x0028, 0x0029, 0x2217, 0x002B, 0x002C, 0x2212, 0x002E, 0x002F,
+    // 0x30
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037,
+    0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F,
+    // 0x40
+    0x2245, 0x0391, 0x0392, 0x03A7, 0x0394, 0x0395, 0x03A6, 0x0393,
+    0x0397, 0x0399, 0x03D1, 0x039A, 0x039B, 0x039C, 0x039D, 0x039F,
+    // 0x50
+    0x03A0, 0x0398, 0x03A1, 0x03A3, 0x03A4, 0x03A5, 0x03C2, 0x03A9,
+    0x039E, 0x03A8, 0x0396, 0x005B, 0x2234, 0x005D, 0x22A5, 0x005F,
+    // 0x60
+    0x203E, 0x03B1, 0x03B2, 0x03C7, 0x03B4, 0x03B5, 0x03C6, 0x03B3,
+    0x03B7, 0x03B9, 0x03D5, 0x03BA, 0x03BB, 0x03BC, 0x03BD, 0x03BF,
+    // 0x70
+    0x03C0, 0x03B8, 0x03C1, 0x03C3, 0x03C4, 0x03C5, 0x03D6, 0x03C9,
+    0x03BE, 0x03C8, 0x03B6, 0x007B, 0x007C, 0x007D, 0x223C, 0,
+    // 0x80..0x9F: no glyphs
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0xA0
+    0x20AC, 0x03D2, 0x2032, 0x2264, 0x2044, 0x221E, 0x0192, 0x2663,
+    0x2666, 0x2665, 0x2660, 0x2194, 0x2190, 0x2191, 0x2192, 0x2193,
+    // 0xB0
+    0x00B0, 0x00B1, 0x2033, 0x2265, 0x00D7, 0x221D, 0x2202, 0x2022,
+    0x00F7, 0x2260, 0x2261, 0x2248, 0x2026, 0x23D0, 0x23AF, 0x21B5,
+    // 0xC0
+    0x2135, 0x2111, 0x211C, 0x2118, 0x2297, 0x2295, 0x2205, 0x2229,
+    0x222A, 0x2283, 0x2287, 0x2284, 0x2282, 0x2286, 0x2208, 0x2209,
+    // 0xD0
+    0x2220, 0x2207, 0x00AE, 0x00A9, 0x2122, 0x220F, 0x221A, 0x22C5,
+    0x00AC, 0x2227, 0x2228, 0x21D4, 0x21D0, 0x21D1, 0x21D2, 0x21D3,
+    // 0xE0
+    0x25CA, 0x2329, 0x00AE, 0x00A9, 0x2122, 0x2211, 0x239B, 0x239C,
+    0x239D, 0x23A1, 0x23A2, 0x23A3, 0x23A7, 0x23A8, 0x23A9, 0x23AA,
+    // 0xF0
+    0, 0x232A, 0x222B, 0x2320, 0x23AE, 0x2321, 0x239E, 0x239F,
+    0x23A0, 0x23A4, 0x23A5, 0x23A6, 0x23AB, 0x23AC, 0x23AD, 0,
+};
+
+// The Wingdings glyphs that list bullets and check marks use.
+struct WingdingsGlyph { unsigned char byte; char16_t unicode; };
+constexpr WingdingsGlyph kWingdings[] = {
+    {0x46, 0x261E}, {0x4A, 0x263A}, {0x4C, 0x2639}, {0x6C, 0x25CF}, {0x6E, 0x25A0},
+    {0x6F, 0x25A1}, {0x71, 0x2751}, {0x75, 0x25C6}, {0x76, 0x2756}, {0x9F, 0x2022},
+    {0xA7, 0x25AA}, {0xA8, 0x25FB}, {0xD8, 0x27A2}, {0xFB, 0x2717}, {0xFC, 0x2713},
+    {0xFE, 0x2611},
+};
+
+struct CodePageName { int codePage; const char *name; };
+constexpr CodePageName kCodePages[] = {
+    {437, "CP437"},     {850, "CP850"},     {852, "CP852"},     {855, "CP855"},
+    {857, "CP857"},     {860, "CP860"},     {861, "CP861"},     {862, "CP862"},
+    {863, "CP863"},     {864, "CP864"},     {865, "CP865"},     {866, "CP866"},
+    {869, "CP869"},     {874, "CP874"},     {932, "CP932"},     {936, "CP936"},
+    {949, "CP949"},     {950, "CP950"},     {1250, "CP1250"},   {1251, "CP1251"},
+    {1252, "CP1252"},   {1253, "CP1253"},   {1254, "CP1254"},   {1255, "CP1255"},
+    {1256, "CP1256"},   {1257, "CP1257"},   {1258, "CP1258"},   {1361, "JOHAB"},
+    {10000, "MACINTOSH"}, {10007, "MAC-CYRILLIC"}, {20127, "ASCII"}, {20866, "KOI8-R"},
+    {21866, "KOI8-U"},  {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28595, "ISO-8859-5"},
+    {28597, "ISO-8859-7"}, {28605, "ISO-8859-15"}, {65001, "UTF-8"},
+};
+
+bool isDoubleByte(int codePage)
+{
+    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950
+        || codePage == 1361 || codePage == 65001;
+}
+
+iconv_t toIconv(void *handle) { return static_cast<iconv_t>(handle); }
+
+} // namespace
+
+const char *iconvName(int codePage)
+{
+    for (const auto &entry : kCodePages) {
+        if (entry.codePage == codePage)
+            return entry.name;
+    }
+    return nullptr;
+}
+
+int codePageForCharset(int charset)
+{
+    switch (charset) {
+    case 2: return SymbolCodePage;
+    case 77: return 10000;
+    case 128: return 932;
+    case 129: return 949;
+    case 130: return 1361;
+    case 134: return 936;
+    case 136: return 950;
+    case 161: return 1253;
+    case 162: return 1254;
+    case 163: return 1258;
+    case 177: return 1255;
+    case 178: return 1256;
+    case 186: return 1257;
+    case 204: return 1251;
+    case 222: return 874;
+    case 238: return 1250;
+    case 254: return 437;
+    case 255: return 850;
+    default: return 0; // 0 ANSI, 1 default and the rest: the document's code page
+    }
+}
+
+ByteDecoder::ByteDecoder(int codePage)
+    : m_codePage(codePage)
+{
+    const char *name = iconvName(codePage);
+    if (!name) {
+        m_codePage = 1252;
+        name = iconvName(1252);
+    }
+    if (isDoubleByte(m_codePage)) {
+        iconv_t handle = iconv_open("UTF-16LE", name);
+        if (handle != iconv_t(-1)) {
+            m_iconv = handle;
+            return;
+        }
+        m_codePage = 1252;
+        name = iconvName(1252);
+    }
+    for (int byte = 0; byte < 256; ++byte)
+        m_table[byte] = char16_t(byte);
+    iconv_t handle = iconv_open("UTF-16LE", name);
+    if (handle == iconv_t(-1))
+        return; // Latin-1 it is
+    for (int byte = 0x80; byte < 256; ++byte) {
+        char in = char(byte);
+        char16_t unit = 0;
+        char *inPtr = &in;
+        size_t inLeft = 1;
+        char *outPtr = reinterpret_cast<char *>(&unit);
+        size_t outLeft = sizeof unit;
+        iconv(handle, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && outLeft == 0)
+            m_table[byte] = unit;
+    }
+    iconv_close(handle);
+}
+
+ByteDecoder::~ByteDecoder()
+{
+    if (m_iconv)
+        iconv_close(toIconv(m_iconv));
+}
+
+void ByteDecoder::decode(const char *bytes, qsizetype size, QString &out)
+{
+    if (!m_iconv) {
+        const qsizetype start = out.size();
+        out.resize(start + size);
+        QChar *dest = out.data() + start;
+        for (qsizetype i = 0; i < size; ++i)
+            dest[i] = QChar(m_table[static_cast<unsigned char>(bytes[i])]);
+        return;
+    }
+    iconv_t handle = toIconv(m_iconv);
+    iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    char *inPtr = const_cast<char *>(bytes);
+    size_t inLeft = size_t(size);
+    char16_t buffer[512];
+    while (inLeft > 0) {
+        char *outPtr = reinterpret_cast<char *>(buffer);
+        size_t outLeft = sizeof buffer;
+        const size_t result = iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        out.append(reinterpret_cast<const QChar *>(buffer),
+                   qsizetype((sizeof buffer - outLeft) / sizeof(char16_t)));
+        if (result != size_t(-1) || error == E2BIG)
+            continue;
+        // An invalid or incomplete sequence: one replacement character per bad byte.
+        out.append(QChar(QChar::ReplacementCharacter));
+        ++inPtr;
+        --inLeft;
+        iconv(handle, nullptr, nullptr, nullptr, nullptr);
+    }
+}
+
+SymbolFont symbolFontKind(const QString &family)
+{
+    if (family.compare(QLatin1String("Symbol"), Qt::CaseInsensitive) == 0)
+        return SymbolFont::Symbol;
+    if (family.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive))
+        return SymbolFont::Wingdings;
+    return SymbolFont::Other;
+}
+
+char32_t symbolToUnicode(SymbolFont kind, unsigned char byte)
+{
+    if (byte < 0x20)
+        return byte;
+    if (kind == SymbolFont::Symbol && kSymbol[byte - 0x20] != 0)
+        return kSymbol[byte - 0x20];
+    if (kind == SymbolFont::Wingdings) {
+        for (const auto &glyph : kWingdings) {
+            if (glyph.byte == byte)
+                return glyph.unicode;
+        }
+    }
+    return 0xF000u + byte;
+}
+
+} // namespace Rtf::detail

@@ -1,5 +1,8 @@
 #include "TarnZip_Shared.h"
 
+#include "appinfo.h"
+#include "errorstyles.h"
+#include "frmBrowser.h"
 #include "programfolder.h"
 
 namespace TarnZip_Shared {
@@ -10,6 +13,16 @@ QString AppPath()
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
     return folder;
+}
+
+void OpenPublisherPage(const QString &pageName)
+{
+    try {
+        frmBrowser *browser = frmBrowser::showInstance();
+        browser->NavigateTo(AppInfo::publisherUrl() + QLatin1Char('/') + pageName);
+    } catch (...) {
+        ReportError(AppError::fromCurrentException(), frmBrowser::existing());
+    }
 }
 
 } // namespace TarnZip_Shared

@@ -6,4 +6,9 @@
 namespace TarnZip_Shared {
 // The folder that holds the program file, always ending with one "/" ("/" stays "/").
 QString AppPath();
+
+// Opens a page of the publisher's web site in the browser window (created and shown when
+// needed): the publisher's address, "/" and the page name ("" gives the site's root). An error
+// is shown in the "Error: N" box.
+void OpenPublisherPage(const QString &pageName);
 } // namespace TarnZip_Shared

@@ -11,6 +11,7 @@
 
 class ComponentFactory;
 class QPrinter;
+class RegistryBackend;
 class QWidget;
 
 enum class MsgIcon { None, Critical, Question, Exclamation, Information };
@@ -111,8 +112,11 @@ public:
     DialogBackend &dialogs() const { return *m_dialogs; }
     DesktopBackend &desktop() const { return *m_desktop; }
     ComponentFactory &components() const { return *m_components; }
+    // The registry's values (registry/registry.h), read only.
+    RegistryBackend &registry() const { return *m_registry; }
 
-    // The Qt implementations: real message boxes, dialogs, xdg-open, QProcess, plugins.
+    // The Qt implementations: real message boxes, dialogs, xdg-open, QProcess, plugins,
+    // and the registry store beside the program.
     void installQtDefaults();
 
     // Each setter keeps a reference only; the caller keeps the object alive while installed.
@@ -120,6 +124,7 @@ public:
     void setDialogs(DialogBackend *backend);
     void setDesktop(DesktopBackend *backend);
     void setComponents(ComponentFactory *factory);
+    void setRegistry(RegistryBackend *backend);
 
 private:
     Services();
@@ -127,4 +132,5 @@ private:
     DialogBackend *m_dialogs = nullptr;
     DesktopBackend *m_desktop = nullptr;
     ComponentFactory *m_components = nullptr;
+    RegistryBackend *m_registry = nullptr;
 };

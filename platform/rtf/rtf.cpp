@@ -86,9 +86,9 @@ QByteArray write(const QTextDocument *doc)
 
 QByteArray write(const QTextCursor &selection)
 {
-    const QTextDocument *doc = selection.document();
-    if (!doc)
+    if (selection.isNull())
         return {};
+    const QTextDocument *doc = selection.document();
     return RtfWriter().write(doc, selection.selectionStart(), selection.selectionEnd());
 }
 
@@ -103,7 +103,7 @@ QByteArray write(const QTextDocumentFragment &fragment, const QTextDocument *res
 
 bool insert(QTextCursor &cursor, const QByteArray &data, QString *error)
 {
-    QTextDocument *target = cursor.document();
+    QTextDocument *target = cursor.isNull() ? nullptr : cursor.document();
     if (!target) {
         if (error)
             *error = QStringLiteral("No document to insert into.");
@@ -205,7 +205,7 @@ QString decodePlainText(const QByteArray &data)
 
 QString insertImage(QTextCursor &cursor, const QImage &image, const QSizeF &size)
 {
-    QTextDocument *doc = cursor.document();
+    QTextDocument *doc = cursor.isNull() ? nullptr : cursor.document();
     if (!doc || image.isNull())
         return {};
     const QString name = detail::newImageName();

@@ -36,7 +36,7 @@ enum class Kw {
     // destinations
     FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
     ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    SkipDestination,
+    NestTableProps, SkipDestination,
     // font and colour tables
     F, FCharset, Cpg, Red, Green, Blue,
     // character formatting
@@ -89,6 +89,7 @@ const std::unordered_map<std::string_view, Kw> &keywords()
         add({"pntext"}, Kw::PnText);
         add({"object"}, Kw::Object);
         add({"result"}, Kw::Result);
+        add({"nesttableprops"}, Kw::NestTableProps);
         // Destinations whose text is not part of the document, written with or without \*.
         add({"stylesheet", "info", "header", "headerl", "headerr", "headerf", "footer", "footerl",
              "footerr", "footerf", "footnote", "annotation", "pn", "pntxta", "pntxtb",
@@ -262,6 +263,7 @@ struct Group
     Role role = Role::None;
     bool inShape = false;      // inside a \shp whose surroundings are document text
     bool shapeHadInst = false; // this \shp group has had its \shpinst
+    bool nestedTableProps = false; // \nesttableprops: its \nestrow ends a nested row
     int uc = 1;
     int field = -1;
     CharState chr;
@@ -500,8 +502,10 @@ void Parser::closeGroup()
     const Role role = top().role;
     if (role == Role::FontEntry || role == Role::FontTableRoot)
         commitFont();
-    if (m_stack.size() == 1)
+    if (m_stack.size() == 1) {
+        resolveSurrogate();
         m_finalPara = top().para;
+    }
     m_stack.pop_back();
     if (role == Role::PictureOwner && !m_stack.empty())
         insertPicture();
@@ -606,13 +610,10 @@ void Parser::hexByte()
 {
     m_ignorable = false;
     int value = -1;
-    if (m_end - m_pos >= 2) {
-        const int high = hexValue(m_pos[0]);
-        const int low = hexValue(m_pos[1]);
-        if (high >= 0 && low >= 0) {
-            value = high * 16 + low;
-            m_pos += 2;
-        }
+    if (m_pos < m_end && hexValue(*m_pos) >= 0) {
+        const int high = hexValue(*m_pos++);
+        if (m_pos < m_end && hexValue(*m_pos) >= 0)
+            value = high * 16 + hexValue(*m_pos++);
     }
     if (m_ucSkip > 0) {
         --m_ucSkip;
@@ -828,9 +829,12 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Row:
     case Kw::NestRow:
-        if (group.dest == Dest::Body) {
+        // A row is a paragraph; a row of empty cells (or one holding only a nested table,
+        // whose rows were paragraphs of their own) adds none.
+        if (group.dest == Dest::Body || group.nestedTableProps) {
             m_cells = 0;
-            endParagraph();
+            if (m_blockHasContent)
+                endParagraph();
         }
         break;
     case Kw::Cell:
@@ -992,6 +996,10 @@ void Parser::destination(Kw kw)
         else
             skipGroup();
         break;
+    case Kw::NestTableProps:
+        group.nestedTableProps = group.dest == Dest::Body;
+        group.dest = Dest::Discard;
+        break;
     case Kw::Upr:
         group.outer = group.dest;
         group.dest = Dest::Upr;
@@ -1087,6 +1095,10 @@ void Parser::resolveSurrogate()
 void Parser::unicode(int value)
 {
     flushBytes();
+    if (value < -32768 || value > 65535) {
+        deliverChar(QChar::ReplacementCharacter);
+        return;
+    }
     char16_t unit = char16_t(value < 0 ? value + 65536 : value);
     if (QChar::isHighSurrogate(unit)) {
         resolveSurrogate();
@@ -1206,7 +1218,7 @@ void Parser::bodyText(QStringView text)
                 m_run.append(QChar(QChar::LineSeparator));
             continue;
         }
-        if (unit == QChar::ObjectReplacementCharacter || unit == QChar::ByteOrderMark)
+        if (unit == QChar::ObjectReplacementCharacter || unit == QChar::ByteOrderMark || unit >= 0xFFFE)
             continue;
         if (unit == QChar::ParagraphSeparator) {
             m_run.append(QChar(QChar::LineSeparator));

@@ -310,13 +310,12 @@ void Writer::paragraphStart(const QTextBlock &block)
     m_out.append(' ');
     if (const QTextList *list = block.textList()) {
         // The list marker as text: readers without lists still show it.
-        QString marker = list->itemText(block);
-        if (marker.isEmpty()) {
-            switch (list->format().style()) {
-            case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
-            case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
-            default: marker = QStringLiteral("\u2022"); break;
-            }
+        QString marker;
+        switch (list->format().style()) {
+        case QTextListFormat::ListDisc: marker = QStringLiteral("\u2022"); break;
+        case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
+        case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
+        default: marker = list->itemText(block); break;
         }
         setProps(propsOf(block.charFormat()));
         escaped(marker);

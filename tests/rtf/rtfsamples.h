@@ -1,0 +1,149 @@
+#pragma once
+// Documents for the RTF tests and the fuzzing seeds, written by hand the way word processors
+// write them (style sheets, list tables, headers, footnotes, fields, tables, Shift-JIS and
+// symbol fonts, pictures twice over, floating shapes).
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QList>
+#include <QString>
+
+namespace RtfSamples {
+
+inline QByteArray encoded(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// A two-colour picture whose left half is red and right half blue.
+inline QImage halves(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x < width / 2 ? qRgb(255, 0, 0) : qRgb(0, 0, 255));
+    }
+    return image;
+}
+
+inline QByteArray hex(const QByteArray &bytes)
+{
+    QByteArray out = bytes.toHex();
+    for (qsizetype i = 128; i < out.size(); i += 129)
+        out.insert(i, '\n');
+    return out;
+}
+
+// What a word processor writes: the text of every paragraph is in wordProcessorText.
+inline QByteArray wordProcessorDocument()
+{
+    const QByteArray png = hex(encoded(halves(30, 15), "PNG"));
+    return QByteArray(
+        "{\\rtf1\\adeflang1025\\ansi\\ansicpg1252\\uc1\\adeff0\\deff0\\stshfdbch11\\deflang1033\\deflangfe1041\n"
+        "{\\fonttbl{\\f0\\froman\\fcharset0\\fprq2{\\*\\panose 02020603050405020304}Times New Roman;}\n"
+        "{\\f3\\fbidi \\froman\\fcharset2\\fprq2{\\*\\panose 05050102010706020507}Symbol;}\n"
+        "{\\f10\\fbidi \\fnil\\fcharset2\\fprq2 Wingdings;}\n"
+        "{\\f11\\fbidi \\fmodern\\fcharset128\\fprq1 \\'82\\'6c\\'82\\'72 \\'96\\'be\\'92\\'a9{\\*\\falt MS Mincho};}\n"
+        "{\\f37\\fswiss\\fcharset0\\fprq2 Calibri;}}\n"
+        "{\\colortbl;\\red0\\green0\\blue0;\\red0\\green0\\blue255;\\red255\\green0\\blue0;}\n"
+        "{\\*\\defchp \\fs22\\lang1033\\langfe1041}{\\*\\defpap \\ql \\li0\\ri0\\sa200\\sl276\\slmult1}\n"
+        "{\\stylesheet{\\ql \\li0\\ri0\\sa200\\widctlpar \\fs22\\lang1033 \\snext0 \\sqformat Normal;}\n"
+        "{\\*\\cs10 \\additive \\ssemihidden Default Paragraph Font;}}\n"
+        "{\\*\\listtable{\\list\\listtemplateid-1{\\listlevel\\levelnfc23\\leveljc0\\levelfollow0\\levelstartat1"
+        "{\\leveltext\\leveltemplateid67698689\\'01\\u-3913 ?;}{\\levelnumbers;}\\f3\\fbias0 \\fi-360\\li720 }"
+        "{\\listname ;}\\listid1}}\n"
+        "{\\*\\listoverridetable{\\listoverride\\listid1\\listoverridecount0\\ls1}}\n"
+        "{\\info{\\title Sample title}{\\author Somebody}{\\creatim\\yr2024\\mo1\\dy2\\hr3\\min4}{\\version1}}\n"
+        "{\\*\\xmlnstbl {\\xmlns1 http://schemas.example.com/wordml}}\n"
+        "\\paperw12240\\paperh15840\\margl1440\\margr1440\\widowctrl\\ftnbj\\aenddoc\n"
+        "{\\*\\themedata 504b030414000600080000002100e9de0fbfff0000001c020000130000}\n"
+        "\\sectd \\ltrsect\\linex0\\endnhere\\sectlinegrid360\n"
+        "{\\header \\ltrpar \\pard\\plain \\ltrpar\\s15\\ql HeaderWords\\par }\n"
+        "{\\footer \\ltrpar \\pard\\plain \\ltrpar\\s16\\ql FooterWords {\\field{\\*\\fldinst {PAGE }}{\\fldrslt {1}}}\\par }\n"
+        "{\\*\\pnseclvl1\\pnucrm\\pnstart1\\pnindent720\\pnhang {\\pntxta .}}\n"
+        "\\pard\\plain \\ltrpar\\ql \\li0\\ri0\\sa200\\sl276\\slmult1\\widctlpar\\rin0\\lin0\\itap0 \\rtlch\\fcs1 "
+        "\\af0\\afs22 \\ltrch\\fcs0 \\f37\\fs22\\lang1033\\langfe1041 {\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0 \\b\\insrsid1 "
+        "Title line}{\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0 \\insrsid1 \\par }\n"
+        "\\pard \\ltrpar\\qc Centred with a footnote{\\cs17\\super\\chftn}{\\footnote \\ltrpar \\pard\\plain "
+        "\\ltrpar\\s18 {\\cs17\\super\\chftn } FootnoteWords}.\\par\n"
+        "\\pard \\ltrpar\\ql {\\f11\\fs24 \\'93\\'fa\\'96\\'7b\\'8c\\'ea}{ and }{\\f11 \\uc2\\u26085\\'93\\'fa\\u26412\\'96\\'7b}\\par\n"
+        "{\\listtext\\pard\\plain\\ltrpar \\f3\\fs22 \\loch\\af3\\hich\\af3\\dbch\\af11 \\'b7\\tab}\\pard\\plain "
+        "\\ltrpar\\ql \\fi-360\\li720\\ls1 First bullet\\par\n"
+        "{\\listtext\\pard\\plain\\ltrpar \\f3 \\'b7\\tab}Second bullet\\par\n"
+        "\\pard\\ltrpar\\ql Symbols: {\\f3 \\'61\\'62\\'b7} and {\\f10 \\'fc}\\par\n"
+        "\\pard\\ltrpar\\ql Link: {\\field{\\*\\fldinst {\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0  HYPERLINK "
+        "\"http://example.org/page\" }}{\\fldrslt {\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0 \\cs15\\ul\\cf2 Example site}}}\\par\n"
+        "\\trowd \\irow0\\irowband0\\ltrrow\\ts11\\trgaph108\\trleft-108\\trbrdrt\\brdrs\\brdrw10 \\clvertalt"
+        "\\clbrdrt\\brdrs\\brdrw10 \\cltxlrtb\\clftsWidth3\\clwWidth4788 \\cellx4680\\clvertalt\\cltxlrtb"
+        "\\clftsWidth3\\clwWidth4788 \\cellx9468\\pard\\plain \\ltrpar\\ql \\li0\\ri0\\widctlpar\\intbl "
+        "{Cell A1}\\cell {Cell B1}\\cell \\pard\\plain \\ltrpar\\ql \\widctlpar\\intbl {\\trowd \\irow0\\cellx4680"
+        "\\cellx9468\\row }\n"
+        "\\trowd \\irow1\\cellx4680\\cellx9468\\pard\\plain \\ltrpar\\intbl {Cell A2}\\cell \\cell \\pard "
+        "\\ltrpar\\intbl {\\trowd \\irow1\\cellx4680\\cellx9468\\row }\n"
+        "\\pard\\plain\\ltrpar Picture: {\\*\\shppict{\\pict{\\*\\picprop\\shplid1025{\\sp{\\sn shapeType}{\\sv 75}}}"
+        "\\picscalex50\\picscaley50\\piccropl0\\piccropr0\\picw2117\\pich1058\\picwgoal1200\\pichgoal600"
+        "\\pngblip\\bliptag255{\\*\\blipuid 0123456789abcdef}\n")
+        + png
+        + "}}{\\nonshppict{\\pict\\picscalex50\\picscaley50\\picw2117\\pich1058\\picwgoal1200\\pichgoal600"
+          "\\wmetafile8\\bliptag255 0100090000036c00000000004600000000000500}}\\par\n"
+          "\\pard\\plain Floating: {\\shp{\\*\\shpinst\\shpleft0\\shptop0\\shpright1200\\shpbottom600"
+          "{\\sp{\\sn shapeType}{\\sv 75}}{\\sp{\\sn pib}{\\sv {\\pict\\picscalex100\\picscaley100\\picw2117"
+          "\\pich1058\\picwgoal600\\pichgoal300\\pngblip\n"
+        + png
+        + "}}}}{\\shprslt{\\*\\do\\dobxcolumn\\dobypara\\dodhgt8192\\dptxbx{\\dptxbxtext\\pard FallbackWords"
+          "\\par}}}} after shape\\par\n"
+          "\\pard {\\upr{Ansi version}{\\*\\ud{Unicode \\u8364? version}}}\\par\n"
+          "{\\*\\bkmkstart mark}Bookmarked{\\*\\bkmkend mark} {\\v HiddenWords}visible\\par\n"
+          "Last paragraph \\emdash  no mark}";
+}
+
+inline QStringList wordProcessorText()
+{
+    return {
+        QStringLiteral("Title line"),
+        QStringLiteral("Centred with a footnote."),
+        QStringLiteral("日本語 and 日本"),
+        QStringLiteral("•\tFirst bullet"),
+        QStringLiteral("•\tSecond bullet"),
+        QStringLiteral("Symbols: αβ• and ✓"),
+        QStringLiteral("Link: Example site"),
+        QStringLiteral("Cell A1\tCell B1"),
+        QStringLiteral("Cell A2"),
+        QStringLiteral("Picture: "),
+        QStringLiteral("Floating:  after shape"),
+        QStringLiteral("Unicode € version"),
+        QStringLiteral("Bookmarked visible"),
+        QStringLiteral("Last paragraph — no mark"),
+    };
+}
+
+// Short documents, one construct each, for the fuzzing seeds.
+inline QList<QByteArray> snippets()
+{
+    const QImage picture = halves(4, 2);
+    const QByteArray dib = encoded(picture, "BMP").mid(14);
+    return {
+        "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}{\\colortbl;\\red255\\green0\\blue0;}"
+        "\\pard\\qc\\f0\\fs28\\b bold\\b0\\i it\\i0\\ul u\\ulnone\\strike s\\strike0\\cf1 red\\highlight1 x\\par"
+        "\\pard\\qr\\li720\\fi-360 right\\line next\\tab t\\par\\pard\\qj {\\f1 \\'61}}",
+        "{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1\\uc2\\u1040\\'c0\\'c0\\uc0\\u-10179\\u-8704 \\u55357}",
+        "{\\rtf1{\\fonttbl{\\f0\\fcharset128 \\'82\\'6c;}}\\f0 \\'93\\'fa\\'96}",
+        "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"http://a/\" \\\\l \"b\"}{\\fldrslt link}}{\\*\\unknown x}"
+        "{\\upr{a}{\\*\\ud{b}}}\\trowd\\cellx1\\intbl a\\cell b\\cell\\row c\\nestcell\\nestrow}",
+        "{\\rtf1{\\pict\\pngblip\\picwgoal60\\pichgoal30 " + encoded(picture, "PNG").toHex() + "}}",
+        "{\\rtf1{\\pict\\jpegblip\\picscalex200\\picscaley50 " + encoded(picture, "JPEG").toHex() + "}}",
+        "{\\rtf1{\\pict\\dibitmap0\\picw4\\pich2 " + dib.toHex() + "}}",
+        "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel1\\wbmplanes1\\wbmwidthbytes2 f00f0ff0}}",
+        "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
+            + encoded(picture, "PNG") + "}}",
+        "{\\rtf1{\\*\\shppict{\\pict\\pngblip " + encoded(picture, "PNG").toHex()
+            + "}}{\\nonshppict{\\pict\\wmetafile8 0100}}\\page\\sect x}",
+    };
+}
+
+} // namespace RtfSamples

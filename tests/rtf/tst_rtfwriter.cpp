@@ -1,0 +1,498 @@
+// The RTF writer, always checked by reading its output back: formatting, paragraphs, Unicode,
+// pictures, links; selections and pasting at a cursor; loading and saving files.
+
+#include "rtf.h"
+#include "rtfsamples.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
+#include <QTextImageFormat>
+#include <QUrl>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QFont kBase(QStringLiteral("Verdana"), 12);
+
+std::unique_ptr<QTextDocument> readBack(const QByteArray &rtf)
+{
+    auto doc = std::make_unique<QTextDocument>();
+    doc->setDefaultFont(kBase);
+    if (!Rtf::read(rtf, doc.get()))
+        qWarning("not read back");
+    return doc;
+}
+
+// Every run of characters with its formatting resolved against the document's default font,
+// so that explicit and inherited values compare alike; images as "[image WxH]".
+QStringList describe(const QTextDocument &doc)
+{
+    QStringList runs;
+    QString last;
+    const QFont base = doc.defaultFont();
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        const QTextBlockFormat bf = block.blockFormat();
+        runs.append(QStringLiteral("¶ align=%1 margins=%2,%3,%4,%5,%6 break=%7")
+                        .arg(int(bf.alignment() & Qt::AlignHorizontal_Mask))
+                        .arg(bf.leftMargin()).arg(bf.rightMargin()).arg(bf.textIndent())
+                        .arg(bf.topMargin()).arg(bf.bottomMargin())
+                        .arg(bool(bf.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)));
+        last.clear();
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            const QTextCharFormat f = fragment.charFormat();
+            if (f.isImageFormat()) {
+                const QTextImageFormat image = f.toImageFormat();
+                runs.append(QStringLiteral("[image %1x%2]").arg(image.width()).arg(image.height()));
+                last.clear();
+                continue;
+            }
+            const QStringList families = f.fontFamilies().toStringList();
+            const QString key = QStringLiteral("%1 %2pt b%3 i%4 u%5 s%6 fg=%7 bg=%8 va%9 href=%10")
+                                    .arg(families.isEmpty() ? base.family() : families.first())
+                                    .arg(f.hasProperty(QTextFormat::FontPointSize) ? f.fontPointSize() : base.pointSizeF())
+                                    .arg(f.hasProperty(QTextFormat::FontWeight) ? f.fontWeight() >= QFont::DemiBold : base.bold())
+                                    .arg(f.fontItalic()).arg(int(f.underlineStyle())).arg(f.fontStrikeOut())
+                                    .arg(f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color().name() : QStringLiteral("auto"))
+                                    .arg(f.hasProperty(QTextFormat::BackgroundBrush) ? f.background().color().name() : QStringLiteral("none"))
+                                    .arg(int(f.verticalAlignment()))
+                                    .arg(f.isAnchor() ? f.anchorHref() : QString());
+            if (key == last) {
+                runs.last() += fragment.text();
+            } else {
+                runs.append(key + QStringLiteral(": ") + fragment.text());
+                last = key;
+            }
+        }
+    }
+    return runs;
+}
+
+QList<QImage> imagesOf(const QTextDocument &doc)
+{
+    QList<QImage> images;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat())
+                images.append(doc.resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name())).value<QImage>());
+        }
+    }
+    return images;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+} // namespace
+
+class TestRtfWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void header();
+    void characterFormats();
+    void paragraphFormats();
+    void paragraphCount_data();
+    void paragraphCount();
+    void unicode();
+    void pictures();
+    void hyperlinks();
+    void htmlContentStaysReadable();
+    void selection();
+    void insertAtCursor();
+    void loadFile_data();
+    void loadFile();
+    void loadAndSaveFailures();
+    void saveAndLoad();
+};
+
+void TestRtfWriter::header()
+{
+    QTextDocument doc;
+    QFont base = kBase;
+    base.setBold(true);
+    doc.setDefaultFont(base);
+    QTextCursor cursor(&doc);
+    cursor.insertText(QStringLiteral("unformatted "));
+    QTextCharFormat named;
+    named.setFontFamilies({QStringLiteral("ＭＳ 明朝")});
+    named.setForeground(QColor(1, 2, 3));
+    cursor.insertText(QStringLiteral("named"), named);
+
+    const QByteArray rtf = Rtf::write(&doc);
+    QVERIFY(rtf.startsWith("{\\rtf1\\ansi\\ansicpg1252\\deff0"));
+    QVERIFY(rtf.endsWith("}\n"));
+    QVERIFY(rtf.contains("{\\f0\\fnil\\fcharset0 Verdana;}"));
+    QVERIFY(rtf.contains("{\\f1\\fnil\\fcharset0 \\u-211?\\u-205? \\u26126?\\u26397?;}"));
+    QVERIFY(rtf.contains("{\\colortbl;\\red1\\green2\\blue3;}")); // colour 0 is "auto"
+    QVERIFY(rtf.contains("\\plain\\f0\\fs24\\b unformatted ")); // the base font, written out
+    for (char byte : rtf)
+        QVERIFY(uchar(byte) < 0x80);
+    QCOMPARE(describe(*readBack(rtf)), describe(doc));
+}
+
+void TestRtfWriter::characterFormats()
+{
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    QTextCursor cursor(&doc);
+    auto add = [&cursor](const QString &text, const std::function<void(QTextCharFormat &)> &setup) {
+        QTextCharFormat format;
+        setup(format);
+        cursor.insertText(text, format);
+    };
+    add(QStringLiteral("plain "), [](QTextCharFormat &) {});
+    add(QStringLiteral("bold "), [](QTextCharFormat &f) { f.setFontWeight(QFont::Bold); });
+    add(QStringLiteral("italic "), [](QTextCharFormat &f) { f.setFontItalic(true); });
+    add(QStringLiteral("under "), [](QTextCharFormat &f) { f.setFontUnderline(true); });
+    add(QStringLiteral("dotted "), [](QTextCharFormat &f) { f.setUnderlineStyle(QTextCharFormat::DotLine); });
+    add(QStringLiteral("wavy "), [](QTextCharFormat &f) { f.setUnderlineStyle(QTextCharFormat::WaveUnderline); });
+    add(QStringLiteral("struck "), [](QTextCharFormat &f) { f.setFontStrikeOut(true); });
+    add(QStringLiteral("red "), [](QTextCharFormat &f) { f.setForeground(QColor(200, 10, 20)); });
+    add(QStringLiteral("on yellow "), [](QTextCharFormat &f) { f.setBackground(QColor(Qt::yellow)); });
+    add(QStringLiteral("courier 18 "), [](QTextCharFormat &f) {
+        f.setFontFamilies({QStringLiteral("Courier New")});
+        f.setFontPointSize(18);
+    });
+    add(QStringLiteral("small "), [](QTextCharFormat &f) { f.setFontPointSize(9.5); });
+    add(QStringLiteral("up"), [](QTextCharFormat &f) { f.setVerticalAlignment(QTextCharFormat::AlignSuperScript); });
+    add(QStringLiteral("down"), [](QTextCharFormat &f) { f.setVerticalAlignment(QTextCharFormat::AlignSubScript); });
+    add(QStringLiteral(" everything"), [](QTextCharFormat &f) {
+        f.setFontWeight(QFont::Bold);
+        f.setFontItalic(true);
+        f.setFontUnderline(true);
+        f.setFontStrikeOut(true);
+        f.setForeground(QColor(0, 0, 255));
+        f.setBackground(QColor(200, 10, 20));
+        f.setFontFamilies({QStringLiteral("Liberation Serif")});
+        f.setFontPointSize(30);
+    });
+    add(QStringLiteral(" base again"), [](QTextCharFormat &) {});
+    const QStringList before = describe(doc);
+    QCOMPARE(before.size(), 16); // one paragraph, fifteen distinct runs
+    QCOMPARE(describe(*readBack(Rtf::write(&doc))), before);
+}
+
+void TestRtfWriter::paragraphFormats()
+{
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    QTextCursor cursor(&doc);
+    const Qt::Alignment alignments[] = {Qt::AlignLeft, Qt::AlignHCenter, Qt::AlignRight, Qt::AlignJustify};
+    for (int i = 0; i < 4; ++i) {
+        QTextBlockFormat format;
+        format.setAlignment(alignments[i]);
+        if (i == 2) {
+            format.setLeftMargin(48);
+            format.setRightMargin(24);
+            format.setTextIndent(-24);
+            format.setTopMargin(16);
+            format.setBottomMargin(8);
+        }
+        if (i == 3)
+            format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        if (i > 0)
+            cursor.insertBlock(format);
+        else
+            cursor.setBlockFormat(format);
+        cursor.insertText(QStringLiteral("paragraph %1").arg(i));
+    }
+    QCOMPARE(describe(*readBack(Rtf::write(&doc))), describe(doc));
+}
+
+void TestRtfWriter::paragraphCount_data()
+{
+    QTest::addColumn<QString>("text");
+    for (const char *text : {"", "a", "a\n", "\n", "\n\n", "a\n\nb", "\na", "a\nb\n\n"})
+        QTest::newRow(QByteArray(text).replace("\n", "\\n").prepend('"').append('"')) << QString::fromLatin1(text);
+}
+
+void TestRtfWriter::paragraphCount()
+{
+    QFETCH(QString, text);
+    QTextDocument doc;
+    doc.setPlainText(text);
+    const auto back = readBack(Rtf::write(&doc));
+    QCOMPARE(back->toPlainText(), text);
+    QCOMPARE(back->blockCount(), doc.blockCount());
+}
+
+void TestRtfWriter::unicode()
+{
+    QTextDocument doc;
+    const QString text = QStringLiteral("Grüße € 日本語 😀 𝄞 \\ { } tab\t nbsp\u00A0 soft\u00ADhy non\u2011break "
+                                        "line\u2028sep اَلْعَرَبِيَّةُ ; ?");
+    QTextCursor(&doc).insertText(text);
+    const QByteArray rtf = Rtf::write(&doc);
+    QVERIFY(rtf.contains("\\u-10179?\\u-8704?")); // U+1F600 as a surrogate pair
+    QVERIFY(rtf.contains("\\\\ \\{ \\} tab\\tab "));
+    QVERIFY(rtf.contains("line\\line sep"));
+    for (char byte : rtf)
+        QVERIFY(uchar(byte) < 0x80);
+    QCOMPARE(readBack(rtf)->toRawText(), text);
+}
+
+void TestRtfWriter::pictures()
+{
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    QTextCursor cursor(&doc);
+    cursor.insertText(QStringLiteral("pictures: "));
+    const QImage halves = RtfSamples::halves(40, 20);
+    const QString name = Rtf::insertImage(cursor, halves, QSizeF(80, 40));
+    cursor.insertText(QStringLiteral(" same again "));
+    QTextImageFormat again;
+    again.setName(name);
+    cursor.insertImage(again); // shown at its own size
+    QImage translucent(3, 3, QImage::Format_ARGB32);
+    translucent.fill(qRgba(0, 255, 0, 128));
+    translucent.setPixel(0, 0, qRgba(0, 0, 0, 0));
+    Rtf::insertImage(cursor, translucent);
+    // Resources a QTextEdit might hold: a pixmap, encoded bytes; and one that is missing.
+    doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("pixmap:1")), QPixmap::fromImage(halves));
+    QTextImageFormat pixmap;
+    pixmap.setName(QStringLiteral("pixmap:1"));
+    pixmap.setWidth(20); // height follows the proportions
+    cursor.insertImage(pixmap);
+    doc.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("bytes:1")), RtfSamples::encoded(halves, "JPEG"));
+    QTextImageFormat bytes;
+    bytes.setName(QStringLiteral("bytes:1"));
+    cursor.insertImage(bytes);
+    QTextImageFormat missing;
+    missing.setName(QStringLiteral("missing:1"));
+    cursor.insertImage(missing);
+    cursor.insertText(QStringLiteral(" end"));
+
+    const QByteArray rtf = Rtf::write(&doc);
+    QVERIFY(rtf.contains("{\\pict\\pngblip\\picw40\\pich20\\picwgoal1200\\pichgoal600\n89504e47"));
+    QVERIFY(rtf.contains("\\picw40\\pich20\\picwgoal300\\pichgoal150\n"));
+    const auto back = readBack(rtf);
+    QCOMPARE(Rtf::plainText(back.get()), QStringLiteral("pictures:  same again  end"));
+    // Pictures without a size get their own size; the missing one is left out.
+    QStringList expected = describe(doc);
+    expected.replace(expected.indexOf(QStringLiteral("[image 0x0]")), QStringLiteral("[image 40x20]"));
+    expected.replace(expected.indexOf(QStringLiteral("[image 20x0]")), QStringLiteral("[image 20x10]"));
+    expected.replace(expected.indexOf(QStringLiteral("[image 0x0]")), QStringLiteral("[image 40x20]"));
+    expected.removeOne(QStringLiteral("[image 0x0]"));
+    QCOMPARE(describe(*back), expected);
+
+    const QList<QImage> images = imagesOf(*back);
+    QCOMPARE(images.size(), 5);
+    for (int i : {0, 1, 3})
+        QCOMPARE(images.at(i).convertToFormat(QImage::Format_RGB32), halves);
+    QCOMPARE(images.at(2).convertToFormat(QImage::Format_ARGB32), translucent); // alpha kept
+    QCOMPARE(images.at(4).size(), halves.size());
+}
+
+void TestRtfWriter::hyperlinks()
+{
+    QTextDocument doc;
+    QTextCursor cursor(&doc);
+    auto link = [](const QString &href) {
+        QTextCharFormat format;
+        format.setAnchor(true);
+        format.setAnchorHref(href);
+        format.setForeground(QColor(0, 0, 255));
+        return format;
+    };
+    cursor.insertText(QStringLiteral("see "));
+    cursor.insertText(QStringLiteral("one"), link(QStringLiteral("http://example.org/?q=\"x\"&y={z}")));
+    QTextCharFormat bold = link(QStringLiteral("http://example.org/?q=\"x\"&y={z}"));
+    bold.setFontWeight(QFont::Bold);
+    cursor.insertText(QStringLiteral(" bold part"), bold);
+    cursor.insertText(QStringLiteral("two"), link(QStringLiteral("#anchor")));
+    cursor.insertText(QStringLiteral(" and "), QTextCharFormat());
+    cursor.insertText(QStringLiteral("last"), link(QStringLiteral("mailto:a@example.org")));
+    cursor.insertBlock();
+    cursor.insertText(QStringLiteral("next"), QTextCharFormat());
+
+    const QByteArray rtf = Rtf::write(&doc);
+    QCOMPARE(rtf.count("HYPERLINK"), 3);
+    QVERIFY(rtf.contains("HYPERLINK \"http://example.org/?q=%22x%22&y=\\{z\\}\""));
+    QStringList expected = describe(doc);
+    expected.replaceInStrings(QStringLiteral("\"x\""), QStringLiteral("%22x%22"));
+    QCOMPARE(describe(*readBack(rtf)), expected);
+}
+
+void TestRtfWriter::htmlContentStaysReadable()
+{
+    // What a QTextEdit holds after pasting from a web page: lists, tables, relative sizes.
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    doc.setHtml(QStringLiteral("<ul><li>one</li><li>two</li></ul><ol><li>first</li><li>second</li></ol>"
+                               "<table><tr><td>a</td><td>b</td></tr></table><p><font size=\"5\">big</font></p>"));
+    const auto back = readBack(Rtf::write(&doc));
+    QCOMPARE(Rtf::plainText(&doc), QStringLiteral("one\ntwo\nfirst\nsecond\na\nb\n\nbig"));
+    QCOMPARE(Rtf::plainText(back.get()), QStringLiteral("•\tone\n•\ttwo\n1.\tfirst\n2.\tsecond\na\nb\n\nbig"));
+    QTextCursor big = back->find(QStringLiteral("big"));
+    QCOMPARE(big.charFormat().fontPointSize(), 18.0); // size 5 is 1.5 times the base font
+}
+
+void TestRtfWriter::selection()
+{
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    QTextCursor cursor(&doc);
+    cursor.insertText(QStringLiteral("first para"));
+    cursor.insertBlock();
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    cursor.insertText(QStringLiteral("second "), bold);
+    Rtf::insertImage(cursor, RtfSamples::halves(6, 2));
+    cursor.insertText(QStringLiteral(" bold"), bold);
+    cursor.insertBlock();
+    cursor.insertText(QStringLiteral("third"));
+
+    QTextCursor selection(&doc);
+    selection.setPosition(6);
+    selection.setPosition(doc.find(QStringLiteral("bold")).selectionStart() + 2, QTextCursor::KeepAnchor);
+    for (const QByteArray &rtf : {Rtf::write(selection), Rtf::write(QTextDocumentFragment(selection), &doc)}) {
+        const auto back = readBack(rtf);
+        QCOMPARE(Rtf::plainText(back.get()), QStringLiteral("para\nsecond  bo"));
+        QCOMPARE(back->find(QStringLiteral("second")).charFormat().fontWeight(), int(QFont::Bold));
+        QCOMPARE(imagesOf(*back).size(), 1);
+        QCOMPARE(imagesOf(*back).first(), RtfSamples::halves(6, 2));
+    }
+    // A selection that ends at the start of a paragraph takes the paragraph mark with it.
+    selection.setPosition(0);
+    selection.setPosition(doc.findBlockByNumber(1).position(), QTextCursor::KeepAnchor);
+    QCOMPARE(readBack(Rtf::write(selection))->toPlainText(), QStringLiteral("first para\n"));
+    selection.clearSelection();
+    QCOMPARE(readBack(Rtf::write(selection))->toPlainText(), QString());
+}
+
+void TestRtfWriter::insertAtCursor()
+{
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    doc.setPlainText(QStringLiteral("Hello world"));
+    QTextCursor cursor = doc.find(QStringLiteral("world"));
+
+    // Inline RTF replaces the selection and keeps its formatting.
+    QVERIFY(Rtf::insert(cursor, "{\\rtf1 {\\b big} news}"));
+    QCOMPARE(doc.toPlainText(), QStringLiteral("Hello big news"));
+    QCOMPARE(doc.find(QStringLiteral("big")).charFormat().fontWeight(), int(QFont::Bold));
+    QCOMPARE(doc.find(QStringLiteral("news")).charFormat().fontWeight(), int(QFont::Normal));
+
+    // Several paragraphs and a picture; the picture's resource comes along.
+    cursor.setPosition(5);
+    const QByteArray picture = "{\\pict\\pngblip " + RtfSamples::encoded(RtfSamples::halves(4, 2), "PNG").toHex() + "}";
+    QVERIFY(Rtf::insert(cursor, "{\\rtf1 ,\\par{\\qc middle}\\par " + picture + "end:}"));
+    QCOMPARE(Rtf::plainText(&doc), QStringLiteral("Hello,\nmiddle\nend: big news"));
+    QCOMPARE(imagesOf(doc).size(), 1);
+    QCOMPARE(imagesOf(doc).first(), RtfSamples::halves(4, 2));
+
+    // Plain text, as bytes from the clipboard; empty RTF just deletes the selection.
+    cursor = doc.find(QStringLiteral("news"));
+    QVERIFY(Rtf::insert(cursor, "plain\r\ntext"));
+    QCOMPARE(Rtf::plainText(&doc), QStringLiteral("Hello,\nmiddle\nend: big plain\ntext"));
+    cursor = doc.find(QStringLiteral("big "));
+    QVERIFY(Rtf::insert(cursor, "{\\rtf1}"));
+    QCOMPARE(Rtf::plainText(&doc), QStringLiteral("Hello,\nmiddle\nend: plain\ntext"));
+
+    QTextCursor nowhere;
+    QString error;
+    QVERIFY(!Rtf::insert(nowhere, "{\\rtf1 x}", &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(Rtf::write(nowhere).isEmpty());
+    QVERIFY(Rtf::insertImage(nowhere, RtfSamples::halves(2, 2)).isEmpty());
+}
+
+void TestRtfWriter::loadFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("utf-8") << QByteArray("h\xc3\xa9llo\r\nw\xc3\xb6rld\rend") << QStringLiteral("héllo\nwörld\nend");
+    QTest::newRow("utf-8 with bom") << QByteArray("\xef\xbb\xbfj\xc3\xa4") << QStringLiteral("jä");
+    QTest::newRow("not utf-8") << QByteArray("caf\xe9 \x80 \x93quoted\x94") << QStringLiteral("café € “quoted”");
+    QTest::newRow("utf-16le") << QByteArray("\xff\xfe" "a\0\xe9\0", 6) << QStringLiteral("aé");
+    QTest::newRow("utf-16be") << QByteArray("\xfe\xff\0a\0\xe9", 6) << QStringLiteral("aé");
+    QTest::newRow("nul bytes") << QByteArray("a\0b", 3) << QStringLiteral("a\uFFFDb");
+    QTest::newRow("rtf in a .txt file") << QByteArray("{\\rtf1 rich {\\b text}}") << QStringLiteral("rich text");
+    QTest::newRow("empty") << QByteArray() << QString();
+}
+
+void TestRtfWriter::loadFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("file.txt"));
+    writeFile(path, bytes);
+    QTextDocument doc;
+    doc.setPlainText(QStringLiteral("old"));
+    QString error;
+    QVERIFY2(Rtf::loadFile(path, &doc, &error), qPrintable(error));
+    QCOMPARE(Rtf::plainText(&doc), text);
+    QVERIFY(!doc.isUndoAvailable());
+    if (bytes.startsWith("{\\rtf"))
+        QCOMPARE(doc.find(QStringLiteral("text")).charFormat().fontWeight(), int(QFont::Bold));
+}
+
+void TestRtfWriter::loadAndSaveFailures()
+{
+    QTemporaryDir dir;
+    QTextDocument doc;
+    doc.setPlainText(QStringLiteral("unchanged"));
+    QString error;
+    const QString missing = dir.filePath(QStringLiteral("missing.rtf"));
+    QVERIFY(!Rtf::loadFile(missing, &doc, &error));
+    QVERIFY2(error.contains(missing), qPrintable(error));
+    error.clear();
+    QVERIFY(!Rtf::loadFile(dir.path(), &doc, &error));
+    QVERIFY(error.contains(QStringLiteral("folder")));
+    QCOMPARE(doc.toPlainText(), QStringLiteral("unchanged"));
+
+    error.clear();
+    QVERIFY(!Rtf::saveFile(dir.filePath(QStringLiteral("no/such/folder/x.rtf")), &doc, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!Rtf::loadFile(QString(), nullptr, &error));
+}
+
+void TestRtfWriter::saveAndLoad()
+{
+    // The editor saves rich text under any name and loads it back.
+    QTemporaryDir dir;
+    QTextDocument doc;
+    doc.setDefaultFont(kBase);
+    QTextCursor cursor(&doc);
+    QTextCharFormat red;
+    red.setForeground(QColor(255, 0, 0));
+    cursor.insertText(QStringLiteral("saved "), red);
+    Rtf::insertImage(cursor, RtfSamples::halves(10, 4));
+    const QString path = dir.filePath(QStringLiteral("note.txt"));
+    writeFile(path, "an older, longer file that the save replaces entirely");
+    QString error;
+    QVERIFY2(Rtf::saveFile(path, &doc, &error), qPrintable(error));
+    QCOMPARE(fileBytes(path), Rtf::write(&doc));
+
+    QTextDocument loaded;
+    loaded.setDefaultFont(kBase);
+    QVERIFY2(Rtf::loadFile(path, &loaded, &error), qPrintable(error));
+    QCOMPARE(describe(loaded), describe(doc));
+    QCOMPARE(imagesOf(loaded), imagesOf(doc));
+}
+
+PARCELO_TEST_MAIN(TestRtfWriter)
+#include "tst_rtfwriter.moc"

@@ -5,9 +5,11 @@
 #include "apperror.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class ZipFunctions;
+struct ZipResult;
 
 class ZipComponent
 {
@@ -21,5 +23,6 @@ public:
 
 private:
     explicit ZipComponent(ZipFunctions *functions);
+    static ZipResult wait(const std::function<ZipResult()> &call);
     ZipFunctions *m_functions;
 };

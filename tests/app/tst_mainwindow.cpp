@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void registrationRetryCreatesComponent();
     void checkBoxesAreStoredAtOnceAndRestored();
     void oddStoredValuesKeepDefaults();
+    void longCallKeepsWindowPaintingAndTakesNoCommands();
     void realComponentMakesValidArchive();
 
 private:
@@ -339,6 +341,43 @@ void TestMainWindow::oddStoredValuesKeepDefaults()
     SettingsStore::SaveSetting("Orvanne", "Parcelo", "open-file", "7");
     QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Checked);
     QCOMPARE(child<QCheckBox>("chkOpen")->checkState(), Qt::Unchecked);
+}
+
+void TestMainWindow::longCallKeepsWindowPaintingAndTakesNoCommands()
+{
+    choose("/home/ann/big.iso");
+    zip.delayMs = 1500;
+    frmZip *w = window();
+
+    // While the component works: a timer on the window's thread still fires (the window can
+    // paint), while clicks, keys and a request to close the window change nothing.
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start(50);
+    bool closeRefused = false;
+    QTimer::singleShot(400, this, [&] {
+        QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
+        QTest::keyClick(w, Qt::Key_B, Qt::AltModifier);
+        closeRefused = !w->close();
+    });
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+
+    QCOMPARE(zip.calls.size(), 1);
+    QVERIFY(!zip.calls.at(0).onGuiThread);
+    QCOMPARE(zip.calls.at(0).captionDuringCall, QString("Compressing! Please wait..."));
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    QVERIFY(closeRefused);
+    QVERIFY(w->isVisible());
+    QCOMPARE(ui->openRequests.size(), 1); // only the Browse before the command
+    QCOMPARE(ui->messages.size(), 1);     // the result, after the call
+    QCOMPARE(w->windowTitle(), frmZip::normalCaption());
+
+    // Afterwards the window takes commands again.
+    ui->openAnswers << std::nullopt;
+    QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(ui->openRequests.size(), 2);
+    zip.delayMs = 0;
 }
 
 void TestMainWindow::realComponentMakesValidArchive()

@@ -1,5 +1,7 @@
 #include "scriptedui.h"
 
+#include <QPrinter>
+
 namespace {
 template<typename T>
 T nextOr(QQueue<T> &queue, T fallback)
@@ -64,16 +66,23 @@ QString ScriptedUi::browseFolder(QWidget *, const QString &prompt)
 bool ScriptedUi::print(const PrintRequest &request)
 {
     printRequests << request;
-    return nextOr(printAnswers, false);
+    const bool confirmed = nextOr(printAnswers, false);
+    if (confirmed && !printToPdf.isEmpty()) {
+        request.printer->setOutputFormat(QPrinter::PdfFormat);
+        request.printer->setOutputFileName(printToPdf);
+    }
+    return confirmed;
 }
 
-std::optional<FontChoice> ScriptedUi::chooseFont(QWidget *, const FontChoice &, bool)
+std::optional<FontChoice> ScriptedUi::chooseFont(QWidget *, const FontChoice &initial, bool)
 {
+    fontRequests << initial;
     return nextOr<std::optional<FontChoice>>(fontAnswers, std::nullopt);
 }
 
-std::optional<QColor> ScriptedUi::chooseColor(QWidget *, const QColor &)
+std::optional<QColor> ScriptedUi::chooseColor(QWidget *, const QColor &initial)
 {
+    colorRequests << initial;
     return nextOr<std::optional<QColor>>(colorAnswers, std::nullopt);
 }
 

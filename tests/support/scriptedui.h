@@ -34,7 +34,11 @@ public:
     QQueue<QString> folderAnswers; // empty text means cancel
     QList<PrintRequest> printRequests;
     QQueue<bool> printAnswers;
+    // Where a confirmed print dialog sends the output (a PDF file), when set.
+    QString printToPdf;
+    QList<FontChoice> fontRequests; // what each font dialog started from
     QQueue<std::optional<FontChoice>> fontAnswers;
+    QList<QColor> colorRequests;
     QQueue<std::optional<QColor>> colorAnswers;
 
     // --- desktop

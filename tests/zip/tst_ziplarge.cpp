@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using namespace ziptest;
 
 namespace {
@@ -20,16 +21,16 @@ QString compareFiles(const QString &a, const QString &b)
 {
     QFile fa(a), fb(b);
     if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot open");
+        return u"cannot open"_s;
     if (fa.size() != fb.size())
-        return QStringLiteral("sizes differ: %1 and %2").arg(fa.size()).arg(fb.size());
+        return u"sizes differ: %1 and %2"_s.arg(fa.size()).arg(fb.size());
     constexpr qint64 Chunk = 8 << 20;
     QByteArray ba(Chunk, Qt::Uninitialized), bb(Chunk, Qt::Uninitialized);
     for (qint64 pos = 0; pos < fa.size(); pos += Chunk) {
         const qint64 na = fa.read(ba.data(), Chunk);
         const qint64 nb = fb.read(bb.data(), Chunk);
         if (na != nb || na <= 0 || memcmp(ba.constData(), bb.constData(), size_t(na)) != 0)
-            return QStringLiteral("contents differ in the chunk at %1").arg(pos);
+            return u"contents differ in the chunk at %1"_s.arg(pos);
     }
     return {};
 }
@@ -52,10 +53,10 @@ private slots:
         QVERIFY(dir.isValid());
         const qint64 free = QStorageInfo(dir.path()).bytesAvailable();
         if (free < Size + 2 * GiB)
-            QSKIP(qPrintable(QStringLiteral("needs %1 GiB free, %2 GiB available").arg((Size + 2 * GiB) / GiB).arg(free / GiB)));
+            QSKIP(qPrintable(u"needs %1 GiB free, %2 GiB available"_s.arg((Size + 2 * GiB) / GiB).arg(free / GiB)));
 
         // Sparse, with data at the start, across the 4 GiB mark and at the very end.
-        const QString source = dir.filePath(QStringLiteral("disk.img"));
+        const QString source = dir.filePath(u"disk.img"_s);
         {
             QFile f(source);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -66,24 +67,24 @@ private slots:
         }
         setMtime(source, QDateTime::fromSecsSinceEpoch(1700000000));
 
-        const QString archive = dir.filePath(QStringLiteral("disk.img.zip"));
+        const QString archive = dir.filePath(u"disk.img.zip"_s);
         const ZipResult zipped = pnvzip::zipFile(source, archive);
         QVERIFY2(zipped.ok(), qPrintable(zipped.text));
-        QVERIFY2(zipped.text.contains(QStringLiteral("(%1 bytes)").arg(QLocale(QLocale::English).toString(Size))), qPrintable(zipped.text));
+        QVERIFY2(zipped.text.contains(u"(%1 bytes)"_s.arg(QLocale(QLocale::English).toString(Size))), qPrintable(zipped.text));
         QVERIFY(QFileInfo(archive).size() < 64 << 20);
 
-        RunResult r = run(QStringLiteral("7zz"), {QStringLiteral("l"), QStringLiteral("-slt"), archive});
+        RunResult r = run(u"7zz"_s, {u"l"_s, u"-slt"_s, archive});
         QVERIFY2(r.exitCode == 0 && r.output.contains("Size = " + QByteArray::number(Size)), r.output.constData());
-        r = run(QStringLiteral("7zz"), {QStringLiteral("t"), archive});
+        r = run(u"7zz"_s, {u"t"_s, archive});
         QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
 
-        const QString out = dir.filePath(QStringLiteral("out"));
+        const QString out = dir.filePath(u"out"_s);
         QVERIFY(QDir().mkpath(out));
         const ZipResult unzipped = pnvzip::unzipFile(archive, out);
         QVERIFY2(unzipped.ok(), qPrintable(unzipped.text));
-        const QString difference = compareFiles(source, out + QStringLiteral("/disk.img"));
+        const QString difference = compareFiles(source, out + u"/disk.img"_s);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
-        QCOMPARE(mtimeSecs(out + QStringLiteral("/disk.img")), qint64(1700000000));
+        QCOMPARE(mtimeSecs(out + u"/disk.img"_s), qint64(1700000000));
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+using namespace Qt::StringLiterals;
 using namespace ziptest;
 
 class TestZipPlugin : public QObject
@@ -35,15 +36,15 @@ private slots:
     void metadataNamesTheComponent()
     {
         const QJsonObject meta = m_loader.metaData();
-        QCOMPARE(meta.value(QStringLiteral("IID")).toString(), QStringLiteral(ZipFunctions_iid));
-        const QJsonObject own = meta.value(QStringLiteral("MetaData")).toObject();
-        QCOMPARE(own.value(QStringLiteral("ProgId")).toString(), QString::fromLatin1(ZipComponentProgId));
-        QCOMPARE(own.value(QStringLiteral("Version")).toString(), QStringLiteral("1.2"));
+        QCOMPARE(meta.value(u"IID"_s).toString(), QStringLiteral(ZipFunctions_iid));
+        const QJsonObject own = meta.value(u"MetaData"_s).toObject();
+        QCOMPARE(own.value(u"ProgId"_s).toString(), QString::fromLatin1(ZipComponentProgId));
+        QCOMPARE(own.value(u"Version"_s).toString(), u"1.2"_s);
     }
 
     void pluginNeedsNoWidgets()
     {
-        const RunResult r = run(QStringLiteral("ldd"), {m_pluginPath});
+        const RunResult r = run(u"ldd"_s, {m_pluginPath});
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.output.contains("libzip"), r.output.constData());
         QVERIFY2(!r.output.contains("Qt6Widgets") && !r.output.contains("Qt6Gui"), r.output.constData());
@@ -52,20 +53,20 @@ private slots:
     void callsGoThroughTheInterface()
     {
         QTemporaryDir dir;
-        const QString source = dir.filePath(QStringLiteral("report.doc"));
+        const QString source = dir.filePath(u"report.doc"_s);
         writeFile(source, textBytes(100000));
-        const ZipResult zipped = m_zip->ZipFile(source, source + QStringLiteral(".zip"));
+        const ZipResult zipped = m_zip->ZipFile(source, source + u".zip"_s);
         QVERIFY2(zipped.ok(), qPrintable(zipped.text));
-        QVERIFY(zipped.text.contains(QStringLiteral("report.doc.zip")));
-        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out"))));
-        const ZipResult unzipped = m_zip->UnzipFile(source + QStringLiteral(".zip"), dir.filePath(QStringLiteral("out")));
+        QVERIFY(zipped.text.contains(u"report.doc.zip"_s));
+        QVERIFY(QDir().mkpath(dir.filePath(u"out"_s)));
+        const ZipResult unzipped = m_zip->UnzipFile(source + u".zip"_s, dir.filePath(u"out"_s));
         QVERIFY2(unzipped.ok(), qPrintable(unzipped.text));
-        QCOMPARE(readFile(dir.filePath(QStringLiteral("out/report.doc"))), textBytes(100000));
+        QCOMPARE(readFile(dir.filePath(u"out/report.doc"_s)), textBytes(100000));
 
-        const ZipResult missing = m_zip->ZipFile(dir.filePath(QStringLiteral("nothing")), dir.filePath(QStringLiteral("n.zip")));
+        const ZipResult missing = m_zip->ZipFile(dir.filePath(u"nothing"_s), dir.filePath(u"n.zip"_s));
         QCOMPARE(missing.number, 30001);
         QVERIFY(!missing.ok());
-        QVERIFY(missing.text.contains(QStringLiteral("does not exist")));
+        QVERIFY(missing.text.contains(u"does not exist"_s));
     }
 
     // One instance, many threads: separate jobs, and several extracting the same archive
@@ -77,39 +78,39 @@ private slots:
         QList<int> jobs;
         for (int i = 0; i < Jobs; ++i) {
             jobs << i;
-            writeFile(dir.filePath(QStringLiteral("in%1/file.txt").arg(i)), textBytes(200000 + i));
-            QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("out%1").arg(i))));
+            writeFile(dir.filePath(u"in%1/file.txt"_s.arg(i)), textBytes(200000 + i));
+            QVERIFY(QDir().mkpath(dir.filePath(u"out%1"_s.arg(i))));
         }
         const QList<QString> failures = QtConcurrent::blockingMapped(jobs, [&](int i) -> QString {
-            const QString source = dir.filePath(QStringLiteral("in%1/file.txt").arg(i));
-            const QString archive = dir.filePath(QStringLiteral("in%1/file.zip").arg(i));
+            const QString source = dir.filePath(u"in%1/file.txt"_s.arg(i));
+            const QString archive = dir.filePath(u"in%1/file.zip"_s.arg(i));
             ZipResult r = m_zip->ZipFile(source, archive);
             if (!r.ok())
                 return r.text;
-            r = m_zip->UnzipFile(archive, dir.filePath(QStringLiteral("out%1").arg(i)));
+            r = m_zip->UnzipFile(archive, dir.filePath(u"out%1"_s.arg(i)));
             if (!r.ok())
                 return r.text;
-            if (readFile(dir.filePath(QStringLiteral("out%1/file.txt").arg(i))) != textBytes(200000 + i))
-                return QStringLiteral("job %1: wrong content").arg(i);
+            if (readFile(dir.filePath(u"out%1/file.txt"_s.arg(i))) != textBytes(200000 + i))
+                return u"job %1: wrong content"_s.arg(i);
             return {};
         });
         for (const QString &failure : failures)
             QVERIFY2(failure.isEmpty(), qPrintable(failure));
 
-        const QString shared = dir.filePath(QStringLiteral("shared"));
+        const QString shared = dir.filePath(u"shared"_s);
         QVERIFY(QDir().mkpath(shared));
-        const QString archive = dir.filePath(QStringLiteral("in0/file.zip"));
+        const QString archive = dir.filePath(u"in0/file.zip"_s);
         const QList<int> results = QtConcurrent::blockingMapped(jobs, [&](int) {
             return m_zip->UnzipFile(archive, shared).number;
         });
         QCOMPARE(results, QList<int>(Jobs, 0));
-        QStringList expected{QStringLiteral("file.txt")};
+        QStringList expected{u"file.txt"_s};
         for (int n = 2; n <= Jobs; ++n)
-            expected << QStringLiteral("file (%1).txt").arg(n);
+            expected << u"file (%1).txt"_s.arg(n);
         expected.sort();
         QCOMPARE(tree(shared), expected);
         for (const QString &name : expected)
-            QCOMPARE(readFile(shared + QLatin1Char('/') + name), textBytes(200000));
+            QCOMPARE(readFile(shared + QChar('/') + name), textBytes(200000));
     }
 };
 

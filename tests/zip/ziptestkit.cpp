@@ -15,12 +15,14 @@
 #include <unistd.h>
 #include <zlib.h>
 
+using namespace Qt::StringLiterals;
+
 namespace ziptest {
 
 PrivateEnvironment::PrivateEnvironment()
 {
     qputenv("HOME", QFile::encodeName(m_home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral(".config"))));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(u".config"_s)));
     qputenv("LC_ALL", "C.UTF-8");
     // A zone away from UTC (a POSIX rule, no time zone data needed), so that local DOS
     // times and UTC timestamps cannot be confused without a test noticing.
@@ -110,9 +112,9 @@ QStringList tree(const QString &root)
         if (info.isSymLink()) {
             char target[4096];
             const ssize_t n = ::readlink(QFile::encodeName(info.filePath()).constData(), target, sizeof target);
-            rel += QStringLiteral(" -> ") + QString::fromUtf8(target, n > 0 ? qsizetype(n) : 0);
+            rel += u" -> "_s + QString::fromUtf8(target, n > 0 ? qsizetype(n) : 0);
         } else if (info.isDir()) {
-            rel += QLatin1Char('/');
+            rel += QChar('/');
         }
         out << rel;
     }
@@ -125,13 +127,13 @@ QString treeDifference(const QString &expected, const QString &actual)
     const QStringList a = tree(expected);
     const QStringList b = tree(actual);
     if (a != b)
-        return QStringLiteral("expected names:\n  %1\nactual names:\n  %2")
-            .arg(a.join(QStringLiteral("\n  ")), b.join(QStringLiteral("\n  ")));
+        return u"expected names:\n  %1\nactual names:\n  %2"_s
+            .arg(a.join(u"\n  "_s), b.join(u"\n  "_s));
     for (const QString &rel : a) {
-        if (rel.endsWith(QLatin1Char('/')) || rel.contains(QStringLiteral(" -> ")))
+        if (rel.endsWith(QChar('/')) || rel.contains(u" -> "_s))
             continue;
         if (digest(QDir(expected).filePath(rel)) != digest(QDir(actual).filePath(rel)))
-            return QStringLiteral("content differs: %1").arg(rel);
+            return u"content differs: %1"_s.arg(rel);
     }
     return {};
 }
@@ -143,7 +145,7 @@ QStringList leftovers(const QString &folder)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString name = QFileInfo(it.next()).fileName();
-        if (name.startsWith(QStringLiteral(".~")) || name.contains(QStringLiteral(".part")))
+        if (name.startsWith(u".~"_s) || name.contains(u".part"_s))
             out << it.filePath();
     }
     return out;
@@ -151,7 +153,7 @@ QStringList leftovers(const QString &folder)
 
 QString toolPath(const QString &name)
 {
-    if (name.startsWith(QLatin1Char('/')))
+    if (name.startsWith(QChar('/')))
         return QFileInfo(name).isExecutable() ? name : QString();
     return QStandardPaths::findExecutable(name);
 }
@@ -177,7 +179,7 @@ RunResult run(const QString &program, const QStringList &args, const QString &wo
 
 RunResult python(const QString &script, const QStringList &args)
 {
-    return run(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral("-c"), script} + args);
+    return run(u"/usr/bin/python3"_s, QStringList{u"-c"_s, script} + args);
 }
 
 void RawZip::add(const QByteArray &name, const QByteArray &data, quint32 unixMode)

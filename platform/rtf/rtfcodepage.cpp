@@ -1,5 +1,7 @@
 #include "rtfcodepage.h"
 
+#include <QHash>
+
 #include <cerrno>
 #include <iconv.h>
 
@@ -190,6 +192,24 @@ void ByteDecoder::decode(const char *bytes, qsizetype size, QString &out)
         --inLeft;
         iconv(handle, nullptr, nullptr, nullptr, nullptr);
     }
+}
+
+int toWindows1252(char16_t ch)
+{
+    if (ch < 0x80)
+        return ch;
+    static const QHash<char16_t, int> bytes = [] {
+        QHash<char16_t, int> table;
+        QString decoded;
+        char all[128];
+        for (int i = 0; i < 128; ++i)
+            all[i] = char(0x80 + i);
+        ByteDecoder(1252).decode(all, 128, decoded);
+        for (int i = 0; i < 128; ++i)
+            table.insert(decoded.at(i).unicode(), 0x80 + i);
+        return table;
+    }();
+    return bytes.value(ch, -1);
 }
 
 SymbolFont symbolFontKind(const QString &family)

@@ -29,6 +29,9 @@ private:
     void *m_iconv = nullptr;
 };
 
+// The Windows-1252 byte for a character, or -1 when the code page has none.
+int toWindows1252(char16_t ch);
+
 // The code page a font's \fcharsetN implies: 0 when the document's own code page applies,
 // SymbolCodePage for the symbol charset.
 constexpr int SymbolCodePage = -2;

@@ -1,5 +1,7 @@
 #include "rtfwriter.h"
 
+#include "rtfcodepage.h"
+
 #include <QBuffer>
 #include <QHash>
 #include <QImage>
@@ -204,9 +206,15 @@ void Writer::escaped(QStringView text, bool inFontTable)
             m_out.append(char(unit));
             continue;
         }
+        // \uN and a one-byte fallback for readers without Unicode: the Windows-1252 byte when
+        // there is one, else '?'. Written as \'hh, since some readers take "?word" as one token.
+        const int fallback = detail::toWindows1252(unit);
+        static const char digits[] = "0123456789abcdef";
+        const char hex[] = {'\\', '\'', digits[(fallback < 0 ? '?' : fallback) >> 4],
+                            digits[(fallback < 0 ? '?' : fallback) & 15]};
         m_out.append("\\u");
         m_out.append(QByteArray::number(int(qint16(unit))));
-        m_out.append('?');
+        m_out.append(hex, 4);
     }
 }
 

@@ -1,0 +1,526 @@
+// RTF against programs nobody here wrote. LibreOffice Writer (headless) turns HTML and flat
+// ODT documents made here into RTF, which ours must read with text, formatting and pictures;
+// it reads our RTF back into text and flat ODT, whose styles and pictures are checked; unrtf
+// is a second reader of ours. rtfbench is checked on LibreOffice's files.
+
+#include "rtf.h"
+#include "rtfreader.h"
+#include "rtfsamples.h"
+#include "testenv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextImageFormat>
+#include <QUrl>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+constexpr int kLargePictures = 8;
+constexpr int kLargeParagraphs = 400;
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QTextCharFormat formatOf(const QTextDocument &doc, const QString &needle)
+{
+    const QTextCursor found = doc.find(needle, 0, QTextDocument::FindCaseSensitively);
+    if (found.isNull())
+        return {};
+    QTextCursor cursor(const_cast<QTextDocument *>(&doc));
+    cursor.setPosition(found.selectionStart() + 1);
+    return cursor.charFormat();
+}
+
+QList<QTextImageFormat> imageFormats(const QTextDocument &doc)
+{
+    QList<QTextImageFormat> images;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            if (it.fragment().charFormat().isImageFormat())
+                images.append(it.fragment().charFormat().toImageFormat());
+        }
+    }
+    return images;
+}
+
+QImage imageOf(const QTextDocument &doc, const QTextImageFormat &format)
+{
+    return doc.resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
+}
+
+// Pictures that compress badly, so that the large document is large.
+QImage noise(int width, int height, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = 0xff000000u | (random.generate() & 0xffffffu);
+    }
+    return image;
+}
+
+QByteArray fodt(const QByteArray &automaticStyles, const QByteArray &masterPage, const QByteArray &body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<office:document xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\""
+           " xmlns:style=\"urn:oasis:names:tc:opendocument:xmlns:style:1.0\""
+           " xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\""
+           " xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\""
+           " xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\""
+           " xmlns:svg=\"urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0\""
+           " office:version=\"1.3\" office:mimetype=\"application/vnd.oasis.opendocument.text\">\n"
+           "<office:font-face-decls><style:font-face style:name=\"MS Mincho\" svg:font-family=\"'MS Mincho'\"/>"
+           "<style:font-face style:name=\"Symbol\" svg:font-family=\"Symbol\" style:font-charset=\"x-symbol\"/>"
+           "</office:font-face-decls>\n<office:automatic-styles>"
+        + automaticStyles
+        + "<style:page-layout style:name=\"pm1\"><style:page-layout-properties fo:page-width=\"8.5in\""
+          " fo:page-height=\"11in\"/></style:page-layout></office:automatic-styles>\n"
+          "<office:master-styles><style:master-page style:name=\"Standard\" style:page-layout-name=\"pm1\">"
+        + masterPage + "</style:master-page></office:master-styles>\n<office:body><office:text>\n" + body
+        + "</office:text></office:body></office:document>\n";
+}
+
+QByteArray frame(const QImage &image, const char *format, const QByteArray &width, const QByteArray &height)
+{
+    return "<draw:frame text:anchor-type=\"as-char\" svg:width=\"" + width + "\" svg:height=\"" + height
+           + "\"><draw:image><office:binary-data>" + RtfSamples::encoded(image, format).toBase64()
+           + "</office:binary-data></draw:image></draw:frame>";
+}
+
+// A text run of a flat ODT file with the properties of its span and paragraph styles.
+struct OdtRun
+{
+    QString text;
+    QHash<QString, QString> properties; // text properties, and "align" for the paragraph
+};
+
+struct OdtFrame
+{
+    QString width, height;
+    QImage image;
+};
+
+struct Odt
+{
+    QList<OdtRun> runs;
+    QList<OdtFrame> frames;
+
+    // The properties of the run that contains text.
+    QHash<QString, QString> at(const QString &text) const
+    {
+        for (const OdtRun &run : runs) {
+            if (run.text.contains(text))
+                return run.properties;
+        }
+        return {{QStringLiteral("missing"), text}};
+    }
+};
+
+Odt parseFodt(const QByteArray &xml)
+{
+    QHash<QString, QHash<QString, QString>> styles;
+    Odt odt;
+    QXmlStreamReader reader(xml);
+    QString currentStyle;
+    QList<QHash<QString, QString>> stack; // properties of the open paragraphs and spans
+    bool inBinary = false;
+    QByteArray binary;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const QStringView name = reader.qualifiedName();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (reader.isStartElement()) {
+            if (name == u"style:style") {
+                currentStyle = attributes.value(QLatin1String("style:name")).toString();
+            } else if (name == u"style:text-properties" || name == u"style:paragraph-properties") {
+                for (const QXmlStreamAttribute &attribute : attributes)
+                    styles[currentStyle].insert(attribute.qualifiedName().toString(), attribute.value().toString());
+            } else if (name == u"text:p" || name == u"text:h" || name == u"text:span") {
+                QHash<QString, QString> properties = stack.isEmpty() ? QHash<QString, QString>() : stack.last();
+                const QHash<QString, QString> style = styles.value(attributes.value(QLatin1String("text:style-name")).toString());
+                for (auto it = style.begin(); it != style.end(); ++it)
+                    properties.insert(it.key() == u"fo:text-align" ? QStringLiteral("align") : it.key(), it.value());
+                stack.append(properties);
+                if (name != u"text:span")
+                    odt.runs.append({QString(), properties}); // marks the paragraph start
+            } else if (name == u"draw:frame") {
+                odt.frames.append({attributes.value(QLatin1String("svg:width")).toString(), attributes.value(QLatin1String("svg:height")).toString(), {}});
+            } else if (name == u"office:binary-data") {
+                inBinary = true;
+                binary.clear();
+            } else if (name == u"text:tab") {
+                odt.runs.append({QStringLiteral("\t"), stack.value(stack.size() - 1)});
+            }
+        } else if (reader.isEndElement()) {
+            if (name == u"text:p" || name == u"text:h" || name == u"text:span") {
+                if (!stack.isEmpty())
+                    stack.removeLast();
+            } else if (name == u"office:binary-data") {
+                inBinary = false;
+                if (!odt.frames.isEmpty())
+                    odt.frames.last().image = QImage::fromData(QByteArray::fromBase64(binary));
+            }
+        } else if (reader.isCharacters()) {
+            if (inBinary)
+                binary += reader.text().toLatin1();
+            else if (!stack.isEmpty())
+                odt.runs.append({reader.text().toString(), stack.last()});
+        }
+    }
+    return odt;
+}
+
+} // namespace
+
+class TestRtfPeers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void readsLibreOfficeFromHtml();
+    void readsLibreOfficeFromOdt();
+    void readsLargeDocumentQuickly();
+    void libreOfficeReadsOurText();
+    void libreOfficeReadsOurStyles();
+    void libreOfficeReadsOurPictures();
+    void unrtfReadsOurs();
+    void rtfbenchPrintsText();
+
+private:
+    void buildOurDocument();
+
+    QTemporaryDir m_dir;
+    QString m_soffice;
+    QTextDocument m_ours;
+    QString m_ourFile;
+    QImage m_largePictures[kLargePictures];
+};
+
+void TestRtfPeers::initTestCase()
+{
+    m_soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (m_soffice.isEmpty())
+        QSKIP("LibreOffice (soffice) is not installed; deps/rtf.txt lists it");
+    QVERIFY(m_dir.isValid());
+    QDir root(m_dir.path());
+    for (const char *folder : {"in", "lo", "ours", "back-text", "back-odt"})
+        QVERIFY(root.mkpath(QLatin1String(folder)));
+
+    // HTML: styles, alignment, Japanese and an emoji, lists, a table, a link, a picture.
+    const QByteArray png = RtfSamples::encoded(RtfSamples::halves(40, 20), "PNG").toBase64();
+    writeAll(m_dir.filePath(QStringLiteral("in/styles.html")),
+             "<html><head><meta charset=\"utf-8\"></head><body>\n"
+             "<p>Plain <b>bold</b> <i>italic</i> <u>under</u> <s>strike</s> <font color=\"#ff0000\">red</font> "
+             "<span style=\"background:#ffff00\">yellowbg</span></p>\n"
+             "<p align=\"center\"><font face=\"Courier New\" size=\"5\">Centered courier</font></p>\n"
+             "<p align=\"right\">Right \xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e \xf0\x9f\x98\x80 Gr\xc3\xbc\xc3\x9f" "e</p>\n"
+             "<p align=\"justify\">Justified</p>\n"
+             "<ul><li>bullet one</li><li>bullet two</li></ul><ol><li>num one</li></ol>\n"
+             "<table border=\"1\"><tr><td>c11</td><td>c12</td></tr><tr><td>c21</td><td>c22</td></tr></table>\n"
+             "<p><a href=\"http://example.com/x\">link text</a></p>\n"
+             "<p><img src=\"data:image/png;base64," + png + "\" width=\"80\" height=\"40\"></p>\n</body></html>\n");
+
+    // Flat ODT: header, footer, footnote and fields; Japanese and Symbol fonts; a picture.
+    writeAll(m_dir.filePath(QStringLiteral("in/fields.fodt")),
+             fodt("<style:style style:name=\"T1\" style:family=\"text\"><style:text-properties"
+                  " style:font-name=\"MS Mincho\" style:font-name-asian=\"MS Mincho\"/></style:style>"
+                  "<style:style style:name=\"T2\" style:family=\"text\"><style:text-properties"
+                  " style:font-name=\"Symbol\"/></style:style>",
+                  "<style:header><text:p>HeaderWords</text:p></style:header><style:footer><text:p>FooterWords "
+                  "<text:page-number>1</text:page-number></text:p></style:footer>",
+                  "<text:p>Body one<text:note text:note-class=\"footnote\"><text:note-citation>1</text:note-citation>"
+                  "<text:note-body><text:p>FootnoteWords</text:p></text:note-body></text:note> after.</text:p>\n"
+                  "<text:p><text:span text:style-name=\"T1\">\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x83\x86\xe3\x82\xad"
+                  "\xe3\x82\xb9\xe3\x83\x88</text:span> and <text:span text:style-name=\"T2\">&#xF061;&#xF062;&#xF0B7;"
+                  "</text:span> sym</text:p>\n"
+                  "<text:p>Pic: " + frame(RtfSamples::halves(30, 10), "PNG", "1in", "0.3333in") + " end</text:p>\n"
+                  "<text:p>Field: <text:page-number>1</text:page-number> date</text:p>\n"));
+
+    // A large document: paragraphs between pictures, PNG and JPEG alike.
+    QByteArray large;
+    for (int i = 0; i < kLargePictures; ++i) {
+        m_largePictures[i] = noise(320, 240, quint32(i + 1));
+        for (int p = 0; p < kLargeParagraphs / kLargePictures; ++p)
+            large += "<text:p>Paragraph " + QByteArray::number(i) + "." + QByteArray::number(p)
+                     + " of the large document, with some words to read.</text:p>\n";
+        large += "<text:p>" + frame(m_largePictures[i], i % 2 ? "JPEG" : "PNG", "3.3333in", "2.5in") + "</text:p>\n";
+    }
+    writeAll(m_dir.filePath(QStringLiteral("in/large.fodt")), fodt({}, {}, large));
+
+    buildOurDocument();
+    m_ourFile = m_dir.filePath(QStringLiteral("ours/ours.rtf"));
+    QString error;
+    QVERIFY2(Rtf::saveFile(m_ourFile, &m_ours, &error), qPrintable(error));
+
+    // Three conversions at once, each with a profile of its own.
+    const QString in = m_dir.filePath(QStringLiteral("in/"));
+    struct Job
+    {
+        QString profile, target, outDir;
+        QStringList files;
+    };
+    const QList<Job> jobs = {
+        {QStringLiteral("p1"), QStringLiteral("rtf:Rich Text Format"), m_dir.filePath(QStringLiteral("lo")),
+         {in + QStringLiteral("styles.html"), in + QStringLiteral("fields.fodt"), in + QStringLiteral("large.fodt")}},
+        {QStringLiteral("p2"), QStringLiteral("txt:Text (encoded):UTF8"), m_dir.filePath(QStringLiteral("back-text")), {m_ourFile}},
+        {QStringLiteral("p3"), QStringLiteral("fodt"), m_dir.filePath(QStringLiteral("back-odt")), {m_ourFile}},
+    };
+    QList<QProcess *> processes;
+    for (const Job &job : jobs) {
+        auto *process = new QProcess(this);
+        process->setProcessChannelMode(QProcess::MergedChannels);
+        QStringList arguments{QStringLiteral("-env:UserInstallation=")
+                                  + QUrl::fromLocalFile(m_dir.filePath(job.profile)).toString(),
+                              QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
+                              job.target, QStringLiteral("--outdir"), job.outDir};
+        process->start(m_soffice, arguments + job.files);
+        processes.append(process);
+    }
+    for (QProcess *process : std::as_const(processes)) {
+        QVERIFY2(process->waitForFinished(180000), "soffice did not finish");
+        QVERIFY2(process->exitCode() == 0, process->readAll().constData());
+    }
+    for (const char *file : {"lo/styles.rtf", "lo/fields.rtf", "lo/large.rtf", "back-text/ours.txt", "back-odt/ours.fodt"})
+        QVERIFY2(QFile::exists(m_dir.filePath(QLatin1String(file))), file);
+}
+
+void TestRtfPeers::buildOurDocument()
+{
+    m_ours.setDefaultFont(QFont(QStringLiteral("Verdana"), 12));
+    QTextCursor cursor(&m_ours);
+    auto run = [&cursor](const QString &text, const std::function<void(QTextCharFormat &)> &setup = {}) {
+        QTextCharFormat format;
+        if (setup)
+            setup(format);
+        cursor.insertText(text, format);
+    };
+    run(QStringLiteral("plain "));
+    run(QStringLiteral("bold"), [](QTextCharFormat &f) { f.setFontWeight(QFont::Bold); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("italic"), [](QTextCharFormat &f) { f.setFontItalic(true); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("under"), [](QTextCharFormat &f) { f.setFontUnderline(true); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("struck"), [](QTextCharFormat &f) { f.setFontStrikeOut(true); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("red"), [](QTextCharFormat &f) { f.setForeground(QColor(200, 10, 20)); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("yellowbg"), [](QTextCharFormat &f) { f.setBackground(QColor(255, 255, 0)); });
+    run(QStringLiteral(" "));
+    run(QStringLiteral("courier"), [](QTextCharFormat &f) {
+        f.setFontFamilies({QStringLiteral("Courier New")});
+        f.setFontPointSize(18);
+    });
+    const std::pair<Qt::Alignment, QString> paragraphs[] = {
+        {Qt::AlignHCenter, QStringLiteral("centred 日本語 😀 Grüße €")},
+        {Qt::AlignRight, QStringLiteral("right")},
+        {Qt::AlignJustify, QStringLiteral("justified")},
+        {Qt::AlignLeft, QString()},
+        {Qt::AlignLeft, QStringLiteral("picture: ")},
+    };
+    for (const auto &[alignment, text] : paragraphs) {
+        QTextBlockFormat format;
+        format.setAlignment(alignment);
+        cursor.insertBlock(format, QTextCharFormat());
+        run(text);
+    }
+    Rtf::insertImage(cursor, RtfSamples::halves(40, 20), QSizeF(80, 40));
+    run(QStringLiteral(" end"));
+}
+
+void TestRtfPeers::readsLibreOfficeFromHtml()
+{
+    QTextDocument doc;
+    Rtf::RtfReader reader;
+    QVERIFY(reader.read(readAll(m_dir.filePath(QStringLiteral("lo/styles.rtf"))), &doc));
+    QCOMPARE(Rtf::plainText(&doc).split(u'\n'),
+             (QStringList{QStringLiteral("Plain bold italic under strike red yellowbg"), QStringLiteral("Centered courier"),
+                          QStringLiteral("Right 日本語 😀 Grüße"), QStringLiteral("Justified"),
+                          QStringLiteral("•\tbullet one"), QStringLiteral("•\tbullet two"), QStringLiteral(" 1.\tnum one"),
+                          QStringLiteral("c11\tc12"), QStringLiteral("c21\tc22"), QStringLiteral("link text"), QString()}));
+    QCOMPARE(formatOf(doc, QStringLiteral("bold")).fontWeight(), int(QFont::Bold));
+    QCOMPARE(formatOf(doc, QStringLiteral("Plain")).fontWeight(), int(QFont::Normal));
+    QVERIFY(formatOf(doc, QStringLiteral("italic")).fontItalic());
+    QVERIFY(formatOf(doc, QStringLiteral("under")).fontUnderline());
+    QVERIFY(formatOf(doc, QStringLiteral("strike")).fontStrikeOut());
+    QCOMPARE(formatOf(doc, QStringLiteral("red")).foreground().color(), QColor(255, 0, 0));
+    QCOMPARE(formatOf(doc, QStringLiteral("yellowbg")).background().color(), QColor(255, 255, 0));
+    const QTextCharFormat courier = formatOf(doc, QStringLiteral("courier"));
+    QCOMPARE(courier.fontFamilies().toStringList(), QStringList{QStringLiteral("Courier New")});
+    QCOMPARE(courier.fontPointSize(), 18.0);
+    QCOMPARE(doc.findBlockByNumber(1).blockFormat().alignment(), Qt::AlignHCenter);
+    QCOMPARE(doc.findBlockByNumber(2).blockFormat().alignment(), Qt::AlignRight);
+    QCOMPARE(doc.findBlockByNumber(3).blockFormat().alignment(), Qt::AlignJustify);
+    QCOMPARE(formatOf(doc, QStringLiteral("link")).anchorHref(), QStringLiteral("http://example.com/x"));
+
+    // The picture once (LibreOffice also writes it as a metafile), at the size the HTML gave.
+    const QList<QTextImageFormat> images = imageFormats(doc);
+    QCOMPARE(images.size(), 1);
+    QCOMPARE(QSizeF(images.first().width(), images.first().height()), QSizeF(80, 40));
+    QCOMPARE(imageOf(doc, images.first()).convertToFormat(QImage::Format_RGB32), RtfSamples::halves(40, 20));
+    QCOMPARE(reader.stats().picturesLeftOut, 0);
+}
+
+void TestRtfPeers::readsLibreOfficeFromOdt()
+{
+    QTextDocument doc;
+    QVERIFY(Rtf::read(readAll(m_dir.filePath(QStringLiteral("lo/fields.rtf"))), &doc));
+    // Header, footer and footnote are not body text; the fields keep their results.
+    QCOMPARE(Rtf::plainText(&doc).split(u'\n'),
+             (QStringList{QStringLiteral("Body one after."), QStringLiteral("日本語テキスト and αβ• sym"),
+                          QStringLiteral("Pic:  end"), QStringLiteral("Field: 1 date")}));
+    QCOMPARE(formatOf(doc, QStringLiteral("日本")).fontFamilies().toStringList(), QStringList{QStringLiteral("MS Mincho")});
+    QCOMPARE(formatOf(doc, QStringLiteral("αβ")).fontFamilies().toStringList(), QStringList{QStringLiteral("Symbol")});
+    const QList<QTextImageFormat> images = imageFormats(doc);
+    QCOMPARE(images.size(), 1);
+    QCOMPARE(QSizeF(images.first().width(), images.first().height()), QSizeF(96, 32)); // 1 in x 1/3 in
+    QCOMPARE(imageOf(doc, images.first()).convertToFormat(QImage::Format_RGB32), RtfSamples::halves(30, 10));
+}
+
+void TestRtfPeers::readsLargeDocumentQuickly()
+{
+    const QByteArray data = readAll(m_dir.filePath(QStringLiteral("lo/large.rtf")));
+    QVERIFY2(data.size() > 3000000, qPrintable(QString::number(data.size())));
+    QTextDocument doc;
+    Rtf::RtfReader reader;
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(reader.read(data, &doc));
+    const qint64 elapsed = timer.elapsed();
+    qInfo("%.1f MB read in %lld ms", data.size() / 1e6, elapsed);
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+
+    const QStringList lines = Rtf::plainText(&doc).split(u'\n');
+    QCOMPARE(lines.count(QStringLiteral("")), kLargePictures); // the picture paragraphs
+    QCOMPARE(lines.size(), kLargeParagraphs + kLargePictures);
+    QCOMPARE(lines.first(), QStringLiteral("Paragraph 0.0 of the large document, with some words to read."));
+    const QList<QTextImageFormat> images = imageFormats(doc);
+    QCOMPARE(images.size(), kLargePictures);
+    for (int i = 0; i < kLargePictures; ++i) {
+        QVERIFY(qAbs(images.at(i).width() - 320) < 0.5 && qAbs(images.at(i).height() - 240) < 0.5);
+        const QImage image = imageOf(doc, images.at(i)).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(image.size(), QSize(320, 240));
+        if (i % 2 == 0)
+            QCOMPARE(image, m_largePictures[i]); // PNG: exactly the pixels
+    }
+}
+
+void TestRtfPeers::libreOfficeReadsOurText()
+{
+    QByteArray text = readAll(m_dir.filePath(QStringLiteral("back-text/ours.txt")));
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    QCOMPARE(QString::fromUtf8(text).trimmed(), Rtf::plainText(&m_ours).trimmed());
+}
+
+void TestRtfPeers::libreOfficeReadsOurStyles()
+{
+    const Odt odt = parseFodt(readAll(m_dir.filePath(QStringLiteral("back-odt/ours.fodt"))));
+    using Props = QHash<QString, QString>;
+    auto has = [](const Props &properties, const char *key, const char *value) {
+        return properties.value(QLatin1String(key)) == QLatin1String(value);
+    };
+    QVERIFY(has(odt.at(QStringLiteral("bold")), "fo:font-weight", "bold"));
+    QVERIFY(!odt.at(QStringLiteral("plain")).contains(QStringLiteral("fo:font-weight"))
+            || has(odt.at(QStringLiteral("plain")), "fo:font-weight", "normal"));
+    QVERIFY(has(odt.at(QStringLiteral("italic")), "fo:font-style", "italic"));
+    QVERIFY(has(odt.at(QStringLiteral("under")), "style:text-underline-style", "solid"));
+    QVERIFY(has(odt.at(QStringLiteral("struck")), "style:text-line-through-style", "solid"));
+    QVERIFY(has(odt.at(QStringLiteral("red")), "fo:color", "#c80a14"));
+    QVERIFY(has(odt.at(QStringLiteral("yellowbg")), "fo:background-color", "#ffff00"));
+    QVERIFY(has(odt.at(QStringLiteral("courier")), "style:font-name", "Courier New"));
+    QVERIFY(has(odt.at(QStringLiteral("courier")), "fo:font-size", "18pt"));
+    QVERIFY(has(odt.at(QStringLiteral("plain")), "style:font-name", "Verdana"));
+    QVERIFY(has(odt.at(QStringLiteral("plain")), "fo:font-size", "12pt"));
+    QVERIFY(has(odt.at(QStringLiteral("centred")), "align", "center"));
+    QVERIFY(has(odt.at(QStringLiteral("right")), "align", "end"));
+    QVERIFY(has(odt.at(QStringLiteral("justified")), "align", "justify"));
+    QVERIFY(odt.at(QStringLiteral("centred 日本語 😀 Grüße €")).value(QStringLiteral("missing")).isEmpty());
+}
+
+void TestRtfPeers::libreOfficeReadsOurPictures()
+{
+    const Odt odt = parseFodt(readAll(m_dir.filePath(QStringLiteral("back-odt/ours.fodt"))));
+    QCOMPARE(odt.frames.size(), 1);
+    // 80 x 40 pixels at 96 dpi, in LibreOffice's inches.
+    QCOMPARE(odt.frames.first().width, QStringLiteral("0.8335in"));
+    QCOMPARE(odt.frames.first().height, QStringLiteral("0.4165in"));
+    QCOMPARE(odt.frames.first().image.convertToFormat(QImage::Format_RGB32), RtfSamples::halves(40, 20));
+}
+
+void TestRtfPeers::unrtfReadsOurs()
+{
+    const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
+    if (unrtf.isEmpty())
+        QSKIP("unrtf is not installed; deps/rtf.txt lists it");
+    QTemporaryDir work;
+    QProcess process;
+    process.setWorkingDirectory(work.path()); // it writes the pictures there
+    process.start(unrtf, {QStringLiteral("--html"), m_ourFile});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString html = QString::fromUtf8(process.readAllStandardOutput());
+    for (const char *expected : {"<b>bold</b>", "<i>italic</i>", "<u>under</u>", "<s>struck</s>",
+                                 "<font color=\"#c80a14\">red</font>", "background:#ffff00\">yellowbg</span>",
+                                 "<font face=\"Courier New\">", "<center>centred &#26085;&#26412;&#35486;",
+                                 "Gr&uuml;&szlig;e", "<font face=\"Verdana\">"}) {
+        QVERIFY2(html.contains(QLatin1String(expected)), expected);
+    }
+    QVERIFY(html.contains(QRegularExpression(QStringLiteral("<div align=\"right\">\\s*right"))));
+    const QImage picture(work.filePath(QStringLiteral("pict001.png")));
+    QCOMPARE(picture.convertToFormat(QImage::Format_RGB32), RtfSamples::halves(40, 20));
+}
+
+void TestRtfPeers::rtfbenchPrintsText()
+{
+    const QString rtfbench = QStringLiteral(PARCELO_BIN_DIR "/rtfbench");
+    const QString file = m_dir.filePath(QStringLiteral("lo/styles.rtf"));
+    QProcess process;
+    process.start(rtfbench, {QStringLiteral("--text"), file});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QTextDocument doc;
+    QVERIFY(Rtf::loadFile(file, &doc));
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), Rtf::plainText(&doc) + u'\n');
+
+    process.start(rtfbench, {QStringLiteral("--text"), m_dir.filePath(QStringLiteral("no-such-file.rtf"))});
+    QVERIFY(process.waitForFinished(30000));
+    QVERIFY(process.exitCode() != 0);
+    QVERIFY(process.readAllStandardError().contains("no-such-file.rtf"));
+
+    process.start(rtfbench, {file, m_dir.filePath(QStringLiteral("lo/large.rtf"))});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString timings = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(timings.contains(QRegularExpression(QStringLiteral("large\\.rtf: [0-9.]+ MB in [0-9.]+ ms, [0-9.]+ MB/s, "
+                                                                "408 paragraphs, 8 pictures"))),
+             qPrintable(timings));
+}
+
+PARCELO_TEST_MAIN(TestRtfPeers)
+#include "tst_rtfpeers.moc"

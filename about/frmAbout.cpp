@@ -104,8 +104,9 @@ frmAbout::frmAbout(QWidget *parent)
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("frmAbout"));
-    setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
+    // OK, Escape and the close box all end in done(): the box is unloaded then.
+    connect(this, &QDialog::finished, this, &QObject::deleteLater);
     setFixedSize(Twips::size(5730, 6900));
 
     picIcon = new QLabel(this);
@@ -204,9 +205,16 @@ void frmAbout::Form_Load()
     lblTitle->setText(AppInfo::title() + QStringLiteral("\u2122"));
 }
 
+void frmAbout::done(int result)
+{
+    if (theAboutBox == this)
+        theAboutBox = nullptr;
+    QDialog::done(result);
+}
+
 void frmAbout::cmdOK_Click()
 {
-    close();
+    accept();
 }
 
 void frmAbout::cmdSysInfo_Click()

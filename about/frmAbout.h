@@ -16,7 +16,7 @@ class frmAbout : public QDialog
     Q_OBJECT
 
 public:
-    // A new about box; it deletes itself when closed.
+    // A new about box; it deletes itself when closed (OK, Escape or the close box).
     explicit frmAbout(QWidget *parent = nullptr);
     ~frmAbout() override;
 
@@ -45,6 +45,8 @@ public:
     static constexpr const char *SysInfoProgram = "MSINFO32.EXE";
 
     static QString unavailableMessage();
+
+    void done(int result) override;
 
 private:
     void Form_Load();

@@ -778,6 +778,8 @@ ZipResult unzipFile(const QString &archive, const QString &folder)
     }
     if (S_ISDIR(archiveInfo.st_mode))
         return failure(SourceUnreadable, QStringLiteral("%1 is a folder, not an archive.").arg(archiveShown));
+    if (!S_ISREG(archiveInfo.st_mode))
+        return failure(SourceUnreadable, QStringLiteral("%1 is not a regular file, so not an archive.").arg(archiveShown));
     if (archiveInfo.st_size == 0)
         return failure(NotAnArchive, QStringLiteral("%1 is empty; it is not a zip archive.").arg(archiveShown));
 

@@ -77,9 +77,9 @@ ZipResult writeArchive(const std::string &tempPath, int sourceFd, const struct s
     if (!za) {
         zip_error_t error;
         zip_error_init_with_code(&error, openError);
-        ZipResult result = closeFailure(&error, source, archive);
+        const QString reason = QString::fromUtf8(zip_error_strerror(&error));
         zip_error_fini(&error);
-        return result;
+        return failure(CannotWrite, QStringLiteral("Cannot write “%1”: %2.").arg(shownPath(archive), reason));
     }
     const zip_int64_t index = encoder.addEntry(za, entryName.constData(), sourceFd, info, method);
     bool ok = index >= 0;
@@ -168,7 +168,8 @@ ZipResult zipFile(const QString &source, const QString &archive)
 
     // Open the source once and keep it open: everything below reads this very file,
     // whatever happens to its name meanwhile.
-    UniqueFd sourceFd(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: opening a named pipe must not wait for a writer; it is refused below.
+    UniqueFd sourceFd(::open(QFile::encodeName(source).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!sourceFd.valid()) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR)
@@ -182,6 +183,7 @@ ZipResult zipFile(const QString &source, const QString &archive)
         return failure(SourceUnreadable, QStringLiteral("“%1” is a folder; only a single file can be compressed.").arg(sourceShown));
     if (!S_ISREG(info.st_mode))
         return failure(SourceUnreadable, QStringLiteral("“%1” is not a regular file.").arg(sourceShown));
+    ::fcntl(sourceFd.get(), F_SETFL, ::fcntl(sourceFd.get(), F_GETFL) & ~O_NONBLOCK);
 
     const QFileInfo archiveInfo(archive);
     const QString folder = archiveInfo.absolutePath();

@@ -196,6 +196,7 @@ private slots:
         QTest::newRow("source is a folder") << "folder" << "a.zip" << int(pnvzip::SourceUnreadable);
         QTest::newRow("source under a file") << "file.txt/x" << "a.zip" << int(pnvzip::SourceUnreadable);
         QTest::newRow("source is a device") << "/dev/null" << "a.zip" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("source is a named pipe") << "pipe" << "a.zip" << int(pnvzip::SourceUnreadable);
         QTest::newRow("archive folder missing") << "file.txt" << "nowhere/a.zip" << int(pnvzip::FolderMissing);
         QTest::newRow("archive folder is a file") << "file.txt" << "file.txt/a.zip" << int(pnvzip::CannotWrite);
         QTest::newRow("archive is a folder") << "file.txt" << "folder" << int(pnvzip::CannotWrite);
@@ -208,6 +209,7 @@ private slots:
         QFETCH(int, number);
         writeFile(at(u"file.txt"_s), "content");
         folder(u"folder"_s);
+        QCOMPARE(::mkfifo(QFile::encodeName(at(u"pipe"_s)).constData(), 0600), 0); // opening must not block
         const QStringList before = tree(m_dir->path());
         auto full = [&](const QString &p) { return p.isEmpty() || p.startsWith(QChar('/')) ? p : at(p); };
         const ZipResult result = pnvzip::zipFile(full(source), full(archive));
@@ -288,6 +290,7 @@ private slots:
         QTest::newRow("empty folder path") << "good.zip" << "" << int(pnvzip::EmptyPath);
         QTest::newRow("archive missing") << "none.zip" << "out" << int(pnvzip::SourceUnreadable);
         QTest::newRow("archive is a folder") << "out" << "out" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("archive is a device") << "/dev/zero" << "out" << int(pnvzip::SourceUnreadable);
         QTest::newRow("not an archive") << "file.txt" << "out" << int(pnvzip::NotAnArchive);
         QTest::newRow("empty file") << "empty.zip" << "out" << int(pnvzip::NotAnArchive);
         QTest::newRow("folder missing") << "good.zip" << "missing" << int(pnvzip::FolderMissing);
@@ -306,7 +309,8 @@ private slots:
         writeFile(at(u"empty.zip"_s), QByteArray());
         this->folder(u"out"_s);
         const QStringList before = tree(m_dir->path());
-        const ZipResult result = pnvzip::unzipFile(archive.isEmpty() ? archive : at(archive), folder.isEmpty() ? folder : at(folder));
+        auto full = [&](const QString &p) { return p.isEmpty() || p.startsWith(QChar('/')) ? p : at(p); };
+        const ZipResult result = pnvzip::unzipFile(full(archive), full(folder));
         QCOMPARE(result.number, number);
         QVERIFY(!result.text.isEmpty());
         QCOMPARE(tree(m_dir->path()), before);

@@ -104,6 +104,82 @@ QImage decodeWbitmap(const Picture &picture, qint64 budget)
     return image;
 }
 
+// A Windows metafile that carries a bitmap (how pasted pictures are often stored): the
+// largest device-independent bitmap among its bitmap records.
+QByteArray dibFromWmf(const QByteArray &wmf)
+{
+    qsizetype pos = 0;
+    if (wmf.size() >= 22 && le32(wmf, 0) == 0x9AC6CDD7u)
+        pos = 22; // the placeable header
+    if (wmf.size() < pos + 18)
+        return {};
+    pos += qsizetype(le16(wmf, pos + 2)) * 2;
+    QByteArray best;
+    while (pos + 6 <= wmf.size()) {
+        const qint64 size = qint64(le32(wmf, pos)) * 2;
+        const quint16 function = le16(wmf, pos + 4);
+        if (size < 6 || pos + size > wmf.size() || function == 0)
+            break;
+        qsizetype offset = 0; // of the bitmap within the record
+        switch (function) {
+        case 0x0F43: offset = 28; break; // META_STRETCHDIB
+        case 0x0B41: offset = 26; break; // META_DIBSTRETCHBLT
+        case 0x0940: offset = 22; break; // META_DIBBITBLT
+        case 0x0D33: offset = 24; break; // META_SETDIBTODEV
+        default: break;
+        }
+        if (offset > 0 && size > offset + 12 && size - offset > best.size())
+            best = wmf.mid(pos + offset, size - offset);
+        pos += size;
+    }
+    return best;
+}
+
+// The same for an enhanced metafile, whose bitmap records point at the bitmap's header and
+// bits separately.
+QByteArray dibFromEmf(const QByteArray &emf)
+{
+    QByteArray best;
+    qsizetype pos = 0;
+    while (pos + 8 <= emf.size()) {
+        const quint32 type = le32(emf, pos);
+        const qint64 size = le32(emf, pos + 4);
+        if (size < 8 || pos + size > emf.size() || type == 14 /* EMR_EOF */)
+            break;
+        qsizetype fields = 0; // where offBmiSrc, cbBmiSrc, offBitsSrc, cbBitsSrc start
+        switch (type) {
+        case 80: // EMR_SETDIBITSTODEVICE
+        case 81: // EMR_STRETCHDIBITS
+            fields = 48;
+            break;
+        case 76: // EMR_BITBLT
+        case 77: // EMR_STRETCHBLT
+            fields = 84;
+            break;
+        default:
+            break;
+        }
+        if (fields > 0 && size >= fields + 16) {
+            const qint64 headerAt = le32(emf, pos + fields);
+            const qint64 headerSize = le32(emf, pos + fields + 4);
+            const qint64 bitsAt = le32(emf, pos + fields + 8);
+            const qint64 bitsSize = le32(emf, pos + fields + 12);
+            if (headerSize >= 12 && bitsSize > 0 && headerAt + headerSize <= size && bitsAt + bitsSize <= size
+                && headerSize + bitsSize > best.size()) {
+                best = emf.mid(pos + headerAt, headerSize) + emf.mid(pos + bitsAt, bitsSize);
+            }
+        }
+        pos += size;
+    }
+    return best;
+}
+
+QImage decodeDib(const QByteArray &dib, qint64 budget)
+{
+    const QByteArray file = bmpFileFromDib(dib);
+    return file.isEmpty() ? QImage() : readImage(file, "BMP", budget);
+}
+
 } // namespace
 
 QByteArray bmpFileFromDib(const QByteArray &dib)
@@ -154,12 +230,14 @@ QImage Picture::decode(qint64 budget) const
     case Unknown:
         // Trust the bytes over the keyword: some writers label JPEG data as PNG.
         return readImage(data, nullptr, budget);
-    case Dib: {
-        const QByteArray file = bmpFileFromDib(data);
-        return file.isEmpty() ? QImage() : readImage(file, "BMP", budget);
-    }
+    case Dib:
+        return decodeDib(data, budget);
     case Wbitmap:
         return decodeWbitmap(*this, budget);
+    case Metafile:
+        return decodeDib(dibFromWmf(data), budget);
+    case Emf:
+        return decodeDib(dibFromEmf(data), budget);
     default:
         return {};
     }
@@ -167,9 +245,15 @@ QImage Picture::decode(qint64 budget) const
 
 QSizeF Picture::displaySize(const QSize &imageSize) const
 {
-    // Twips: the goal size when given, else the picture's own size in pixels.
-    const double widthTwips = goalWidth > 0 ? goalWidth : imageSize.width() * 15.0;
-    const double heightTwips = goalHeight > 0 ? goalHeight : imageSize.height() * 15.0;
+    // Twips: the goal size when given, else the metafile's size (hundredths of a millimetre),
+    // else the picture's own size in pixels.
+    const bool metafile = kind == Metafile || kind == Emf;
+    const double widthTwips = goalWidth > 0                ? goalWidth
+                              : (metafile && picw > 0)     ? picw * 1440.0 / 2540.0
+                                                           : imageSize.width() * 15.0;
+    const double heightTwips = goalHeight > 0              ? goalHeight
+                               : (metafile && pich > 0)    ? pich * 1440.0 / 2540.0
+                                                           : imageSize.height() * 15.0;
     const double scaleWidth = scaleX > 0 ? scaleX / 100.0 : 1.0;
     const double scaleHeight = scaleY > 0 ? scaleY / 100.0 : 1.0;
     auto pixels = [](double twips) { return std::clamp(twips / 15.0, 1.0, double(kMaxSide)); };

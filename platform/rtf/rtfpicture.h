@@ -1,6 +1,7 @@
 #pragma once
 // Pictures inside RTF (\pict): the kinds that can be shown (PNG, JPEG, device-independent and
-// Windows device-dependent bitmaps) become QImages; metafiles and other kinds are not shown.
+// Windows device-dependent bitmaps, and metafiles that wrap a bitmap) become QImages; drawings
+// in metafiles and other kinds are not shown.
 
 #include <QByteArray>
 #include <QImage>

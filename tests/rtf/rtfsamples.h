@@ -39,6 +39,46 @@ inline QByteArray hex(const QByteArray &bytes)
     return out;
 }
 
+inline QByteArray littleEndian(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = 0; i < bytes; ++i)
+        out.append(char((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+// A Windows metafile that draws a device-independent bitmap (META_STRETCHDIB), as rich-edit
+// controls store pasted pictures.
+inline QByteArray wmfWithDib(const QByteArray &dib, int width, int height)
+{
+    QByteArray body = littleEndian(0x00CC0020, 4) + littleEndian(0, 2) + littleEndian(height, 2)
+                      + littleEndian(width, 2) + littleEndian(0, 4) + littleEndian(height, 2)
+                      + littleEndian(width, 2) + littleEndian(0, 4) + dib;
+    if (body.size() % 2)
+        body.append('\0');
+    const QByteArray record = littleEndian(quint32(body.size() + 6) / 2, 4) + littleEndian(0x0F43, 2) + body;
+    const QByteArray end = littleEndian(3, 4) + littleEndian(0, 2);
+    const quint32 words = quint32(18 + record.size() + end.size()) / 2;
+    return littleEndian(1, 2) + littleEndian(9, 2) + littleEndian(0x0300, 2) + littleEndian(words, 4)
+           + littleEndian(0, 2) + littleEndian(quint32(record.size()) / 2, 4) + littleEndian(0, 2) + record + end;
+}
+
+// An enhanced metafile with the bitmap in an EMR_STRETCHDIBITS record (24-bit bitmap: a
+// 40-byte header and no palette).
+inline QByteArray emfWithDib(const QByteArray &dib, int width, int height)
+{
+    const QByteArray header = dib.left(40);
+    const QByteArray bits = dib.mid(40);
+    const QByteArray record = littleEndian(81, 4) + littleEndian(quint32(80 + dib.size()), 4) + QByteArray(16, '\0')
+                              + littleEndian(0, 16) + littleEndian(width, 4) + littleEndian(height, 4)
+                              + littleEndian(80, 4) + littleEndian(40, 4) + littleEndian(120, 4)
+                              + littleEndian(quint32(bits.size()), 4) + littleEndian(0, 4)
+                              + littleEndian(0x00CC0020, 4) + littleEndian(width, 4) + littleEndian(height, 4)
+                              + header + bits;
+    return littleEndian(1, 4) + littleEndian(8, 4) + record + littleEndian(14, 4) + littleEndian(20, 4)
+           + QByteArray(12, '\0');
+}
+
 // What a word processor writes: the text of every paragraph is in wordProcessorText.
 inline QByteArray wordProcessorDocument()
 {
@@ -141,6 +181,8 @@ inline QList<QByteArray> snippets()
         "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel1\\wbmplanes1\\wbmwidthbytes2 f00f0ff0}}",
         "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
             + encoded(picture, "PNG") + "}}",
+        "{\\rtf1{\\pict\\wmetafile8\\picw106\\pich53 " + wmfWithDib(dib, 4, 2).toHex() + "}}",
+        "{\\rtf1{\\pict\\emfblip\\picwgoal60\\pichgoal30 " + emfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\*\\shppict{\\pict\\pngblip " + encoded(picture, "PNG").toHex()
             + "}}{\\nonshppict{\\pict\\wmetafile8 0100}}\\page\\sect x}",
     };

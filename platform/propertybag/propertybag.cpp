@@ -66,7 +66,9 @@ private:
 
 std::optional<QString> strictUtf8(QByteArrayView bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A leading byte-order mark is part of the text, not a marker to drop.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;

@@ -137,6 +137,7 @@ void TestMailSettings::extremeValuesSurvive()
     bag.writeProperty("tiny", std::numeric_limits<float>::denorm_min());
     bag.writeProperty("cmin", Currency::fromScaled(std::numeric_limits<qint64>::min()));
     bag.writeProperty("imin", qint32(std::numeric_limits<qint32>::min()));
+    bag.writeProperty(QStringLiteral("\uFEFFbom"), QStringLiteral("\uFEFFstarts with a byte-order mark"));
     bag.writeProperty(QString(PropertyBag::MaxNameBytes, QLatin1Char('n')), QString(100000, QChar(0x20AC)));
     PropertyBag read;
     QVERIFY(read.setContents(bag.contents()));
@@ -144,6 +145,9 @@ void TestMailSettings::extremeValuesSurvive()
     QVERIFY(read.readFloat("nan", &f) && std::isnan(f));
     QVERIFY(read.readFloat("inf", &f) && std::isinf(f) && f < 0);
     QVERIFY(read.readFloat("tiny", &f) && f == std::numeric_limits<float>::denorm_min());
+    QString bom;
+    QVERIFY(read.readText(QStringLiteral("\uFEFFbom"), &bom));
+    QCOMPARE(bom, QStringLiteral("\uFEFFstarts with a byte-order mark"));
     Currency c;
     QVERIFY(read.readCurrency("cmin", &c));
     QCOMPARE(c.scaled, std::numeric_limits<qint64>::min());

@@ -19,6 +19,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QApplication>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -27,6 +29,31 @@
 namespace {
 
 frmMail *theMailWindow = nullptr;
+
+// The send button's picture: an envelope and the word "Send", which the caption "it now!"
+// completes.
+QIcon sendPicture(const QFont &font)
+{
+    const QIcon envelope = Icons::themed(QStringLiteral("mail-send"), QStyle::SP_ArrowRight);
+    QFont bold = font;
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const QString word = QStringLiteral("Send");
+    const int iconSide = 32;
+    const QSize size(iconSide + 6 + metrics.horizontalAdvance(word) + 2, qMax(iconSide, metrics.height()));
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap picture(size * ratio);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    envelope.paint(&painter, QRect(0, (size.height() - iconSide) / 2, iconSide, iconSide));
+    painter.setFont(bold);
+    painter.setPen(qApp->palette().color(QPalette::Active, QPalette::ButtonText));
+    painter.drawText(QRect(iconSide + 6, 0, size.width() - iconSide - 6, size.height()),
+                     Qt::AlignVCenter | Qt::AlignLeft, word);
+    painter.end();
+    return QIcon(picture);
+}
 
 bool isBlank(const QString &text)
 {
@@ -132,16 +159,18 @@ frmMail::frmMail(QWidget *parent)
     txtMessageText = multiLine("txtMessageText", QStringLiteral("Plain text message\n"), QStringLiteral("Plain text message"));
     txtMessageHTML = multiLine("txtMessageHTML", QStringLiteral("HTML message\n"), QStringLiteral("HTML message"));
 
-    cmdSend = new QPushButton(Icons::themed(QStringLiteral("mail-send"), QStyle::SP_ArrowRight), QStringLiteral("it now!"));
+    cmdSend = new QPushButton(QStringLiteral("it now!"));
     cmdSend->setObjectName(QStringLiteral("cmdSend"));
     cmdSend->setToolTip(QStringLiteral("Send message now!"));
     cmdSend->setDefault(true);
-    cmdSend->setIconSize(QSize(32, 32));
-    cmdSend->setMinimumHeight(48);
     QFont sendFont = cmdSend->font();
     sendFont.setBold(true);
     sendFont.setPointSizeF(sendFont.pointSizeF() * 1.3);
     cmdSend->setFont(sendFont);
+    const QIcon picture = sendPicture(sendFont);
+    cmdSend->setIcon(picture);
+    cmdSend->setIconSize(picture.availableSizes().value(0, QSize(32, 32)));
+    cmdSend->setMinimumHeight(48);
 
     txtStatus = multiLine("txtStatus", QStringLiteral("Status\n"), QStringLiteral("Status"));
     txtStatus->setReadOnly(true);

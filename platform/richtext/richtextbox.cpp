@@ -1,5 +1,8 @@
 #include "richtextbox.h"
 
+#include "apperror.h"
+#include "rtf.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QImage>
 #include <QMimeData>
@@ -9,8 +12,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QFileInfo>
 #include <QUrl>
-#include <QUuid>
 
 RichTextBox::RichTextBox(QWidget *parent)
     : QTextEdit(parent)
@@ -257,15 +260,30 @@ void RichTextBox::selPrint(QPrinter *printer) const
 
 void RichTextBox::insertPicture(const QImage &image)
 {
-    const QUrl name(QStringLiteral("picture://%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
-    document()->addResource(QTextDocument::ImageResource, name, image);
-    QTextImageFormat format;
-    format.setName(name.toString());
-    format.setWidth(image.width());
-    format.setHeight(image.height());
     QTextCursor cursor = textCursor();
-    cursor.insertImage(format);
+    Rtf::insertImage(cursor, image);
     setTextCursor(cursor);
+}
+
+void RichTextBox::loadFile(const QString &path)
+{
+    const QFileInfo file(path);
+    if (path.isEmpty() || !file.exists())
+        throw AppError(53, QStringLiteral("File not found: %1").arg(path));
+    // The loaded content replaces the whole document; the base font stays the area's own.
+    const QFont base = baseFont();
+    QString error;
+    if (!Rtf::loadFile(path, document(), &error))
+        throw AppError(75, error.isEmpty() ? QStringLiteral("Path/File access error: %1").arg(path) : error);
+    setBaseFont(base);
+    setTextCursor(QTextCursor(document()));
+}
+
+void RichTextBox::saveFile(const QString &path) const
+{
+    QString error;
+    if (!Rtf::saveFile(path, document(), &error))
+        throw AppError(75, error.isEmpty() ? QStringLiteral("Path/File access error: %1").arg(path) : error);
 }
 
 bool RichTextBox::canInsertFromMimeData(const QMimeData *source) const

@@ -1,0 +1,141 @@
+// The editor's document commands: new page, new editor, open, save, print, send, close and
+// the clipboard commands.
+
+#include "frmEditor.h"
+
+#include "apperror.h"
+#include "errorstyles.h"
+#include "frmMail.h"
+#include "messagebox.h"
+#include "richtextbox.h"
+#include "rtf.h"
+
+#include <QApplication>
+#include <QClipboard>
+
+void frmEditor::mnuNew_Click()
+{
+    switch (MsgBox(QStringLiteral("Save Document?"), MsgButtons::YesNoCancel, MsgIcon::Question,
+                   QStringLiteral("Save"), this)) {
+    case MsgResult::Yes:
+        mnuSaveAs_Click(); // the document stays, saved or not
+        break;
+    case MsgResult::No:
+        Rtf->clear();
+        break;
+    default:
+        break;
+    }
+}
+
+void frmEditor::mnuNewEditor_Click()
+{
+    frmEditor *editor = createFurther();
+    const frmEditor *reference = primary();
+    editor->resize(reference->width(), editor->height());
+    editor->resize(editor->width(), reference->height());
+    editor->show();
+}
+
+void frmEditor::mnuOpen_Click()
+{
+    TrapAndAsk(this, {
+        [&] {
+            frmEditorCD.setDialogTitle(QStringLiteral("Open"));
+            frmEditorCD.setFileName(QString());
+            frmEditorCD.setFilter(
+                QStringLiteral("Text(txt, rtf, wri, log, doc, java) |*.txt;*.doc;*.log; *.rtf; *.wri; *.java;"));
+        },
+        [&] { frmEditorCD.ShowOpen(); },
+        [&] { Rtf->loadFile(frmEditorCD.fileName()); },
+        [&] { Rtf->viewport()->update(); },
+        [&] { frmEditorCD.setFileName(QString()); },
+    });
+}
+
+void frmEditor::mnuSaveAs_Click()
+{
+    TrapAndAsk(this, {
+        [&] {
+            frmEditorCD.setDialogTitle(QStringLiteral("Save As"));
+            frmEditorCD.setDefaultExt(QStringLiteral("txt"));
+            frmEditorCD.setFileName(QString());
+            frmEditorCD.setFlags(CommonDialog::OverwritePrompt);
+            frmEditorCD.setFilter(QStringLiteral("Text |*.txt; *.rtf; *.doc"));
+        },
+        [&] { frmEditorCD.ShowSave(); },
+        [&] { Rtf->saveFile(frmEditorCD.fileName()); },
+        [&] { frmEditorCD.setFileName(QString()); },
+    });
+}
+
+void frmEditor::mnuPrint_Click()
+{
+    TrapAndAsk(this, {
+        [&] {
+            frmEditorCD.setDialogTitle(QStringLiteral("Print"));
+            frmEditorCD.setCancelError(true);
+            frmEditorCD.setFlags(CommonDialog::PrintReturnDC | CommonDialog::PrintNoPageNums);
+        },
+        [&] {
+            if (Rtf->selLength() != 0)
+                frmEditorCD.setFlags(frmEditorCD.flags() + CommonDialog::PrintSelection);
+        },
+        [&] { frmEditorCD.ShowPrinter(); },
+        [&] {
+            if (!frmEditorCD.printer())
+                throw AppError(482, QStringLiteral("Printer error"));
+            Rtf->selPrint(frmEditorCD.printer());
+        },
+    });
+}
+
+void frmEditor::mnuSend_Click()
+{
+    frmMail *mail = frmMail::open();
+    mail->setMessageText(Rtf::plainText(Rtf->document()));
+}
+
+void frmEditor::mnuExit_Click()
+{
+    close();
+}
+
+void frmEditor::mnuCopy_Click()
+{
+    TrapAndSkip({[&] { QApplication::clipboard()->setText(Rtf->selText()); }});
+}
+
+void frmEditor::mnuCut_Click()
+{
+    TrapAndSkip({
+        [&] { QApplication::clipboard()->setText(Rtf->selText()); },
+        [&] { Rtf->setSelText(QString()); },
+    });
+}
+
+void frmEditor::mnuPaste_Click()
+{
+    TrapAndSkip({
+        [&] { Rtf->setSelText(QApplication::clipboard()->text()); },
+        [&] { Rtf->viewport()->update(); },
+    });
+}
+
+void frmEditor::mnuSelect_Click()
+{
+    TrapAndSkip({
+        [&] { Rtf->setSelStart(0); },
+        [&] { Rtf->setSelLength(int(Rtf->toPlainText().size())); },
+    });
+}
+
+void frmEditor::mnuClear_Click()
+{
+    Rtf->clear();
+}
+
+void frmEditor::mnuRefresh_Click()
+{
+    TrapAndSkip({[&] { Rtf->viewport()->update(); }});
+}

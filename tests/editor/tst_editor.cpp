@@ -1,0 +1,702 @@
+// The editor window through its widgets: settings file and the primary window's geometry,
+// document commands, find, formatting, pictures, menus and tool bar.
+
+#include "frmEditor.h"
+#include "programfolder.h"
+#include "propertybag.h"
+#include "richtextbox.h"
+#include "scriptedui.h"
+#include "settingsfile.h"
+#include "settingslocation.h"
+#include "testenv.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPointer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QtTest>
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void firstOpeningCreatesEmptyFileAndClosingWritesAll();
+    void settingsRoundTripThroughPrimaryWindow();
+    void maximizedAndMinimizedStates();
+    void furtherWindowKeepsStoredGeometryOfClosedPrimary();
+    void staleTailAndForeignFileAreHarmless();
+
+    void newPageAsks();
+    void openPlainTextAndCancel();
+    void openFailureAsksAbortRetryIgnore();
+    void saveAsWritesRichTextWithDefaultExtension();
+    void printsSelectionOrWholeDocument();
+    void clipboardCommands();
+
+    void findAndFindNext();
+    void findOverlapsAndSkipsCaret();
+    void findMissingTextAndSeparateSearchTexts();
+
+    void togglesAndButtonsFollowSelection();
+    void alignmentButtons();
+    void fontAndBackColourShareTheColour();
+    void insertImageThroughClipboard();
+    void unreadablePictureAsks();
+
+    void menusAndToolBar();
+    void contextMenuOnRightPress();
+
+private:
+    frmEditor *openPrimary();
+    PropertyBag storedBag() const;
+    QString settingsPath() const { return QDir(m_folder->path()).filePath("TextEditor.set"); }
+    void type(frmEditor *editor, const QString &text);
+    QAction *action(frmEditor *editor, const char *name) { return editor->findChild<QAction *>(QLatin1String(name)); }
+
+    std::unique_ptr<ScriptedUi> ui;
+    std::unique_ptr<QTemporaryDir> m_folder;
+};
+
+void TestEditor::init()
+{
+    ui = std::make_unique<ScriptedUi>();
+    m_folder = std::make_unique<QTemporaryDir>();
+    ProgramFolder::setOverride(m_folder->path());
+}
+
+void TestEditor::cleanup()
+{
+    QList<QPointer<frmEditor>> editors;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *editor = qobject_cast<frmEditor *>(w))
+            editors << editor;
+    }
+    qDeleteAll(editors); // without running the closing steps
+    QVERIFY(!frmEditor::existingPrimary());
+    ui.reset();
+    ProgramFolder::setOverride({});
+}
+
+frmEditor *TestEditor::openPrimary()
+{
+    frmEditor *editor = frmEditor::primary();
+    editor->show();
+    return editor;
+}
+
+PropertyBag TestEditor::storedBag() const
+{
+    PropertyBag bag;
+    bag.setContents(SettingsFile::read(settingsPath()));
+    return bag;
+}
+
+void TestEditor::type(frmEditor *editor, const QString &text)
+{
+    editor->richText()->setFocus();
+    QTest::keyClicks(editor->richText(), text);
+}
+
+void TestEditor::firstOpeningCreatesEmptyFileAndClosingWritesAll()
+{
+    frmEditor *editor = openPrimary();
+    QVERIFY(QFile::exists(settingsPath()));
+    QCOMPARE(QFileInfo(settingsPath()).size(), 0);
+    QCOMPARE(editor->richText()->baseFont().family(), QString("Verdana"));
+    QCOMPARE(editor->richText()->baseFont().pointSizeF(), 12.0);
+    QCOMPARE(editor->windowTitle(), QString("Text Editor                 https://www.orvanne.com"));
+    QCOMPARE(editor->commonDialog().fontName(), QString("Verdana")); // the font dialog starts there
+    QCOMPARE(editor->commonDialog().fontSize(), 12.0);
+
+    editor->close();
+    const PropertyBag bag = storedBag();
+    float f = 0;
+    qint16 state = -1;
+    qint32 colour = 0;
+    Currency size;
+    bool flag = true;
+    QString name;
+    for (const char *key : {"frmEditorWidth", "frmEditorHeight", "frmEditorTop", "frmEditorLeft"})
+        QVERIFY2(bag.readFloat(QLatin1String(key), &f), key);
+    QVERIFY(bag.readInt16("frmEditorWindowState", &state));
+    QCOMPARE(state, qint16(0));
+    QVERIFY(bag.readInt32("rtfBackColor", &colour));
+    QCOMPARE(colour, qint32(0xffffff));
+    QVERIFY(bag.readCurrency("rtfTextSize", &size));
+    QCOMPARE(size.scaled, qint64(120000));
+    for (const char *key : {"rtfTextUnderline", "rtfTextStrikeThrough", "rtfTextBold", "rtfTextItalic"}) {
+        QVERIFY2(bag.readBool(QLatin1String(key), &flag), key);
+        QVERIFY(!flag);
+    }
+    QVERIFY(bag.readText("rtfTextName", &name));
+    QCOMPARE(name, QString("Verdana"));
+}
+
+void TestEditor::settingsRoundTripThroughPrimaryWindow()
+{
+    frmEditor *editor = openPrimary();
+    editor->move(120, 90);
+    editor->resize(700, 420);
+    editor->richText()->setBackColor(QColor(0x10, 0x20, 0x30));
+    QFont font("DejaVu Serif");
+    font.setPointSizeF(15.5);
+    font.setBold(true);
+    font.setStrikeOut(true);
+    editor->richText()->setBaseFont(font);
+    editor->close();
+    qint32 colour = 0;
+    QVERIFY(storedBag().readInt32("rtfBackColor", &colour));
+    QCOMPARE(colour, qint32(0x302010)); // stored as 0x00BBGGRR
+
+    frmEditor *again = frmEditor::primary();
+    QCOMPARE(again->size(), QSize(700, 420));
+    QCOMPARE(again->pos(), QPoint(120, 90));
+    QCOMPARE(again->richText()->backColor(), QColor(0x10, 0x20, 0x30));
+    QCOMPARE(again->richText()->baseFont().family(), QString("DejaVu Serif"));
+    QCOMPARE(again->richText()->baseFont().pointSizeF(), 15.5);
+    QVERIFY(again->richText()->baseFont().bold());
+    QVERIFY(again->richText()->baseFont().strikeOut());
+    QVERIFY(!again->richText()->baseFont().italic());
+    QVERIFY(again->commonDialog().fontBold());
+
+    // A further window re-applies the stored geometry to the primary one and takes its size.
+    again->show();
+    again->resize(500, 300);
+    action(again, "mnuNewEditor")->trigger();
+    frmEditor *further = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "frmEditorFurther")
+            further = static_cast<frmEditor *>(w);
+    }
+    QVERIFY(further && further->isVisible());
+    QCOMPARE(again->size(), QSize(700, 420));
+    QCOMPARE(further->size(), QSize(700, 420));
+    QCOMPARE(further->richText()->baseFont().family(), QString("DejaVu Serif"));
+}
+
+void TestEditor::maximizedAndMinimizedStates()
+{
+    qint16 state = -1;
+    frmEditor *editor = openPrimary();
+    editor->showMaximized();
+    editor->close();
+    QVERIFY(storedBag().readInt16("frmEditorWindowState", &state));
+    QCOMPARE(state, qint16(2));
+    QVERIFY(frmEditor::primary()->windowState() & Qt::WindowMaximized);
+    delete frmEditor::existingPrimary();
+
+    // The primary window closed while minimized is stored in its normal state.
+    editor = openPrimary();
+    editor->showMinimized();
+    editor->close();
+    QVERIFY(storedBag().readInt16("frmEditorWindowState", &state));
+    QCOMPARE(state, qint16(0));
+    delete frmEditor::existingPrimary();
+
+    // A further window closing while the primary one is minimized stores 1.
+    editor = openPrimary();
+    frmEditor *further = frmEditor::createFurther();
+    further->show();
+    editor->showMinimized();
+    further->close();
+    QVERIFY(storedBag().readInt16("frmEditorWindowState", &state));
+    QCOMPARE(state, qint16(1));
+    delete editor;
+    QVERIFY(frmEditor::primary()->windowState() & Qt::WindowMinimized);
+    QVERIFY(!frmEditor::primary()->isVisible()); // loaded for its geometry, never shown by it
+}
+
+void TestEditor::furtherWindowKeepsStoredGeometryOfClosedPrimary()
+{
+    frmEditor *editor = openPrimary();
+    editor->move(40, 50);
+    editor->resize(610, 410);
+    editor->close();
+    QVERIFY(!frmEditor::existingPrimary());
+
+    frmEditor *further = frmEditor::createFurther();
+    QVERIFY(frmEditor::existingPrimary()); // created unseen for the geometry
+    QVERIFY(!frmEditor::existingPrimary()->isVisible());
+    further->show();
+    further->resize(300, 200);
+    further->richText()->setBackColor(Qt::yellow);
+    further->close();
+    const PropertyBag bag = storedBag();
+    float width = 0, left = 0;
+    qint32 colour = 0;
+    QVERIFY(bag.readFloat("frmEditorWidth", &width));
+    QVERIFY(bag.readFloat("frmEditorLeft", &left));
+    QCOMPARE(width, 610.0f * 15);
+    QCOMPARE(left, 40.0f * 15);
+    QVERIFY(bag.readInt32("rtfBackColor", &colour));
+    QCOMPARE(colour, qint32(0x00ffff)); // yellow: red and green
+}
+
+void TestEditor::staleTailAndForeignFileAreHarmless()
+{
+    frmEditor *editor = openPrimary();
+    QFont font("A Very Long Font Family Name That Does Not Exist Anywhere");
+    font.setPointSize(20);
+    editor->richText()->setBaseFont(font);
+    editor->close();
+    const qint64 longSize = QFileInfo(settingsPath()).size();
+
+    editor = openPrimary();
+    editor->richText()->setBaseFont(QFont("Sans", 9));
+    editor->close();
+    QCOMPARE(QFileInfo(settingsPath()).size(), longSize); // not truncated: the old tail stays
+    QCOMPARE(frmEditor::primary()->richText()->baseFont().family(), QString("Sans"));
+    delete frmEditor::existingPrimary();
+
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray::fromHex("1120010040e2010000000000deadbeef"));
+    file.close();
+    editor = openPrimary();
+    QCOMPARE(editor->richText()->baseFont().family(), QString("Verdana"));
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::newPageAsks()
+{
+    frmEditor *editor = openPrimary();
+    type(editor, "keep me");
+    ui->messageAnswers << MsgResult::Yes; // then the save dialog is cancelled
+    action(editor, "mnuNew")->trigger();
+    QCOMPARE(ui->messages.at(0).prompt, QString("Save Document?"));
+    QCOMPARE(ui->messages.at(0).title, QString("Save"));
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Question);
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNoCancel);
+    QCOMPARE(ui->saveRequests.size(), 1);
+    QCOMPARE(editor->richText()->toPlainText(), QString("keep me"));
+    QCOMPARE(ui->messages.size(), 1);
+
+    ui->messageAnswers << MsgResult::Cancel;
+    action(editor, "mnuNew")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("keep me"));
+    ui->messageAnswers << MsgResult::No;
+    action(editor, "mnuNew")->trigger();
+    QVERIFY(editor->richText()->toPlainText().isEmpty());
+}
+
+void TestEditor::openPlainTextAndCancel()
+{
+    frmEditor *editor = openPrimary();
+    type(editor, "original");
+    ui->openAnswers << std::nullopt;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("original"));
+    QVERIFY(ui->messages.isEmpty());
+    QCOMPARE(ui->openRequests.at(0).title, QString("Open"));
+    QCOMPARE(ui->openRequests.at(0).filters,
+             QStringList{"Text(txt, rtf, wri, log, doc, java) (*.txt *.doc *.log *.rtf *.wri *.java)"});
+
+    const QString path = QDir(m_folder->path()).filePath("Hello.java");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("class Hello {\n    // caf\xc3\xa9\n}\n");
+    file.close();
+    ui->openAnswers << path;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString::fromUtf8("class Hello {\n    // caf\xc3\xa9\n}\n"));
+    QVERIFY(editor->commonDialog().fileName().isEmpty());
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::openFailureAsksAbortRetryIgnore()
+{
+    frmEditor *editor = openPrimary();
+    const QString missing = QDir(m_folder->path()).filePath("gone.rtf");
+    ui->openAnswers << missing;
+    ui->messageAnswers << MsgResult::Retry << MsgResult::Ignore;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(ui->messages.size(), 2); // the retried load failed again, then Ignore went on
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Critical);
+    bool numeric = false;
+    ui->messages.at(0).title.toInt(&numeric);
+    QVERIFY2(numeric, qPrintable(ui->messages.at(0).title));
+    QVERIFY(ui->messages.at(0).prompt.contains("gone.rtf"));
+    QVERIFY(editor->commonDialog().fileName().isEmpty()); // the steps after it ran
+}
+
+void TestEditor::saveAsWritesRichTextWithDefaultExtension()
+{
+    frmEditor *editor = openPrimary();
+    type(editor, "Dear Ann");
+    editor->richText()->selectAll();
+    editor->Toolbar1_ButtonClick("Bold");
+    const QString base = QDir(m_folder->path()).filePath("letter");
+    ui->saveAnswers << base;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->saveRequests.at(0).title, QString("Save As"));
+    QVERIFY(ui->saveRequests.at(0).confirmOverwrite);
+    QFile saved(base + ".txt");
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    QVERIFY(bytes.startsWith("{\\rtf1"));
+    QVERIFY(bytes.contains("Dear Ann"));
+
+    // Loading it back keeps the text and the bold face.
+    ui->openAnswers << base + ".txt";
+    action(editor, "mnuClear")->trigger();
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("Dear Ann"));
+    editor->richText()->setSelStart(2);
+    QCOMPARE(editor->richText()->selBold(), std::optional<bool>(true));
+
+    // A folder that cannot be written: the error is offered with Abort/Retry/Ignore.
+    ui->saveAnswers << QDir(m_folder->path()).filePath("no/such/folder/x.rtf");
+    ui->messageAnswers << MsgResult::Abort;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
+}
+
+void TestEditor::printsSelectionOrWholeDocument()
+{
+    frmEditor *editor = openPrimary();
+    type(editor, "First paragraph here");
+    QTest::keyClick(editor->richText(), Qt::Key_Return);
+    type(editor, "Second paragraph there");
+    const QString pdf = QDir(m_folder->path()).filePath("out.pdf");
+    ui->printToPdf = pdf;
+
+    auto printedText = [&] {
+        QProcess pdftotext;
+        pdftotext.start("pdftotext", {pdf, "-"});
+        pdftotext.waitForFinished(30000);
+        return QString::fromUtf8(pdftotext.readAllStandardOutput());
+    };
+
+    ui->printAnswers << true;
+    action(editor, "mnuPrint")->trigger();
+    QVERIFY(!ui->printRequests.at(0).selectionPreselected);
+    QVERIFY(!ui->printRequests.at(0).pageRangeAllowed);
+    QString text = printedText();
+    QVERIFY2(text.contains("First paragraph") && text.contains("Second paragraph"), qPrintable(text));
+
+    editor->richText()->setSelStart(0);
+    editor->richText()->setSelLength(5);
+    ui->printAnswers << true;
+    action(editor, "mnuPrint")->trigger();
+    QVERIFY(ui->printRequests.at(1).selectionPreselected);
+    QCOMPARE(editor->commonDialog().flags(), 265);
+    text = printedText();
+    QVERIFY2(text.contains("First") && !text.contains("paragraph"), qPrintable(text));
+
+    // A cancelled print dialog ends the command silently.
+    ui->printAnswers << false;
+    action(editor, "mnuPrint")->trigger();
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::clipboardCommands()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "one two three");
+    QApplication::clipboard()->setText("stale");
+    rtf->setSelStart(0);
+    action(editor, "mnuCopy")->trigger(); // nothing selected: an empty text
+    QCOMPARE(QApplication::clipboard()->text(), QString());
+
+    rtf->setSelStart(4);
+    rtf->setSelLength(3);
+    action(editor, "mnuCut")->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QString("two"));
+    QCOMPARE(rtf->toPlainText(), QString("one  three"));
+
+    rtf->setSelStart(0);
+    rtf->setSelLength(3);
+    action(editor, "mnuPaste")->trigger();
+    QCOMPARE(rtf->toPlainText(), QString("two  three"));
+
+    QApplication::clipboard()->clear();
+    rtf->setSelStart(5);
+    rtf->setSelLength(5);
+    action(editor, "mnuPaste")->trigger(); // no text there: the selection goes
+    QCOMPARE(rtf->toPlainText(), QString("two  "));
+
+    action(editor, "mnuSelect")->trigger();
+    QCOMPARE(rtf->selStart(), 0);
+    QCOMPARE(rtf->selLength(), 5);
+    action(editor, "mnuClear")->trigger();
+    QVERIFY(rtf->toPlainText().isEmpty());
+}
+
+void TestEditor::findAndFindNext()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "Alpha beta ALPHA");
+    ui->inputAnswers << QString("alpha");
+    action(editor, "mnuFind")->trigger();
+    QCOMPARE(ui->inputs.at(0).prompt, QString("Type Text to Find"));
+    QCOMPARE(ui->inputs.at(0).title, QString("Find"));
+    QCOMPARE(rtf->selStart(), 0);
+    QCOMPARE(rtf->selLength(), 5);
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(rtf->selStart(), 11);
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(rtf->selStart(), 11); // left as it was
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).prompt, QString("No more \"alpha\" to find"));
+    QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Exclamation);
+
+    // With a word selected, Find offers it and finds its first occurrence.
+    rtf->setSelStart(6);
+    rtf->setSelLength(4);
+    ui->inputAnswers << QString("beta");
+    action(editor, "mnuFind")->trigger();
+    QCOMPARE(ui->inputs.at(1).defaultText, QString("beta"));
+    QCOMPARE(rtf->selStart(), 6);
+}
+
+void TestEditor::findOverlapsAndSkipsCaret()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "aaaa");
+    ui->inputAnswers << QString("aa");
+    action(editor, "mnuFind")->trigger();
+    QCOMPARE(rtf->selStart(), 0);
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(rtf->selStart(), 1);
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(rtf->selStart(), 2);
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+
+    action(editor, "mnuClear")->trigger();
+    type(editor, "cat cat");
+    ui->inputAnswers << QString("cat");
+    action(editor, "mnuFind")->trigger();
+    rtf->setSelStart(0); // the user puts the caret back at the start
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(rtf->selStart(), 4);
+}
+
+void TestEditor::findMissingTextAndSeparateSearchTexts()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "some words");
+    // Find Next before any Find asks like Find.
+    ui->inputAnswers << QString("absent");
+    action(editor, "mnuFindNext")->trigger();
+    QCOMPARE(ui->inputs.size(), 1);
+    QCOMPARE(ui->messages.at(0).prompt, QString("Cannot Find absent"));
+    QCOMPARE(ui->messages.at(0).icon, MsgIcon::Information);
+    QCOMPARE(rtf->selStart(), 0);
+    QCOMPARE(rtf->selLength(), 0);
+
+    ui->inputAnswers << std::nullopt; // cancelled: an empty search text
+    action(editor, "mnuFind")->trigger();
+    QCOMPARE(ui->messages.at(1).prompt, QString("Cannot Find "));
+
+    frmEditor *other = frmEditor::createFurther();
+    other->show();
+    ui->inputAnswers << QString("words");
+    action(editor, "mnuFind")->trigger();
+    QCOMPARE(editor->searchText(), QString("words"));
+    QCOMPARE(other->searchText(), QString());
+}
+
+void TestEditor::togglesAndButtonsFollowSelection()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "plain bold");
+    rtf->setSelStart(6);
+    rtf->setSelLength(4);
+    QAction *bold = action(editor, "tbBold");
+    bold->trigger();
+    QVERIFY(bold->isChecked());
+    QCOMPARE(rtf->selBold(), std::optional<bool>(true));
+
+    rtf->setSelStart(8); // caret inside the bold word
+    QVERIFY(bold->isChecked());
+    rtf->setSelStart(2); // into plain text
+    QVERIFY(!bold->isChecked());
+
+    // A selection that is partly bold becomes wholly bold; a second click makes it plain.
+    rtf->setSelStart(0);
+    rtf->setSelLength(10);
+    QVERIFY(!bold->isChecked());
+    bold->trigger();
+    QCOMPARE(rtf->selBold(), std::optional<bool>(true));
+    QVERIFY(bold->isChecked());
+    bold->trigger();
+    QCOMPARE(rtf->selBold(), std::optional<bool>(false));
+    QVERIFY(!bold->isChecked());
+
+    action(editor, "tbItalic")->trigger();
+    action(editor, "tbUnderline")->trigger();
+    action(editor, "tbStrikeThrough")->trigger();
+    QCOMPARE(rtf->selItalic(), std::optional<bool>(true));
+    QCOMPARE(rtf->selUnderline(), std::optional<bool>(true));
+    QCOMPARE(rtf->selStrikeThru(), std::optional<bool>(true));
+    QVERIFY(action(editor, "tbStrikeThrough")->isChecked());
+}
+
+void TestEditor::alignmentButtons()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "centred");
+    action(editor, "mnuAC")->trigger();
+    QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignCenter));
+    rtf->setSelStart(1); // the buttons follow on the next selection change
+    QVERIFY(action(editor, "tbCenter")->isChecked());
+    QVERIFY(!action(editor, "tbAlignLeft")->isChecked());
+    QVERIFY(!action(editor, "tbAlignRight")->isChecked());
+    action(editor, "tbAlignRight")->trigger();
+    QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignRight));
+    action(editor, "mnuRAL")->trigger();
+    rtf->setSelStart(2);
+    QVERIFY(action(editor, "tbAlignLeft")->isChecked());
+}
+
+void TestEditor::fontAndBackColourShareTheColour()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "colour me");
+    ui->colorAnswers << QColor(Qt::darkGreen);
+    action(editor, "mnuRBC")->trigger();
+    QCOMPARE(rtf->backColor(), QColor(Qt::darkGreen));
+
+    rtf->setSelStart(0);
+    rtf->setSelLength(6);
+    FontChoice chosen;
+    chosen.name = "DejaVu Sans Mono";
+    chosen.size = 10;
+    chosen.italic = true;
+    chosen.color = Qt::red;
+    ui->fontAnswers << chosen;
+    action(editor, "mnuRFont")->trigger();
+    QCOMPARE(ui->fontRequests.at(0).color, QColor(Qt::darkGreen)); // where the colour dialog left it
+    QCOMPARE(ui->fontRequests.at(0).name, QString("Verdana"));
+    QCOMPARE(rtf->baseFont().family(), QString("DejaVu Sans Mono"));
+    QVERIFY(rtf->baseFont().italic());
+    QTextCursor cursor(rtf->document());
+    cursor.setPosition(1);
+    QCOMPARE(cursor.charFormat().foreground().color(), QColor(Qt::red));
+    cursor.setPosition(8);
+    QVERIFY(cursor.charFormat().foreground().color() != QColor(Qt::red));
+
+    // Cancelling changes nothing.
+    action(editor, "mnuRFont")->trigger();
+    QCOMPARE(rtf->baseFont().family(), QString("DejaVu Sans Mono"));
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::insertImageThroughClipboard()
+{
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    type(editor, "before after");
+    QImage picture(24, 16, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    const QString path = QDir(m_folder->path()).filePath("dot.bmp");
+    QVERIFY(picture.save(path, "BMP"));
+
+    rtf->setSelStart(7);
+    ui->openAnswers << path;
+    action(editor, "mnuInsertImage")->trigger();
+    QCOMPARE(ui->openRequests.at(0).title, QString("Pics"));
+    QVERIFY(ui->messages.isEmpty());
+    QCOMPARE(rtf->toPlainText(), QString("before ") + QChar(QChar::ObjectReplacementCharacter) + "after");
+    QVERIFY(QApplication::clipboard()->mimeData()->hasImage()); // the picture stays there
+
+    // Paste takes plain text only: with a picture on the clipboard it deletes the selection.
+    rtf->setSelStart(0);
+    rtf->setSelLength(6);
+    action(editor, "mnuPaste")->trigger();
+    QVERIFY(rtf->toPlainText().startsWith(" "));
+}
+
+void TestEditor::unreadablePictureAsks()
+{
+    frmEditor *editor = openPrimary();
+    const QString path = QDir(m_folder->path()).filePath("fake.gif");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("not a picture at all");
+    file.close();
+    ui->openAnswers << path;
+    ui->messageAnswers << MsgResult::Ignore;
+    action(editor, "mnuInsertImage")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("481"));
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
+    QVERIFY(editor->richText()->toPlainText().isEmpty());
+}
+
+void TestEditor::menusAndToolBar()
+{
+    frmEditor *editor = openPrimary();
+    QStringList menus;
+    for (QAction *a : editor->menuBar()->actions())
+        menus << a->text();
+    QCOMPARE(menus, (QStringList{"&File", "&Edit", "&Online", "&Window", "&Help"}));
+    auto *window = editor->findChild<QMenu *>("mnuWindow");
+    QVERIFY(!window->menuAction()->isEnabled());
+    QCOMPARE(action(editor, "mnuFind")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(action(editor, "mnuFindNext")->shortcut(), QKeySequence(Qt::Key_F3));
+    QCOMPARE(action(editor, "mnuExit")->text(), QString("Close Text&Editor"));
+    QCOMPARE(action(editor, "mnuTH")->text(), QString("Tile &Horizentally"));
+    // Font and BackColor only in the context menu.
+    QVERIFY(!editor->menuBar()->findChild<QAction *>("mnuRFont"));
+    QCOMPARE(action(editor, "mnuRFont")->parent(), editor->findChild<QMenu *>("mnuRClick"));
+
+    QStringList tips;
+    for (QAction *a : editor->findChild<QToolBar *>("Toolbar1")->actions())
+        tips << (a->isSeparator() ? QString("-") : a->toolTip());
+    QCOMPARE(tips, (QStringList{"New", "Open", "Save", "-", "Print", "Send", "-", "Cut", "Copy", "Paste",
+                                "Delete", "-", "Find", "-", "Bold", "Italic", "Underline", "Strike Through",
+                                "-", "Align Left", "Center", "Align Right", "Justify"}));
+
+    type(editor, "unchanged");
+    action(editor, "tbDelete")->trigger();
+    action(editor, "tbJustify")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("unchanged"));
+    QVERIFY(ui->messages.isEmpty());
+
+    // Close stores the settings and goes away.
+    QPointer<frmEditor> closing = editor;
+    action(editor, "mnuExit")->trigger();
+    QTRY_VERIFY(closing.isNull());
+    QVERIFY(QFileInfo(settingsPath()).size() > 12);
+}
+
+void TestEditor::contextMenuOnRightPress()
+{
+    frmEditor *editor = openPrimary();
+    auto *menu = editor->findChild<QMenu *>("mnuRClick");
+    QVERIFY(!menu->isVisible());
+    QTest::mousePress(editor->richText()->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    QTRY_VERIFY(menu->isVisible());
+    menu->hide();
+    QTest::mouseRelease(editor->richText()->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    QTest::mousePress(editor->richText()->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    QVERIFY(!menu->isVisible());
+}
+
+PARCELO_TEST_MAIN(TestEditor)
+#include "tst_editor.moc"

@@ -11,6 +11,8 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -177,6 +179,10 @@ frmZip::frmZip(QWidget *parent)
     connect(chkDir, &QCheckBox::clicked, this, &frmZip::chkDir_Click);
     connect(chkOpen, &QCheckBox::clicked, this, &frmZip::chkOpen_Click);
 
+    setupMenus();
+    setupTray();
+    surface->installEventFilter(this);
+
     Form_Initialize();
     Form_Load();
     cmdBrowse->setFocus();
@@ -223,6 +229,14 @@ bool frmZip::eventFilter(QObject *watched, QEvent *event)
     if (watched == txtZip && event->type() == QEvent::MouseButtonDblClick) {
         cmdBrowse_Click();
         return true;
+    }
+    // The right button pressed on the window's own surface pops up the File menu.
+    if (watched == centralWidget() && event->type() == QEvent::MouseButtonPress) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::RightButton) {
+            mnuFile->popup(mouse->globalPosition().toPoint());
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -8,6 +8,8 @@
 #include <memory>
 
 class DecorBar;
+class QMenu;
+class TrayIcon;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -28,6 +30,21 @@ public:
     void cmdZipp_Click();
     void cmdUnzipp_Click();
     void cmdBrowse_Click();
+
+    // --- menus and the tray (the menus act on the dialog's file, never on the path box)
+    void mnuOpen_Click();
+    void mnuZipp_Click();
+    void mnuUnzipp_Click();
+    void mnuMailZip_Click();
+    void mnuExit_Click();
+    void mnuEMail_Click();
+    void mnuEditor_Click();
+    void mnuBrowser_Click();
+    void mnuAbout_Click();
+    void mnuTray_Click();
+    void mnuShow_Click();
+    QMenu *trayMenu() const { return mnuInTray; }
+    TrayIcon *trayControl() const { return TrayControl; }
 
     CommonDialog &openDialog() { return OpenDlg; }
     QString fileDir() const { return strFileDir; }
@@ -58,6 +75,13 @@ private:
     QString BrowseForFolder(const QString &prompt);
     ZipComponent &zipComponent();
     void showCommandError();
+    enum class OpenThen { ZipOrUnzip, Zip, Unzip };
+    void openAndRun(const QString &filter, OpenThen then);
+    void setupMenus();
+    void setupTray();
+    void TrayControl_Restore();
+    void TrayControl_Menu(int reason);
+    void keepRunningWhileInTray(bool inTray);
 
     QLineEdit *txtZip;
     QPushButton *cmdBrowse;
@@ -67,6 +91,9 @@ private:
     QCheckBox *chkOpen;
     DecorBar *Image1[3];
     CommonDialog OpenDlg;
+    QMenu *mnuFile = nullptr;
+    QMenu *mnuInTray = nullptr;
+    TrayIcon *TrayControl = nullptr;
 
     std::unique_ptr<ZipComponent> objZip;
     QString strFileDir;

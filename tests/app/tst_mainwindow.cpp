@@ -2,13 +2,22 @@
 // commands with their naming rules, captions and messages, settings, the missing component.
 
 #include "fakezip.h"
+#include "frmAbout.h"
+#include "frmEditor.h"
+#include "frmMail.h"
 #include "frmZip.h"
 #include "programfolder.h"
 #include "scriptedui.h"
 #include "settingsstore.h"
 #include "testenv.h"
+#include "trayicon.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTreeWidget>
 #include <QDir>
 #include <QLineEdit>
 #include <QProcess>
@@ -42,6 +51,17 @@ private Q_SLOTS:
     void longCallKeepsWindowPaintingAndTakesNoCommands();
     void realComponentMakesValidArchive();
 
+    void menusAndShortcuts();
+    void openChoosesCommandByName_data();
+    void openChoosesCommandByName();
+    void menusLeavePathBoxAlone();
+    void menuCancelResetsDialogFile();
+    void zipAndMailHandsOverEachNewArchive();
+    void zipAndMailSkipsWhenNothingWasMade();
+    void companionWindowsAreReused();
+    void rightPressOnSurfacePopsFileMenu();
+    void minimizeToTrayWithoutTrayMinimizes();
+
 private:
     frmZip *window();
     void choose(const QString &path);
@@ -49,11 +69,22 @@ private:
 
     std::unique_ptr<ScriptedUi> ui;
     std::unique_ptr<ScriptedComponents> components;
+    std::unique_ptr<QTemporaryDir> m_programFolder;
     FakeZip zip;
+    QAction *menuAction(const char *name) { return window()->findChild<QAction *>(QLatin1String(name)); }
+    int aboutBoxes() const
+    {
+        int count = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            count += qobject_cast<frmAbout *>(w) && w->isVisible();
+        return count;
+    }
 };
 
 void TestMainWindow::init()
 {
+    m_programFolder = std::make_unique<QTemporaryDir>();
+    ProgramFolder::setOverride(m_programFolder->path()); // the mail and editor settings go here
     ui = std::make_unique<ScriptedUi>();
     components = std::make_unique<ScriptedComponents>();
     components->objects.insert("Pnvzip.ZipFunctions", &zip);
@@ -66,6 +97,14 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     delete frmZip::existing();
+    delete frmMail::existing();
+    QList<QPointer<QWidget>> others;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<frmEditor *>(w) || qobject_cast<frmAbout *>(w))
+            others << w;
+    }
+    qDeleteAll(others);
+    ProgramFolder::setOverride({});
     QVERIFY(!frmZip::existing());
     components.reset();
     ui.reset();
@@ -387,6 +426,7 @@ void TestMainWindow::realComponentMakesValidArchive()
     PluginComponentFactory factory;
     Services::instance().setComponents(&factory);
     ProgramFolder::setOverride(PARCELO_BIN_DIR);
+    SettingsStore::DeleteSetting("Orvanne", "Components", "Pnvzip.ZipFunctions");
 
     QTemporaryDir dir;
     const QString source = dir.filePath("report.doc");
@@ -417,7 +457,166 @@ void TestMainWindow::realComponentMakesValidArchive()
 
     delete frmZip::existing();
     Services::instance().setComponents(nullptr);
-    ProgramFolder::setOverride({});
+}
+
+void TestMainWindow::menusAndShortcuts()
+{
+    QStringList menus;
+    for (QAction *a : window()->menuBar()->actions())
+        menus << a->text();
+    QCOMPARE(menus, (QStringList{"&File", "&Tools", "&Online", "&Window", "&Help"}));
+    const struct { const char *name; const char *caption; QKeySequence keys; } entries[] = {
+        {"mnuOpen", "&Open...", QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {"mnuZipp", "Open and &zip...", QKeySequence(Qt::CTRL | Qt::Key_Z)},
+        {"mnuMailZip", "Open, zip and &e-mail zipped file...", QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {"mnuUnzipp", "Open and &unzip...", QKeySequence(Qt::CTRL | Qt::Key_U)},
+        {"mnuExit", "E&xit", QKeySequence(Qt::ALT | Qt::Key_Backspace)},
+        {"mnuEMail", "E-&mail...", QKeySequence(Qt::CTRL | Qt::Key_M)},
+        {"mnuEditor", "&Text Editor...", QKeySequence(Qt::CTRL | Qt::Key_T)},
+        {"mnuBrowser", "&Web Browser...", QKeySequence(Qt::CTRL | Qt::Key_W)},
+        {"mnuTray", "&Minimize to tray", QKeySequence(Qt::CTRL | Qt::Key_H)},
+        {"mnuHome", "Publisher &Home", QKeySequence()},
+        {"mnuNews", "Today's &News", QKeySequence()},
+        {"mnuAbout", "About Parcelo...", QKeySequence()},
+    };
+    for (const auto &entry : entries) {
+        QAction *action = menuAction(entry.name);
+        QVERIFY2(action, entry.name);
+        QCOMPARE(action->text(), QString::fromUtf8(entry.caption));
+        QCOMPARE(action->shortcut(), entry.keys);
+    }
+    QStringList tray;
+    for (QAction *a : window()->trayMenu()->actions())
+        tray << (a->isSeparator() ? QString("-") : a->text());
+    QCOMPARE(tray, (QStringList{"&Zip...", "Zip and &e-mail...", "&Unzip...", "-", "&Show Parcelo", "&Close Parcelo"}));
+    QVERIFY(!window()->menuBar()->actions().contains(window()->trayMenu()->menuAction()));
+    QCOMPARE(window()->trayControl()->toolTip(), QString("Parcelo v1.0"));
+}
+
+void TestMainWindow::openChoosesCommandByName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("method");
+    QTest::newRow("upper-case archive") << "/data/Report.ZIP" << "UnzipFile";
+    QTest::newRow("text file") << "/data/report.txt" << "ZipFile";
+    QTest::newRow(".zip anywhere") << "/x.zip.bak" << "UnzipFile";
+}
+
+void TestMainWindow::openChoosesCommandByName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, method);
+    ui->openAnswers << path;
+    menuAction("mnuOpen")->trigger();
+    QCOMPARE(zip.calls.size(), 1);
+    QCOMPARE(zip.calls.at(0).method, method);
+    QCOMPARE(zip.calls.at(0).first, path);
+    QCOMPARE(ui->openRequests.at(0).filters, QStringList{"All Files (*)"});
+
+    ui->openAnswers << path;
+    menuAction("mnuUnzipp")->trigger(); // whatever the name, this one unzips
+    QCOMPARE(zip.calls.at(1).method, QString("UnzipFile"));
+    QCOMPARE(ui->openRequests.at(1).filters, QStringList{"Parcelo Files (*.zip)"});
+}
+
+void TestMainWindow::menusLeavePathBoxAlone()
+{
+    choose("/home/ann/earlier.doc");
+    ui->openAnswers << QString("/srv/menu/chosen.txt");
+    menuAction("mnuZipp")->trigger();
+    QCOMPARE(zip.calls.at(0).second, QString("/srv/menu/chosen.txt.zip"));
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), QString("/home/ann/earlier.doc"));
+    // The button acts on the dialog's file: the one the menu chose.
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(zip.calls.at(1).first, QString("/srv/menu/chosen.txt"));
+}
+
+void TestMainWindow::menuCancelResetsDialogFile()
+{
+    choose("/home/ann/shown.doc");
+    ui->openAnswers << std::nullopt;
+    menuAction("mnuOpen")->trigger();
+    QVERIFY(zip.calls.isEmpty());
+    QVERIFY(ui->messages.isEmpty());
+    QCOMPARE(window()->openDialog().fileName(), QString("/home/ann/shown.doc"));
+}
+
+void TestMainWindow::zipAndMailHandsOverEachNewArchive()
+{
+    ui->openAnswers << QString("/home/ann/one.doc") << QString("/home/ann/two.doc");
+    menuAction("mnuMailZip")->trigger();
+    menuAction("mnuMailZip")->trigger();
+    frmMail *mail = frmMail::existing();
+    QVERIFY(mail && mail->isVisible());
+    auto *rows = mail->findChild<QTreeWidget *>("lvwAttachments");
+    QCOMPARE(rows->topLevelItemCount(), 2);
+    const QTreeWidgetItem *second = rows->topLevelItem(1);
+    QCOMPARE(second->text(0), QString("two.doc.zip"));
+    QCOMPARE(second->text(1), QString("/home/ann/two.doc.zip"));
+    QCOMPARE(second->text(2), QString("application/octet-stream"));
+    QCOMPARE(second->text(3), QString("Base 64"));
+}
+
+void TestMainWindow::zipAndMailSkipsWhenNothingWasMade()
+{
+    // A first run makes an archive; then a cancelled dialog and a failed zip add nothing.
+    ui->openAnswers << QString("/home/ann/one.doc");
+    menuAction("mnuMailZip")->trigger();
+    frmMail::existing()->hide();
+
+    ui->openAnswers << std::nullopt;
+    menuAction("mnuMailZip")->trigger();
+    zip.answer = {30009, "The disk is full"};
+    ui->openAnswers << QString("/home/ann/big.doc");
+    menuAction("mnuMailZip")->trigger();
+
+    QVERIFY(!frmMail::existing()->isVisible());
+    QCOMPARE(frmMail::existing()->findChild<QTreeWidget *>("lvwAttachments")->topLevelItemCount(), 1);
+    QCOMPARE(ui->messages.last().title, QString("Error: 30009")); // the zip command said so
+}
+
+void TestMainWindow::companionWindowsAreReused()
+{
+    window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window()));
+    QTest::keyClick(window(), Qt::Key_M, Qt::ControlModifier);
+    frmMail *mail = frmMail::existing();
+    QVERIFY(mail && mail->isVisible());
+    mail->hide();
+    menuAction("mnuEMail")->trigger();
+    QCOMPARE(frmMail::existing(), mail);
+    QVERIFY(mail->isVisible());
+
+    menuAction("mnuEditor")->trigger();
+    frmEditor *editor = frmEditor::existingPrimary();
+    QVERIFY(editor && editor->isVisible());
+    menuAction("mnuEditor")->trigger();
+    QCOMPARE(frmEditor::existingPrimary(), editor);
+
+    menuAction("mnuAbout")->trigger();
+    menuAction("mnuAbout")->trigger();
+    QCOMPARE(aboutBoxes(), 2); // a new about box each time
+}
+
+void TestMainWindow::rightPressOnSurfacePopsFileMenu()
+{
+    auto *file = window()->findChild<QMenu *>("mnuFile");
+    QTest::mousePress(window()->centralWidget(), Qt::LeftButton, {}, QPoint(200, 280));
+    QVERIFY(!file->isVisible());
+    QTest::mousePress(window()->centralWidget(), Qt::RightButton, {}, QPoint(200, 280));
+    QTRY_VERIFY(file->isVisible());
+    file->hide();
+}
+
+void TestMainWindow::minimizeToTrayWithoutTrayMinimizes()
+{
+    // Offscreen there is no notification area: the window must stay reachable.
+    QVERIFY(!TrayIcon::isAvailable());
+    frmZip *w = window();
+    menuAction("mnuTray")->trigger();
+    QVERIFY(w->isVisible());
+    QVERIFY(w->isMinimized());
+    QVERIFY(!w->trayControl()->isPlaced());
 }
 
 PARCELO_TEST_MAIN(TestMainWindow)

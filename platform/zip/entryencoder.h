@@ -29,6 +29,12 @@ public:
 // libzip's own deflate (zlib, level 6) reading the file as libzip writes the archive.
 std::unique_ptr<EntryEncoder> makeLibzipEncoder();
 
+// Deflate (libdeflate, level 6) in 1 MiB pieces on `workers` threads (0: one per core),
+// joined into one stream that libzip copies into the archive as it is. At most two
+// pieces per worker are in memory at once, whatever the file's size. Storing is left to
+// libzip's copy.
+std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers = 0);
+
 // True when samples spread over the file show that deflate would not make it smaller,
 // so the writer can store it without spending a full deflate pass first.
 bool looksIncompressible(int fd, unsigned long long size);

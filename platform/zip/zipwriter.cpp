@@ -231,7 +231,7 @@ ZipResult zipFile(const QString &source, const QString &archive)
 
     const QString entryShown = QFileInfo(source).fileName();
     const QByteArray entryName = entryShown.toUtf8();
-    auto encoder = makeLibzipEncoder();
+    auto encoder = makeParallelEncoder();
     const unsigned long long original = (unsigned long long)info.st_size;
     EntryMethod method = original == 0 || looksIncompressible(sourceFd.get(), original) ? EntryMethod::Store
                                                                                         : EntryMethod::Deflate;

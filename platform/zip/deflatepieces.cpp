@@ -1,0 +1,157 @@
+#include "deflatepieces.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <vector>
+
+namespace pnvzip {
+
+namespace {
+
+constexpr size_t MaxStoredBlock = 65535;
+constexpr size_t StoredHeader = 5;    // BFINAL/BTYPE byte, LEN, NLEN
+constexpr size_t JoinTrailer = 5;     // the empty stored block, at most 5 bytes
+constexpr size_t WalkScratch = 64 * 1024;
+
+size_t storedSize(size_t size)
+{
+    const size_t blocks = size == 0 ? 1 : (size + MaxStoredBlock - 1) / MaxStoredBlock;
+    return size + blocks * StoredHeader;
+}
+
+// Stored blocks, starting on a byte boundary; the last one is final when `last` is set.
+size_t writeStored(const unsigned char *data, size_t size, bool last, unsigned char *out)
+{
+    size_t written = 0;
+    size_t done = 0;
+    do {
+        const size_t n = std::min(MaxStoredBlock, size - done);
+        const bool final = last && done + n == size;
+        out[written++] = final ? 1 : 0;
+        out[written++] = static_cast<unsigned char>(n & 0xff);
+        out[written++] = static_cast<unsigned char>(n >> 8);
+        out[written++] = static_cast<unsigned char>(~n & 0xff);
+        out[written++] = static_cast<unsigned char>((~n >> 8) & 0xff);
+        if (n)
+            std::memcpy(out + written, data + done, n);
+        written += n;
+        done += n;
+    } while (done < size);
+    return written;
+}
+
+} // namespace
+
+size_t pieceBound(size_t size)
+{
+    // libdeflate's own bound does not depend on the compressor's level.
+    return std::max(libdeflate_deflate_compress_bound(nullptr, size), storedSize(size)) + JoinTrailer;
+}
+
+struct PieceCompressor::Private
+{
+    libdeflate_compressor *compressor = nullptr;
+    z_stream walk{};
+    bool walkReady = false;
+    std::vector<unsigned char> scratch;
+
+    // Finds the bit where the last block's header starts and how many padding bits end
+    // the stream. False if the data is not one complete deflate stream.
+    bool walkBlocks(const unsigned char *data, size_t size, size_t *lastHeaderBit, unsigned *padBits)
+    {
+        if (inflateReset(&walk) != Z_OK)
+            return false;
+        walk.next_in = const_cast<unsigned char *>(data);
+        walk.avail_in = static_cast<uInt>(size);
+        *lastHeaderBit = 0; // the first block starts the stream
+        size_t endBit = 0;
+        bool ended = false;
+        for (;;) {
+            walk.next_out = scratch.data();
+            walk.avail_out = static_cast<uInt>(scratch.size());
+            const int r = inflate(&walk, Z_BLOCK);
+            if (r == Z_STREAM_END)
+                break;
+            if (r != Z_OK)
+                return false;
+            // Stopped at a block boundary (flag 128): the bits zlib holds but has not
+            // used yet (below 64) end here. Flag 64 says the block just done was the
+            // final one, so this is the stream's end; otherwise a header starts here.
+            if (walk.data_type & 128) {
+                const size_t bit = (size - walk.avail_in) * 8 - size_t(walk.data_type & 63);
+                if (walk.data_type & 64) {
+                    endBit = bit;
+                    ended = true;
+                } else {
+                    *lastHeaderBit = bit;
+                }
+            } else if (walk.avail_in == 0 && walk.avail_out != 0) {
+                return false; // truncated
+            }
+        }
+        if (!ended || walk.avail_in != 0 || (endBit + 7) / 8 != size)
+            return false;
+        *padBits = unsigned(size * 8 - endBit);
+        return true;
+    }
+};
+
+PieceCompressor::PieceCompressor(int level) : d(std::make_unique<Private>())
+{
+    d->compressor = libdeflate_alloc_compressor(level);
+    d->walkReady = inflateInit2(&d->walk, -15) == Z_OK;
+    d->scratch.resize(WalkScratch);
+}
+
+PieceCompressor::~PieceCompressor()
+{
+    if (d->compressor)
+        libdeflate_free_compressor(d->compressor);
+    if (d->walkReady)
+        inflateEnd(&d->walk);
+}
+
+bool PieceCompressor::valid() const
+{
+    return d->compressor && d->walkReady;
+}
+
+size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool last, unsigned char *out,
+                                 bool *stored)
+{
+    if (stored)
+        *stored = false;
+    if (size == 0) {
+        if (!last)
+            return 0;
+        out[0] = 0x03; // an empty final block with the fixed codes
+        out[1] = 0x00;
+        return 2;
+    }
+    const size_t asStored = storedSize(size);
+    const size_t n = libdeflate_deflate_compress(d->compressor, data, size, out, asStored);
+    if (n != 0 && last)
+        return n;
+    size_t lastHeaderBit = 0;
+    unsigned pad = 0;
+    if (n != 0 && n + JoinTrailer < asStored && d->walkBlocks(out, n, &lastHeaderBit, &pad)) {
+        out[lastHeaderBit / 8] &= static_cast<unsigned char>(~(1u << (lastHeaderBit % 8)));
+        size_t length = n;
+        if (pad < 3) // the empty block's 3 header bits do not fit in the padding
+            out[length++] = 0;
+        else
+            out[length - 1] &= static_cast<unsigned char>((1u << (8 - pad)) - 1);
+        out[length++] = 0x00;
+        out[length++] = 0x00;
+        out[length++] = 0xff;
+        out[length++] = 0xff;
+        return length;
+    }
+    if (stored)
+        *stored = true;
+    return writeStored(data, size, last, out);
+}
+
+} // namespace pnvzip

@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zip.h>
 
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -62,6 +64,7 @@ struct Entry
     bool hasTime = false;
     zip_uint64_t size = 0;
     zip_uint32_t crc = 0;
+    zip_int32_t method = -1; // as recorded, -1 if unknown
     std::string linkTarget;
 };
 
@@ -105,6 +108,31 @@ QString methodName(zip_int32_t method)
 bool isAllZero(const char *data, size_t size)
 {
     return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
+}
+
+// Writes `size` bytes at the file's position; runs of zeros of HoleSlice bytes or more
+// become holes, as in disk images: no space taken, the same bytes read back.
+int writeWithHoles(int fd, const char *data, size_t size)
+{
+    constexpr size_t HoleSlice = 64 * 1024;
+    size_t pending = 0; // bytes from `data` not yet written, before `pos`
+    size_t pos = 0;
+    while (pos < size) {
+        const size_t n = std::min(HoleSlice, size - pos);
+        if (n == HoleSlice && isAllZero(data + pos, n)) {
+            if (pending) {
+                if (const int err = writeAll(fd, data + pos - pending, pending))
+                    return err;
+                pending = 0;
+            }
+            if (::lseek(fd, off_t(n), SEEK_CUR) < 0)
+                return errno;
+        } else {
+            pending += n;
+        }
+        pos += n;
+    }
+    return pending ? writeAll(fd, data + size - pending, pending) : 0;
 }
 
 QString fromStd(const std::string &s)
@@ -199,6 +227,7 @@ public:
 private:
     bool scan(Failure *f);
     bool extractFile(const Entry &e, Failure *f);
+    bool copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *crc, Failure *f);
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(const Entry &e, Failure *f);
     UniqueFd folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
@@ -229,6 +258,8 @@ private:
     std::set<std::string> m_listedFolders;
     std::vector<Done> m_done;
     std::vector<char> m_buffer;
+    std::vector<unsigned char> m_input;
+    std::unique_ptr<inflate_state> m_inflate;
 };
 
 Failure Extractor::writeFailure(int err, const QString &what) const
@@ -275,6 +306,8 @@ bool Extractor::scan(Failure *f)
         e.name = QString::fromUtf8(st.name);
         e.size = st.size;
         e.crc = st.crc;
+        if (st.valid & ZIP_STAT_COMP_METHOD)
+            e.method = st.comp_method;
         if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
             *f = {EncryptedEntry, QStringLiteral("“%1” in the archive is encrypted (password protected); "
                                                  "this program does not extract encrypted archives.")
@@ -441,6 +474,86 @@ bool Extractor::place(int dirFd, const std::string &tempName, const std::string 
     return false;
 }
 
+// Reads the entry's data into `out`, counting its size and CRC-32. Stored and deflated
+// entries are read raw and inflated here (ISA-L, large buffers; CRC-32 by libdeflate);
+// any other method goes through libzip's own decoder.
+bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *crc, Failure *f)
+{
+    constexpr size_t OutputSize = 1024 * 1024;
+    constexpr size_t InputSize = 256 * 1024;
+    const bool deflated = e.method == ZIP_CM_DEFLATE;
+    const bool raw = deflated || e.method == ZIP_CM_STORE;
+    zip_file_t *zf = zip_fopen_index(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0);
+    if (!zf) {
+        *f = readFailure(zip_get_error(m_za), e);
+        return false;
+    }
+    struct Closer {
+        zip_file_t *zf;
+        ~Closer() { zip_fclose(zf); }
+    } closer{zf};
+    if (m_buffer.size() < OutputSize)
+        m_buffer.resize(OutputSize);
+    // Takes `n` bytes of the entry's uncompressed data; false with `f` set on an error.
+    auto take = [&](const char *data, size_t n) {
+        *total += n;
+        if (*total > e.size)
+            return false; // more data than recorded: reported by the caller, unwritten
+        *crc = quint32(libdeflate_crc32(*crc, data, n));
+        if (const int err = writeWithHoles(out, data, n)) {
+            *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
+            return false;
+        }
+        return true;
+    };
+    auto readFailed = [&] {
+        *f = readFailure(zip_file_get_error(zf), e);
+        return false;
+    };
+    if (!deflated) {
+        for (;;) {
+            const zip_int64_t n = zip_fread(zf, m_buffer.data(), m_buffer.size());
+            if (n < 0)
+                return readFailed();
+            if (n == 0 || !take(m_buffer.data(), size_t(n)))
+                return f->number == NoError;
+        }
+    }
+
+    if (m_input.size() < InputSize)
+        m_input.resize(InputSize);
+    if (!m_inflate)
+        m_inflate = std::make_unique<inflate_state>();
+    inflate_state &state = *m_inflate;
+    isal_inflate_init(&state);
+    state.crc_flag = ISAL_DEFLATE;
+    bool inputEnded = false;
+    for (;;) {
+        if (state.avail_in == 0 && !inputEnded) {
+            const zip_int64_t n = zip_fread(zf, m_input.data(), m_input.size());
+            if (n < 0)
+                return readFailed();
+            inputEnded = n == 0;
+            state.next_in = m_input.data();
+            state.avail_in = uint32_t(n);
+        }
+        state.next_out = reinterpret_cast<uint8_t *>(m_buffer.data());
+        state.avail_out = uint32_t(m_buffer.size());
+        const int r = isal_inflate(&state);
+        if (r < 0) {
+            *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
+            return false;
+        }
+        const size_t produced = m_buffer.size() - state.avail_out;
+        if (produced && !take(m_buffer.data(), produced))
+            return f->number == NoError;
+        if (state.block_state == ISAL_BLOCK_FINISH)
+            return true;
+        if (produced == 0 && state.avail_in == 0 && inputEnded)
+            return true; // cut short: the size check reports it
+    }
+}
+
 bool Extractor::extractFile(const Entry &e, Failure *f)
 {
     std::string diskParent;
@@ -464,42 +577,10 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         ~TempGuard() { if (!keep) ::unlinkat(dir, name.c_str(), 0); }
     } guard{dir.get(), tempName, keep};
 
-    zip_file_t *zf = zip_fopen_index(m_za, e.index, 0);
-    if (!zf) {
-        *f = readFailure(zip_get_error(m_za), e);
-        return false;
-    }
-    if (m_buffer.empty())
-        m_buffer.resize(256 * 1024);
     zip_uint64_t total = 0;
     quint32 crc = 0;
-    for (;;) {
-        const zip_int64_t n = zip_fread(zf, m_buffer.data(), m_buffer.size());
-        if (n < 0) {
-            *f = readFailure(zip_file_get_error(zf), e);
-            zip_fclose(zf);
-            return false;
-        }
-        if (n == 0)
-            break;
-        total += zip_uint64_t(n);
-        if (total > e.size)
-            break; // more data than recorded: reported below, without writing it all
-        crc = quint32(libdeflate_crc32(crc, m_buffer.data(), size_t(n)));
-        // Runs of zeros become holes, as in disk images: no space taken, same bytes read.
-        if (isAllZero(m_buffer.data(), size_t(n))) {
-            if (::lseek(out.get(), off_t(n), SEEK_CUR) < 0)
-                err = errno;
-        } else {
-            err = writeAll(out.get(), m_buffer.data(), size_t(n));
-        }
-        if (err != 0) {
-            zip_fclose(zf);
-            *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
-            return false;
-        }
-    }
-    zip_fclose(zf);
+    if (!copyData(e, out.get(), &total, &crc, f))
+        return false;
     if (::ftruncate(out.get(), off_t(total)) != 0) { // the size, where the file ends in a hole
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;

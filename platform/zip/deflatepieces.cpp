@@ -53,6 +53,25 @@ size_t pieceBound(size_t size)
 struct PieceCompressor::Private
 {
     libdeflate_compressor *compressor = nullptr;
+    libdeflate_compressor *quick = nullptr; // level 1, for the samples
+
+    // True when samples spread over the piece all stay within 2% of their size at
+    // level 1: data compressed already, which level 6 would only spend time on.
+    bool samplesIncompressible(const unsigned char *data, size_t size)
+    {
+        constexpr size_t Sample = 16 * 1024;
+        constexpr int Samples = 4;
+        if (size < 16 * Sample || !quick)
+            return false;
+        unsigned char out[Sample];
+        for (int i = 0; i < Samples; ++i) {
+            const size_t offset = (size - Sample) / (Samples - 1) * size_t(i);
+            const size_t n = libdeflate_deflate_compress(quick, data + offset, Sample, out, Sample);
+            if (n != 0 && n < Sample - Sample / 50)
+                return false;
+        }
+        return true;
+    }
     z_stream walk{};
     bool walkReady = false;
     std::vector<unsigned char> scratch;
@@ -101,6 +120,7 @@ struct PieceCompressor::Private
 PieceCompressor::PieceCompressor(int level) : d(std::make_unique<Private>())
 {
     d->compressor = libdeflate_alloc_compressor(level);
+    d->quick = libdeflate_alloc_compressor(1);
     d->walkReady = inflateInit2(&d->walk, -15) == Z_OK;
     d->scratch.resize(WalkScratch);
 }
@@ -109,6 +129,8 @@ PieceCompressor::~PieceCompressor()
 {
     if (d->compressor)
         libdeflate_free_compressor(d->compressor);
+    if (d->quick)
+        libdeflate_free_compressor(d->quick);
     if (d->walkReady)
         inflateEnd(&d->walk);
 }
@@ -131,7 +153,9 @@ size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool la
         return 2;
     }
     const size_t asStored = storedSize(size);
-    const size_t n = libdeflate_deflate_compress(d->compressor, data, size, out, asStored);
+    const size_t n = d->samplesIncompressible(data, size)
+                         ? 0
+                         : libdeflate_deflate_compress(d->compressor, data, size, out, asStored);
     if (n != 0 && last)
         return n;
     size_t lastHeaderBit = 0;

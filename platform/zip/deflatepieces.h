@@ -6,7 +6,8 @@
 // that is not the file's last gets that block's "final" bit cleared and an empty stored
 // block appended, which brings the stream to a byte boundary: the pieces' encodings,
 // laid one after the other, are then a single valid deflate stream. A piece that deflate
-// would not shrink is written as stored blocks instead.
+// would not shrink, or whose samples at level 1 do not shrink (data compressed already),
+// is written as stored blocks instead.
 
 #include <cstddef>
 #include <memory>

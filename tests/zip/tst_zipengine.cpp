@@ -2,6 +2,7 @@
 // and hostile archives, which are written byte by byte here.
 
 #include "ziptestkit.h"
+#include "deflatepieces.h"
 #include "zipengine.h"
 
 #include <QtTest>
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
+#include <zlib.h>
 
 using namespace Qt::StringLiterals;
 using namespace ziptest;
@@ -130,6 +132,9 @@ private slots:
         QTest::newRow("ends in zeros") << "disk.img" << QByteArray("header") + QByteArray(600 * 1024, '\0') << int(ZIP_CM_DEFLATE);
         QTest::newRow("zeros between data") << "sparse.img" << randomBytes(5000, 3) + QByteArray(1 << 20, '\0') + randomBytes(5000, 4) << int(ZIP_CM_DEFLATE);
         QTest::newRow("UTF-8 name") << "Überblick – 数据 ✓.txt" << textBytes(5000) << int(ZIP_CM_DEFLATE);
+        QTest::newRow("exactly one piece") << "piece.txt" << textBytes(1 << 20) << int(ZIP_CM_DEFLATE);
+        QTest::newRow("one piece and a byte") << "over.txt" << textBytes((1 << 20) + 1) << int(ZIP_CM_DEFLATE);
+        QTest::newRow("random, unsampled, one piece less a byte") << "noise.bin" << randomBytes((1 << 20) - 1, 9) << int(ZIP_CM_STORE);
         QTest::newRow("awkward name") << "it's a \"test\" (1) [x] #2.txt" << textBytes(100) << -1;
     }
     void roundTrip()
@@ -167,6 +172,53 @@ private slots:
         QCOMPARE(mtimeSecs(copy), FixedTime);
         QCOMPARE(permissions(copy), masked(0640) | 0400);
         QVERIFY(unzipped.text.contains(name));
+    }
+
+    // Pieces encoded on their own must join into one deflate stream whatever their
+    // content and size: the end of each non-last piece falls on any bit of its last byte,
+    // a piece may be empty, one byte, or kept as stored blocks.
+    void piecesJoinIntoOneStream()
+    {
+        pnvzip::PieceCompressor compressor;
+        QVERIFY(compressor.valid());
+        QList<QByteArray> pieces;
+        for (int i = 1; i <= 40; ++i) // text pieces of many sizes end on every bit
+            pieces << textBytes(i * 997 % 20011 + i);
+        pieces << QByteArray() << QByteArray("x") << randomBytes(100000, 5) << textBytes(int(pnvzip::PieceSize))
+               << randomBytes(int(pnvzip::PieceSize), 6) << QByteArray(int(pnvzip::PieceSize), '\0') << textBytes(3);
+        QByteArray stream, expected;
+        int storedCount = 0;
+        for (int i = 0; i < pieces.size(); ++i) {
+            const QByteArray &piece = pieces[i];
+            QByteArray out(qsizetype(pnvzip::pieceBound(size_t(piece.size()))), '\0');
+            bool stored = false;
+            const size_t n = compressor.compress(reinterpret_cast<const unsigned char *>(piece.constData()),
+                                                 size_t(piece.size()), i + 1 == pieces.size(),
+                                                 reinterpret_cast<unsigned char *>(out.data()), &stored);
+            QVERIFY(n <= size_t(out.size()));
+            if (stored) {
+                ++storedCount;
+                QVERIFY2(n <= size_t(piece.size()) + 5 * (size_t(piece.size()) / 65535 + 1), qPrintable(QString::number(i)));
+            } else if (piece.size() > 1000) {
+                QVERIFY2(n < size_t(piece.size()), qPrintable(QString::number(i)));
+            }
+            stream += out.left(qsizetype(n));
+            expected += piece;
+        }
+        QCOMPARE(storedCount, 3); // "x" and the two random pieces
+        z_stream z{};
+        QCOMPARE(inflateInit2(&z, -15), Z_OK);
+        QByteArray inflated(expected.size() + 1, '\0');
+        z.next_in = reinterpret_cast<Bytef *>(stream.data());
+        z.avail_in = uInt(stream.size());
+        z.next_out = reinterpret_cast<Bytef *>(inflated.data());
+        z.avail_out = uInt(inflated.size());
+        const int r = inflate(&z, Z_FINISH);
+        inflateEnd(&z);
+        QCOMPARE(r, Z_STREAM_END);
+        QCOMPARE(z.avail_in, 0u); // the stream ends exactly with the last piece
+        inflated.truncate(qsizetype(z.total_out));
+        QVERIFY(inflated == expected);
     }
 
     void zipReportsWhatItMade()
@@ -530,6 +582,8 @@ private slots:
         QTest::newRow("stored byte flipped") << "flip" << QList<int>{crc} << QStringList{"good.txt"};
         QTest::newRow("CRC recorded wrong") << "crc" << QList<int>{crc} << QStringList{"good.txt"};
         QTest::newRow("deflate data overwritten") << "deflate" << QList<int>{corrupt, crc} << QStringList();
+        QTest::newRow("deflated, CRC recorded wrong") << "deflated crc" << QList<int>{crc} << QStringList();
+        QTest::newRow("deflated, several pieces, byte flipped") << "deflated flip" << QList<int>{corrupt, crc} << QStringList();
     }
     void unzipDamaged()
     {
@@ -550,6 +604,17 @@ private slots:
             if (damage == "flip"_L1) {
                 const qsizetype at = archive.indexOf(textBytes(64), archive.indexOf("bad.txt")) + 150000;
                 archive[at] = char(archive[at] ^ 0x20);
+            }
+        } else if (damage.startsWith("deflated"_L1)) {
+            writeFile(at(u"data.txt"_s), textBytes(3 << 20));
+            QVERIFY(pnvzip::zipFile(at(u"data.txt"_s), at(u"plain.zip"_s)).ok());
+            archive = readFile(at(u"plain.zip"_s));
+            if (damage == "deflated crc"_L1) {
+                // Both records of the CRC: the local header's and the central one's.
+                for (qsizetype header : {archive.indexOf("PK\x03\x04"), archive.lastIndexOf("PK\x01\x02")})
+                    archive[header + (archive[header + 2] == 3 ? 14 : 16)] ^= 0x01;
+            } else {
+                archive[archive.size() * 2 / 3] ^= 0x10;
             }
         } else {
             writeFile(at(u"data.txt"_s), textBytes(400000));

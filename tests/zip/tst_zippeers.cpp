@@ -113,6 +113,12 @@ private slots:
         QTest::newRow("random") << "noise.bin" << randomBytes(1 << 20, 11);
         QTest::newRow("binary") << "libsomething.so" << readFile(u"/bin/sh"_s);
         QTest::newRow("UTF-8 name") << "Größe – 大小 ✓.txt" << textBytes(20000);
+        // Deflated in 1 MiB pieces joined into one stream.
+        QTest::newRow("one byte") << "x.txt" << QByteArray("x");
+        QTest::newRow("exactly one piece") << "piece.txt" << textBytes(1 << 20);
+        QTest::newRow("one piece less a byte") << "short.txt" << textBytes((1 << 20) - 1);
+        QTest::newRow("two pieces and a byte") << "over.txt" << textBytes((2 << 20) + 1);
+        QTest::newRow("text, noise, text") << "mixed.bin" << textBytes(1 << 20) + randomBytes(1 << 20, 12) + textBytes(300001);
     }
     void peersReadOurArchives()
     {

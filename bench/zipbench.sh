@@ -154,7 +154,7 @@ for file in mixed.bin text.txt random.bin; do
         printf '%-11s %9.1f | %-8s %8.2f %9.1f %10d %9.1f | %8.2f %9.1f %9.1f\n' \
             "$file" "$(calc "$bytes / 1048576")" "$name" "$zs" "$(calc "$bytes / 1000000 / $zs")" \
             "$size" "$(calc "$zm / 1024")" "$us" "$(calc "$bytes / 1000000 / $us")" "$(calc "$um / 1024")"
-        table+="| $file | $name | $zs | $(calc "$bytes / 1000000 / $zs" | xargs printf '%.1f') | $size | $(calc "$zm / 1024" | xargs printf '%.1f') | $us | $(calc "$bytes / 1000000 / $us" | xargs printf '%.1f') | $(calc "$um / 1024" | xargs printf '%.1f') |"$'\n'
+        table+="| $file | $name | $(printf '%.2f' "$zs") | $(calc "$bytes / 1000000 / $zs" | xargs printf '%.1f') | $size | $(calc "$zm / 1024" | xargs printf '%.1f') | $(printf '%.2f' "$us") | $(calc "$bytes / 1000000 / $us" | xargs printf '%.1f') | $(calc "$um / 1024" | xargs printf '%.1f') |"$'\n'
         eval "${who}_zs=$zs ${who}_us=$us"
     done
     zip_ratio[$file]=$(calc "$infozip_zs / $ours_zs" | xargs printf '%.2f')

@@ -5,6 +5,9 @@
 #include "frmBrowser.h"
 #include "programfolder.h"
 
+#include <QAction>
+#include <QMenu>
+
 namespace TarnZip_Shared {
 
 QString AppPath()
@@ -22,6 +25,29 @@ void OpenPublisherPage(const QString &pageName)
         browser->NavigateTo(AppInfo::publisherUrl() + QLatin1Char('/') + pageName);
     } catch (...) {
         ReportError(AppError::fromCurrentException(), frmBrowser::existing());
+    }
+}
+
+void AddPublisherPages(QMenu *menu)
+{
+    const struct { const char *name; const char *caption; const char *page; } pages[] = {
+        {"mnuProduct", "Product &Page", "parcelo.htm"},
+        {"mnuHome", "Publisher &Home", ""},
+        {"mnuCatalog", "Publisher &Catalog", "catalog.htm"},
+        {"mnuStore", "Publisher &Store", "store.htm"},
+        {"mnuFeedback", "Support/&Feedback", "Feedback.htm"},
+        {nullptr, nullptr, nullptr},
+        {"mnuNews", "Today's &News", "tarn_news.htm"},
+    };
+    for (const auto &entry : pages) {
+        if (!entry.name) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction *action = menu->addAction(QString::fromLatin1(entry.caption));
+        action->setObjectName(QString::fromLatin1(entry.name));
+        const QString page = QString::fromLatin1(entry.page);
+        QObject::connect(action, &QAction::triggered, menu, [page] { OpenPublisherPage(page); });
     }
 }
 

@@ -71,24 +71,7 @@ void frmZip::setupMenus()
 
     QMenu *online = menuBar()->addMenu(QStringLiteral("&Online"));
     online->setObjectName(QStringLiteral("mnuOnline"));
-    const struct { const char *name; const char *caption; const char *page; } pages[] = {
-        {"mnuProduct", "Product &Page", "parcelo.htm"},
-        {"mnuHome", "Publisher &Home", ""},
-        {"mnuCatalog", "Publisher &Catalog", "catalog.htm"},
-        {"mnuStore", "Publisher &Store", "store.htm"},
-        {"mnuFeedback", "Support/&Feedback", "Feedback.htm"},
-        {nullptr, nullptr, nullptr},
-        {"mnuNews", "Today's &News", "tarn_news.htm"},
-    };
-    for (const auto &entry : pages) {
-        if (!entry.name) {
-            online->addSeparator();
-            continue;
-        }
-        const QString page = QString::fromLatin1(entry.page);
-        connect(addEntry(online, entry.name, QString::fromLatin1(entry.caption)), &QAction::triggered, this,
-                [page] { TarnZip_Shared::OpenPublisherPage(page); });
-    }
+    TarnZip_Shared::AddPublisherPages(online);
 
     QMenu *window = menuBar()->addMenu(QStringLiteral("&Window"));
     window->setObjectName(QStringLiteral("mnuWindow"));

@@ -67,24 +67,7 @@ void frmEditor::setupOnlineActions()
 {
     QMenu *menu = menuBar()->addMenu(QStringLiteral("&Online"));
     menu->setObjectName(QStringLiteral("mnuOnline"));
-    const struct { const char *name; const char *caption; const char *page; } pages[] = {
-        {"mnuProduct", "Product &Page", "parcelo.htm"},
-        {"mnuHome", "Publisher &Home", ""},
-        {"mnuCatalog", "Publisher &Catalog", "catalog.htm"},
-        {"mnuStore", "Publisher &Store", "store.htm"},
-        {"mnuFeedback", "Support/&Feedback", "Feedback.htm"},
-        {nullptr, nullptr, nullptr},
-        {"mnuNews", "Today's &News", "tarn_news.htm"},
-    };
-    for (const auto &entry : pages) {
-        if (!entry.name) {
-            menu->addSeparator();
-            continue;
-        }
-        QAction *action = addAction(menu, entry.name, QString::fromLatin1(entry.caption), nullptr);
-        const QString page = QString::fromLatin1(entry.page);
-        connect(action, &QAction::triggered, this, [page] { TarnZip_Shared::OpenPublisherPage(page); });
-    }
+    TarnZip_Shared::AddPublisherPages(menu);
 }
 
 void frmEditor::setupWindowAndHelpActions()

@@ -294,12 +294,12 @@ std::variant<QList<MailAddress>, MailFailure> parseAddressList(const QString &te
         const auto bad = invalid(QStringLiteral("The %1 address \"%2\" is not a valid e-mail address")
                                      .arg(field, item));
         MailAddress address;
-        QString spec = item;
+        QString mailbox = item;
         const qsizetype open = item.lastIndexOf(QLatin1Char('<'));
         if (open >= 0) {
             if (!item.endsWith(QLatin1Char('>')))
                 return bad;
-            spec = item.mid(open + 1, item.size() - open - 2).trimmed();
+            mailbox = item.mid(open + 1, item.size() - open - 2).trimmed();
             QString display = item.left(open).trimmed();
             if (display.size() >= 2 && display.startsWith(QLatin1Char('"')) && display.endsWith(QLatin1Char('"'))) {
                 display = display.mid(1, display.size() - 2);
@@ -308,11 +308,11 @@ std::variant<QList<MailAddress>, MailFailure> parseAddressList(const QString &te
             }
             address.displayName = display;
         }
-        const qsizetype at = spec.lastIndexOf(QLatin1Char('@'));
-        if (at <= 0 || at == spec.size() - 1)
+        const qsizetype at = mailbox.lastIndexOf(QLatin1Char('@'));
+        if (at <= 0 || at == mailbox.size() - 1)
             return bad;
-        const QString local = spec.left(at);
-        const QString domain = spec.mid(at + 1);
+        const QString local = mailbox.left(at);
+        const QString domain = mailbox.mid(at + 1);
         static const QRegularExpression localChars(QStringLiteral("^[A-Za-z0-9!#$%&'*+/=?^_`{|}~.-]+$"));
         if (!localChars.match(local).hasMatch()) {
             if (!isPlainAscii(local))

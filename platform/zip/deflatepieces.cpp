@@ -1,10 +1,11 @@
 #include "deflatepieces.h"
 
+#include "deflatewalk.h"
+
 #include <libdeflate.h>
-#include <zlib.h>
 
 #include <cstring>
-#include <vector>
+#include <algorithm>
 
 namespace pnvzip {
 
@@ -13,7 +14,6 @@ namespace {
 constexpr size_t MaxStoredBlock = 65535;
 constexpr size_t StoredHeader = 5;    // BFINAL/BTYPE byte, LEN, NLEN
 constexpr size_t JoinTrailer = 5;     // the empty stored block, at most 5 bytes
-constexpr size_t WalkScratch = 64 * 1024;
 
 size_t storedSize(size_t size)
 {
@@ -72,57 +72,12 @@ struct PieceCompressor::Private
         }
         return true;
     }
-    z_stream walk{};
-    bool walkReady = false;
-    std::vector<unsigned char> scratch;
-
-    // Finds the bit where the last block's header starts and how many padding bits end
-    // the stream. False if the data is not one complete deflate stream.
-    bool walkBlocks(const unsigned char *data, size_t size, size_t *lastHeaderBit, unsigned *padBits)
-    {
-        if (inflateReset(&walk) != Z_OK)
-            return false;
-        walk.next_in = const_cast<unsigned char *>(data);
-        walk.avail_in = static_cast<uInt>(size);
-        *lastHeaderBit = 0; // the first block starts the stream
-        size_t endBit = 0;
-        bool ended = false;
-        for (;;) {
-            walk.next_out = scratch.data();
-            walk.avail_out = static_cast<uInt>(scratch.size());
-            const int r = inflate(&walk, Z_BLOCK);
-            if (r == Z_STREAM_END)
-                break;
-            if (r != Z_OK)
-                return false;
-            // Stopped at a block boundary (flag 128): the bits zlib holds but has not
-            // used yet (below 64) end here. Flag 64 says the block just done was the
-            // final one, so this is the stream's end; otherwise a header starts here.
-            if (walk.data_type & 128) {
-                const size_t bit = (size - walk.avail_in) * 8 - size_t(walk.data_type & 63);
-                if (walk.data_type & 64) {
-                    endBit = bit;
-                    ended = true;
-                } else {
-                    *lastHeaderBit = bit;
-                }
-            } else if (walk.avail_in == 0 && walk.avail_out != 0) {
-                return false; // truncated
-            }
-        }
-        if (!ended || walk.avail_in != 0 || (endBit + 7) / 8 != size)
-            return false;
-        *padBits = unsigned(size * 8 - endBit);
-        return true;
-    }
 };
 
 PieceCompressor::PieceCompressor(int level) : d(std::make_unique<Private>())
 {
     d->compressor = libdeflate_alloc_compressor(level);
     d->quick = libdeflate_alloc_compressor(1);
-    d->walkReady = inflateInit2(&d->walk, -15) == Z_OK;
-    d->scratch.resize(WalkScratch);
 }
 
 PieceCompressor::~PieceCompressor()
@@ -131,13 +86,11 @@ PieceCompressor::~PieceCompressor()
         libdeflate_free_compressor(d->compressor);
     if (d->quick)
         libdeflate_free_compressor(d->quick);
-    if (d->walkReady)
-        inflateEnd(&d->walk);
 }
 
 bool PieceCompressor::valid() const
 {
-    return d->compressor && d->walkReady;
+    return d->compressor;
 }
 
 size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool last, unsigned char *out,
@@ -158,9 +111,10 @@ size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool la
                          : libdeflate_deflate_compress(d->compressor, data, size, out, asStored);
     if (n != 0 && last)
         return n;
-    size_t lastHeaderBit = 0;
-    unsigned pad = 0;
-    if (n != 0 && n + JoinTrailer < asStored && d->walkBlocks(out, n, &lastHeaderBit, &pad)) {
+    FinalBlock final;
+    if (n != 0 && n + JoinTrailer < asStored && findFinalBlock(out, n, &final)) {
+        const size_t lastHeaderBit = final.headerBit;
+        const unsigned pad = final.padBits;
         out[lastHeaderBit / 8] &= static_cast<unsigned char>(~(1u << (lastHeaderBit % 8)));
         size_t length = n;
         if (pad < 3) // the empty block's 3 header bits do not fit in the padding

@@ -4,7 +4,8 @@
 // A file is cut into pieces of PieceSize bytes, each compressed on its own (so on any
 // core) with libdeflate. libdeflate always ends its output with a final block, so a piece
 // that is not the file's last gets that block's "final" bit cleared and an empty stored
-// block appended, which brings the stream to a byte boundary: the pieces' encodings,
+// block appended, which brings the stream to a byte boundary (where that block starts is
+// found by walking the blocks, deflatewalk.h): the pieces' encodings,
 // laid one after the other, are then a single valid deflate stream. A piece that deflate
 // would not shrink, or whose samples at level 1 do not shrink (data compressed already),
 // is written as stored blocks instead.

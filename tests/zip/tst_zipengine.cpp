@@ -3,11 +3,15 @@
 
 #include "ziptestkit.h"
 #include "deflatepieces.h"
+#include "deflatewalk.h"
 #include "zipengine.h"
 
 #include <QtTest>
 
+#include <libdeflate.h>
+
 #include <csignal>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +89,316 @@ private:
     rlimit m_old{};
     void (*m_handler)(int) = nullptr;
 };
+
+
+// ---- deflate streams for the block walker ----------------------------------------------
+
+// What zlib's inflate, stopping at every block boundary, says of a raw deflate stream:
+// where its final block starts and how many bits pad its last byte, or why it refuses it.
+struct ZlibWalk
+{
+    bool ok = false;
+    size_t headerBit = 0;
+    unsigned padBits = 0;
+    int blocks = 0;
+    QByteArray message;
+};
+
+ZlibWalk zlibWalk(const QByteArray &stream)
+{
+    ZlibWalk out;
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK)
+        return out;
+    std::vector<unsigned char> scratch(64 * 1024);
+    const size_t size = size_t(stream.size());
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(stream.constData()));
+    z.avail_in = uInt(size);
+    size_t endBit = 0;
+    bool ended = false;
+    for (;;) {
+        z.next_out = scratch.data();
+        z.avail_out = uInt(scratch.size());
+        const int r = inflate(&z, Z_BLOCK);
+        if (r == Z_STREAM_END)
+            break;
+        if (r != Z_OK) {
+            out.message = z.msg ? QByteArray(z.msg) : QByteArray::number(r);
+            inflateEnd(&z);
+            return out;
+        }
+        if (z.data_type & 128) { // at a block boundary; bits below 64 are held, unused
+            const size_t bit = (size - z.avail_in) * 8 - size_t(z.data_type & 63);
+            ++out.blocks;
+            if (z.data_type & 64) {
+                endBit = bit;
+                ended = true;
+            } else {
+                out.headerBit = bit;
+            }
+        } else if (z.avail_in == 0 && z.avail_out != 0) {
+            out.message = "truncated";
+            inflateEnd(&z);
+            return out;
+        }
+    }
+    inflateEnd(&z);
+    if (!ended || z.avail_in != 0 || (endBit + 7) / 8 != size) {
+        out.message = "does not end in its last byte";
+        return out;
+    }
+    out.ok = true;
+    out.padBits = unsigned(size * 8 - endBit);
+    return out;
+}
+
+// Runs the walker on a copy of `stream` placed against inaccessible pages, once ending
+// where the next page is not readable and once starting right after an unreadable page,
+// so that a read outside the data ends the test with a crash.
+std::optional<pnvzip::FinalBlock> walkGuarded(const QByteArray &stream)
+{
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const size_t size = size_t(stream.size());
+    const size_t dataPages = (size + page - 1) / page + 1;
+    const size_t total = (dataPages + 2) * page;
+    auto *base = static_cast<unsigned char *>(
+        ::mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (base == MAP_FAILED)
+        qFatal("mmap failed");
+    ::mprotect(base, page, PROT_NONE);
+    ::mprotect(base + (dataPages + 1) * page, page, PROT_NONE);
+    std::optional<pnvzip::FinalBlock> results[2];
+    unsigned char *places[2] = {base + (dataPages + 1) * page - size, base + page};
+    for (int i = 0; i < 2; ++i) {
+        if (size)
+            std::memcpy(places[i], stream.constData(), size);
+        pnvzip::FinalBlock found;
+        if (pnvzip::findFinalBlock(places[i], size, &found))
+            results[i] = found;
+    }
+    ::munmap(base, total);
+    if (results[0].has_value() != results[1].has_value()
+        || (results[0] && (results[0]->headerBit != results[1]->headerBit
+                           || results[0]->padBits != results[1]->padBits)))
+        qFatal("the walker's answer depends on where the data lies");
+    return results[0];
+}
+
+// Compares the walker with zlib on one stream. A valid stream must give zlib's answer;
+// a stream zlib refuses must be refused too, unless zlib's only complaint is a distance
+// reaching before the data, which the walker does not track.
+QString walkerDisagreement(const QByteArray &stream)
+{
+    const ZlibWalk expected = zlibWalk(stream);
+    const std::optional<pnvzip::FinalBlock> found = walkGuarded(stream);
+    if (expected.ok && !found)
+        return u"the walker refuses a stream zlib inflates"_s;
+    if (expected.ok && (found->headerBit != expected.headerBit || found->padBits != expected.padBits))
+        return u"walker: final block at bit %1, %2 padding bits; zlib: bit %3, %4"_s.arg(found->headerBit)
+            .arg(found->padBits).arg(expected.headerBit).arg(expected.padBits);
+    if (!expected.ok && found && expected.message != "invalid distance too far back")
+        return u"the walker accepts a stream zlib refuses (%1)"_s.arg(QString::fromLatin1(expected.message));
+    return {};
+}
+
+// Data of many kinds for the compressors: short alphabets and long runs make long
+// matches, random bytes make literals or stored blocks, text makes dynamic codes.
+QByteArray walkerSample(int kind, int size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray out;
+    out.reserve(size);
+    switch (kind % 6) {
+    case 0:
+        return randomBytes(size, seed);
+    case 1: {
+        const QByteArray text = textBytes(size + int(seed % 5000));
+        return text.right(size);
+    }
+    case 2: // runs of one byte, of any length
+        while (out.size() < size)
+            out += QByteArray(int(gen.bounded(1, 2000)), char(gen.bounded(4)));
+        break;
+    case 3: // a small alphabet, no structure
+        for (int i = 0; i < size; ++i)
+            out += char('a' + gen.bounded(3 + int(seed % 20)));
+        break;
+    case 4: // repeats of earlier stretches at any distance, with noise
+        while (out.size() < size) {
+            if (out.size() > 300 && gen.bounded(3) != 0) {
+                const int from = int(gen.bounded(qMax(1, int(out.size()) - 258)));
+                out += out.mid(from, int(gen.bounded(3, 300)));
+            } else {
+                out += randomBytes(int(gen.bounded(1, 40)), gen.generate());
+            }
+        }
+        break;
+    default: // stretches of text, zeros and noise one after the other
+        while (out.size() < size) {
+            const int n = int(gen.bounded(100, 30000));
+            const int what = int(gen.bounded(3));
+            out += what == 0 ? textBytes(n) : what == 1 ? QByteArray(n, '\0') : randomBytes(n, gen.generate());
+        }
+        break;
+    }
+    out.truncate(size);
+    return out;
+}
+
+QByteArray libdeflateStream(const QByteArray &data, int level)
+{
+    libdeflate_compressor *c = libdeflate_alloc_compressor(level);
+    QByteArray out(qsizetype(libdeflate_deflate_compress_bound(c, size_t(data.size()))), '\0');
+    const size_t n = libdeflate_deflate_compress(c, data.constData(), size_t(data.size()), out.data(), size_t(out.size()));
+    libdeflate_free_compressor(c);
+    out.truncate(qsizetype(n));
+    return out;
+}
+
+// zlib's deflate with a level, a strategy and a memory level (1 ends a block every few
+// hundred symbols), flushing every `flushEvery` bytes with `flush` (empty blocks, or
+// blocks ending mid-byte).
+QByteArray zlibStream(const QByteArray &data, int level, int strategy, int memLevel, int flushEvery = 0,
+                      int flush = Z_NO_FLUSH)
+{
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK)
+        return {};
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))) + 64 + (flushEvery ? data.size() / flushEvery * 16 : 0), '\0');
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    qsizetype done = 0;
+    int r = Z_OK;
+    while (r == Z_OK) {
+        const qsizetype n = flushEvery ? qMin<qsizetype>(flushEvery, data.size() - done) : data.size() - done;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData() + done));
+        z.avail_in = uInt(n);
+        done += n;
+        const bool last = done == data.size();
+        r = deflate(&z, last ? Z_FINISH : flush);
+        if (last && r == Z_OK)
+            r = Z_BUF_ERROR; // out of room: should not happen
+    }
+    deflateEnd(&z);
+    if (r != Z_STREAM_END)
+        return {};
+    out.truncate(qsizetype(z.total_out));
+    return out;
+}
+
+// Writes deflate bits by hand, from the lowest bit of each byte.
+class BitWriter
+{
+public:
+    void bits(quint32 value, int count)
+    {
+        for (int i = 0; i < count; ++i, ++m_bit) {
+            if (m_bit % 8 == 0)
+                m_out += '\0';
+            if (value >> i & 1)
+                m_out[m_bit / 8] = char(m_out[m_bit / 8] | (1 << (m_bit % 8)));
+        }
+    }
+    void code(quint32 code, int length) // Huffman codes go out from their top bit
+    {
+        for (int i = length - 1; i >= 0; --i)
+            bits(code >> i & 1, 1);
+    }
+    void align() { m_bit = (m_bit + 7) / 8 * 8; }
+    void bytes(const QByteArray &data)
+    {
+        align();
+        m_out += data;
+        m_bit += int(data.size()) * 8;
+    }
+    void stored(const QByteArray &data, bool final, int complement = -1)
+    {
+        bits(final ? 1 : 0, 1);
+        bits(0, 2);
+        align();
+        const int len = int(data.size());
+        bits(quint32(len), 16);
+        bits(quint32(complement >= 0 ? complement : ~len & 0xffff), 16);
+        bytes(data);
+    }
+    // The fixed codes.
+    void fixedLitLen(int symbol)
+    {
+        if (symbol < 144)
+            code(quint32(0x30 + symbol), 8);
+        else if (symbol < 256)
+            code(quint32(0x190 + symbol - 144), 9);
+        else if (symbol < 280)
+            code(quint32(symbol - 256), 7);
+        else
+            code(quint32(0xc0 + symbol - 280), 8);
+    }
+    void fixedDist(int symbol) { code(quint32(symbol), 5); }
+    int position() const { return m_bit; }
+    QByteArray data() const { return m_out; }
+
+private:
+    QByteArray m_out;
+    int m_bit = 0;
+};
+
+// Canonical codes of the lengths, as deflate assigns them.
+QList<quint32> canonicalCodes(const QList<int> &lengths)
+{
+    int count[16] = {};
+    for (int len : lengths)
+        ++count[len];
+    count[0] = 0;
+    quint32 next[16] = {};
+    for (int len = 1; len < 16; ++len)
+        next[len] = (next[len - 1] + quint32(count[len - 1])) << 1;
+    QList<quint32> codes(lengths.size(), 0);
+    for (int s = 0; s < lengths.size(); ++s)
+        if (lengths[s])
+            codes[s] = next[lengths[s]]++;
+    return codes;
+}
+
+// A dynamic block's header: HLIT, HDIST, HCLEN, the code-length code and then the
+// symbols (with their extra bits) of the code lengths, all as given, valid or not.
+// The code-length code used unless told: 0 to 13 in four bits, 15 to 18 in five.
+struct CodeLengthSymbol
+{
+    int symbol;
+    quint32 extra = 0;
+    int extraBits = 0;
+};
+void dynamicHeader(BitWriter &w, bool final, int hlit, int hdist, const QList<CodeLengthSymbol> &symbols,
+                   QList<int> codeLengthLengths = {})
+{
+    static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    if (codeLengthLengths.isEmpty()) {
+        codeLengthLengths = QList<int>(19, 4);
+        codeLengthLengths[14] = 0;
+        for (int s : {15, 16, 17, 18})
+            codeLengthLengths[s] = 5;
+    }
+    const QList<quint32> codes = canonicalCodes(codeLengthLengths);
+    w.bits(final ? 1 : 0, 1);
+    w.bits(2, 2);
+    w.bits(quint32(hlit - 257), 5);
+    w.bits(quint32(hdist - 1), 5);
+    w.bits(19 - 4, 4);
+    for (int i = 0; i < 19; ++i)
+        w.bits(quint32(codeLengthLengths[order[i]]), 3);
+    for (const CodeLengthSymbol &s : symbols) {
+        w.code(codes[s.symbol], codeLengthLengths[s.symbol]);
+        w.bits(s.extra, s.extraBits);
+    }
+}
+// The code-length symbols for these lengths, one symbol each.
+QList<CodeLengthSymbol> plainLengths(const QList<int> &lengths)
+{
+    QList<CodeLengthSymbol> out;
+    for (int len : lengths)
+        out.append(CodeLengthSymbol{len});
+    return out;
+}
 
 } // namespace
 
@@ -219,6 +533,357 @@ private slots:
         QCOMPARE(z.avail_in, 0u); // the stream ends exactly with the last piece
         inflated.truncate(qsizetype(z.total_out));
         QVERIFY(inflated == expected);
+    }
+
+    // ---- the block walker (deflatewalk.h) ---------------------------------------------
+
+    // Streams of libdeflate (every level the pieces could use) and of zlib (stored,
+    // fixed, Huffman-only and run-length blocks, tiny blocks, flushes that leave empty
+    // blocks and blocks ending mid-byte) over data of many kinds: the walker must find
+    // the final block where zlib's inflate finds it, and accept every one.
+    void walkerAgreesWithZlib()
+    {
+        int streams = 0, mostBlocks = 0, multiBlock = 0;
+        auto check = [&](const QByteArray &stream, const QString &what) {
+            QVERIFY2(!stream.isEmpty(), qPrintable(what));
+            const ZlibWalk zlib = zlibWalk(stream);
+            QVERIFY2(zlib.ok, qPrintable(what + u": "_s + QString::fromLatin1(zlib.message)));
+            const QString why = walkerDisagreement(stream);
+            QVERIFY2(why.isEmpty(), qPrintable(what + u": "_s + why));
+            ++streams;
+            mostBlocks = qMax(mostBlocks, zlib.blocks);
+            multiBlock += zlib.blocks > 1;
+        };
+        for (int kind = 0; kind < 6; ++kind) {
+            for (int level : {1, 3, 6, 9, 12}) {
+                for (int size : {1, 100, 5000, 70000, 300000}) {
+                    if (level == 12 && size > 70000)
+                        continue;
+                    const QByteArray data = walkerSample(kind, size, quint32(kind * 1000 + level * 10 + size % 7));
+                    check(libdeflateStream(data, level), u"libdeflate level %1, kind %2, %3 bytes"_s.arg(level).arg(kind).arg(size));
+                    if (QTest::currentTestFailed())
+                        return;
+                }
+            }
+            const QByteArray piece = walkerSample(kind, int(pnvzip::PieceSize), quint32(kind + 77));
+            check(libdeflateStream(piece, 6), u"libdeflate level 6, kind %1, a whole piece"_s.arg(kind));
+            if (QTest::currentTestFailed())
+                return;
+        }
+        struct Config
+        {
+            int level, strategy, memLevel, flushEvery, flush;
+        };
+        const Config configs[] = {
+            {0, Z_DEFAULT_STRATEGY, 8, 0, Z_NO_FLUSH}, // stored blocks
+            {1, Z_DEFAULT_STRATEGY, 8, 0, Z_NO_FLUSH},
+            {6, Z_DEFAULT_STRATEGY, 8, 0, Z_NO_FLUSH},
+            {9, Z_DEFAULT_STRATEGY, 8, 0, Z_NO_FLUSH},
+            {6, Z_FIXED, 8, 0, Z_NO_FLUSH},
+            {6, Z_HUFFMAN_ONLY, 8, 0, Z_NO_FLUSH},
+            {6, Z_RLE, 8, 0, Z_NO_FLUSH},
+            {6, Z_DEFAULT_STRATEGY, 1, 0, Z_NO_FLUSH}, // a block every 128 symbols
+            {9, Z_FIXED, 1, 0, Z_NO_FLUSH},
+            {6, Z_DEFAULT_STRATEGY, 8, 1000, Z_SYNC_FLUSH},   // empty stored blocks
+            {6, Z_DEFAULT_STRATEGY, 8, 777, Z_PARTIAL_FLUSH}, // empty fixed blocks
+            {6, Z_DEFAULT_STRATEGY, 8, 3001, Z_BLOCK},        // blocks ending mid-byte
+            {1, Z_DEFAULT_STRATEGY, 8, 5000, Z_FULL_FLUSH},
+        };
+        int c = 0;
+        for (const Config &config : configs) {
+            ++c;
+            for (int kind = 0; kind < 6; ++kind) {
+                for (int size : {0, 1, 3000, 100000}) {
+                    const QByteArray data = walkerSample(kind, size, quint32(c * 100 + kind * 10 + size % 11));
+                    check(zlibStream(data, config.level, config.strategy, config.memLevel, config.flushEvery, config.flush),
+                          u"zlib configuration %1, kind %2, %3 bytes"_s.arg(c).arg(kind).arg(size));
+                    if (QTest::currentTestFailed())
+                        return;
+                }
+            }
+        }
+        QVERIFY(streams >= 400);
+        QVERIFY(multiBlock >= 100);
+        QVERIFY2(mostBlocks >= 500, qPrintable(QString::number(mostBlocks)));
+    }
+
+    // Damaged streams (cut short anywhere, bits flipped, bytes overwritten or added) and
+    // plain noise: the walker reads only its data (which lies against unreadable pages),
+    // ends, and agrees with zlib; it refuses what zlib refuses, bar distances reaching
+    // before the data, which it does not track.
+    void walkerSurvivesDamagedStreams()
+    {
+        QList<QByteArray> valid;
+        for (int kind = 0; kind < 6; ++kind) {
+            valid << libdeflateStream(walkerSample(kind, 20000, quint32(kind + 5)), 6)
+                  << zlibStream(walkerSample(kind, 3000, quint32(kind + 9)), 6, Z_FIXED, 8)
+                  << zlibStream(walkerSample(kind, 9000, quint32(kind + 13)), 6, Z_DEFAULT_STRATEGY, 1, 2000, Z_BLOCK);
+        }
+        valid << zlibStream(randomBytes(70000, 3), 0, Z_DEFAULT_STRATEGY, 8);
+        QRandomGenerator gen(2024);
+        int refused = 0, tried = 0;
+        auto check = [&](const QByteArray &stream, const QString &what) {
+            const QString why = walkerDisagreement(stream);
+            QVERIFY2(why.isEmpty(), qPrintable(what + u": "_s + why));
+            refused += !zlibWalk(stream).ok;
+            ++tried;
+        };
+        for (int v = 0; v < valid.size(); ++v) {
+            const QByteArray &stream = valid[v];
+            QVERIFY(zlibWalk(stream).ok);
+            const int size = int(stream.size());
+            for (int i = 0; i < 150; ++i) {
+                const int cut = size <= 150 ? i % size : int(gen.bounded(size));
+                check(stream.left(cut), u"stream %1 cut to %2 bytes"_s.arg(v).arg(cut));
+                QByteArray flipped = stream;
+                const int bit = int(gen.bounded(size * 8));
+                flipped[bit / 8] = char(flipped[bit / 8] ^ (1 << (bit % 8)));
+                check(flipped, u"stream %1, bit %2 flipped"_s.arg(v).arg(bit));
+                QByteArray overwritten = stream;
+                const int at = int(gen.bounded(size));
+                const int n = qMin(size - at, int(gen.bounded(1, 16)));
+                overwritten.replace(at, n, randomBytes(n, gen.generate()));
+                check(overwritten, u"stream %1, %2 bytes overwritten at %3"_s.arg(v).arg(n).arg(at));
+                if (QTest::currentTestFailed())
+                    return;
+            }
+            check(stream + randomBytes(int(gen.bounded(1, 4)), gen.generate()), u"stream %1 with bytes after it"_s.arg(v));
+            check(stream.left(size / 2) + stream, u"stream %1 behind its own first half"_s.arg(v));
+        }
+        for (int i = 0; i < 500; ++i) {
+            const int size = int(gen.bounded(1, i < 250 ? 16 : 5000));
+            QByteArray noise = randomBytes(size, gen.generate());
+            if (i % 3 == 0) // a dynamic-block header, so that the noise reaches the tables
+                noise[0] = char((noise[0] & ~7) | 5);
+            check(noise, u"noise %1 (%2 bytes)"_s.arg(i).arg(size));
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QVERIFY(tried > 5000);
+        QVERIFY2(refused > tried / 2, qPrintable(u"%1 of %2"_s.arg(refused).arg(tried)));
+    }
+
+    // Blocks written bit by bit: the limits deflate allows, and each way a block can be
+    // malformed. zlib has to see them the same way, which checks the test's own writing.
+    void walkerHandMadeBlocks_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("finalHeaderBit"); // -1: to be refused
+
+        // A complete literal/length code: 0-254 in 8 bits, 255 and 256 in 9.
+        QList<int> lit(257, 8);
+        lit[255] = lit[256] = 9;
+        const QList<quint32> litCodes = canonicalCodes(lit);
+        QList<CodeLengthSymbol> litBy16{{8}}; // the same 257 lengths, with repeats (16)
+        for (int i = 0; i < 41; ++i)
+            litBy16.append({16, 3, 2});
+        litBy16 << CodeLengthSymbol{16, 1, 2} << CodeLengthSymbol{16, 1, 2} << CodeLengthSymbol{9} << CodeLengthSymbol{9};
+
+        {
+            BitWriter w;
+            w.stored({}, true);
+            QTest::newRow("stored, empty and final") << w.data() << 0;
+        }
+        {
+            BitWriter w;
+            w.bits(1, 1);
+            w.bits(1, 2);
+            w.fixedLitLen(256);
+            QTest::newRow("fixed, only the end of block") << w.data() << 0;
+        }
+        {
+            BitWriter w;
+            for (int i = 0; i < 3; ++i)
+                w.stored({}, false);
+            w.bits(0, 1); // a fixed block with a literal
+            w.bits(1, 2);
+            w.fixedLitLen('a');
+            w.fixedLitLen(256);
+            const int header = w.position();
+            w.bits(1, 1);
+            w.bits(1, 2);
+            w.fixedLitLen(256);
+            QTest::newRow("empty stored blocks, a fixed block, then the final one") << w.data() << header;
+        }
+        {
+            BitWriter w;
+            w.stored(randomBytes(65535, 7), false);
+            w.stored(textBytes(300), false);
+            const int header = w.position();
+            w.bits(1, 1);
+            w.bits(1, 2);
+            w.fixedLitLen(285); // length 258
+            w.fixedDist(29);    // distance 24577 + 8191: 32768
+            w.bits(8191, 13);
+            w.fixedLitLen(284); // length 227 + 30
+            w.bits(30, 5);
+            w.fixedDist(0);
+            w.fixedLitLen(256);
+            QTest::newRow("stored blocks of 65535 bytes and more, then the longest matches") << w.data() << header;
+        }
+        {
+            BitWriter w;
+            dynamicHeader(w, true, 257, 1, litBy16 + QList<CodeLengthSymbol>{{0}});
+            for (int s : {int('x'), int('y'), 255, int('z'), 256})
+                w.code(litCodes[s], lit[s]);
+            QTest::newRow("dynamic, lengths repeated, no distance codes, only literals") << w.data() << 0;
+        }
+        {
+            // 'a' in 1 bit, end of block and length 3 in 2, a lone distance code of 1 bit.
+            BitWriter w;
+            w.stored("before", false);
+            const int header = w.position();
+            dynamicHeader(w, true, 258, 1,
+                          {{18, 97 - 11, 7}, {1}, {18, 138 - 11, 7}, {18, 20 - 11, 7}, {2}, {2}, {1}});
+            w.code(0, 1);  // 'a'
+            w.code(3, 2);  // length 3
+            w.code(0, 1);  // distance 1
+            w.code(2, 2);  // end of block
+            QTest::newRow("dynamic, a lone distance code") << w.data() << header;
+        }
+        {
+            BitWriter w;
+            dynamicHeader(w, true, 258, 1,
+                          {{18, 97 - 11, 7}, {1}, {18, 138 - 11, 7}, {18, 20 - 11, 7}, {2}, {2}, {1}});
+            w.code(0, 1);
+            w.code(3, 2);
+            w.code(1, 2); // the half of the lone code that means nothing
+            w.code(2, 2);
+            QTest::newRow("dynamic, the missing half of a lone distance code") << w.data() << -1;
+        }
+
+        QTest::newRow("empty") << QByteArray() << -1;
+        QTest::newRow("block type 3") << QByteArray("\x07\x00\x00\x00", 4) << -1;
+        QTest::newRow("a byte after the final block") << QByteArray("\x03\x00\x00", 3) << -1;
+        QTest::newRow("no final block") << QByteArray("\x00\x00\x00\xff\xff", 5) << -1;
+        QTest::newRow("final fixed block cut short") << QByteArray("\x4b\x04", 2) << -1;
+        {
+            BitWriter w;
+            w.stored("abc", true, 0x1234);
+            QTest::newRow("stored, length and complement disagree") << w.data() << -1;
+        }
+        {
+            BitWriter w;
+            w.stored(textBytes(100), true);
+            QTest::newRow("stored, longer than the data") << w.data().left(60) << -1;
+            QTest::newRow("stored, cut inside its length") << w.data().left(3) << -1;
+        }
+        {
+            BitWriter w;
+            w.bits(1, 1);
+            w.bits(1, 2);
+            w.fixedLitLen(286);
+            w.fixedLitLen(256);
+            QTest::newRow("fixed, length symbol 286") << w.data() << -1;
+        }
+        {
+            BitWriter w;
+            w.bits(1, 1);
+            w.bits(1, 2);
+            w.fixedLitLen('a');
+            w.fixedLitLen(257);
+            w.fixedDist(30);
+            w.fixedLitLen(256);
+            QTest::newRow("fixed, distance symbol 30") << w.data() << -1;
+        }
+        // Each header below has one fault; what follows it is the end of block of the
+        // code above, so that a walker missing the fault would end there and accept.
+        auto dynamicRow = [&](const char *name, int hlit, int hdist, const QList<CodeLengthSymbol> &symbols,
+                              const QList<int> &codeLengthLengths = {}) {
+            BitWriter w;
+            dynamicHeader(w, true, hlit, hdist, symbols, codeLengthLengths);
+            w.code(litCodes[256], lit[256]);
+            QTest::newRow(name) << w.data() << -1;
+        };
+        {
+            QList<int> lengths(287, 8); // complete: 225 codes of 8 bits, 62 of 9
+            for (int i = 225; i < 287; ++i)
+                lengths[i] = 9;
+            BitWriter w;
+            dynamicHeader(w, true, 287, 1, plainLengths(QList<int>(lengths) << 1));
+            w.code(canonicalCodes(lengths)[256], 9);
+            QTest::newRow("dynamic, 287 length codes") << w.data() << -1;
+        }
+        dynamicRow("dynamic, 31 distance codes", 257, 31, litBy16 + plainLengths(QList<int>(31, 5)));
+        dynamicRow("dynamic, over-subscribed code-length code", 257, 1, {}, QList<int>(19, 1));
+        {
+            QList<int> lone(19, 0);
+            lone[8] = 1;
+            QList<CodeLengthSymbol> eights(258, CodeLengthSymbol{8});
+            dynamicRow("dynamic, incomplete code-length code", 257, 1, eights, lone);
+        }
+        dynamicRow("dynamic, over-subscribed literal/length code", 257, 1, plainLengths(QList<int>(257, 8) << 1));
+        {
+            QList<int> lengths(257, 8);
+            lengths[254] = lengths[255] = 0;
+            dynamicRow("dynamic, incomplete literal/length code", 257, 1, plainLengths(lengths << 1));
+            QList<int> noEnd(257, 8);
+            noEnd[256] = 0;
+            dynamicRow("dynamic, no end-of-block code", 257, 1, plainLengths(noEnd << 1));
+        }
+        dynamicRow("dynamic, over-subscribed distance code", 257, 3, litBy16 + plainLengths({1, 1, 1}));
+        dynamicRow("dynamic, incomplete distance code", 257, 2, litBy16 + plainLengths({2, 0}));
+        dynamicRow("dynamic, a repeat with nothing before it", 257, 1, {{16, 0, 2}});
+        dynamicRow("dynamic, repeats past the last length", 257, 1, {{18, 127, 7}, {18, 127, 7}});
+        dynamicRow("dynamic, zeros one past the last length", 257, 3, litBy16 + QList<CodeLengthSymbol>{{1}, {17, 0, 3}});
+        dynamicRow("dynamic, a repeat one past the last length", 257, 3, litBy16 + QList<CodeLengthSymbol>{{0}, {16, 0, 2}});
+    }
+    void walkerHandMadeBlocks()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, finalHeaderBit);
+        const ZlibWalk zlib = zlibWalk(stream);
+        QCOMPARE(zlib.ok, finalHeaderBit >= 0);
+        if (zlib.ok)
+            QCOMPARE(zlib.headerBit, size_t(finalHeaderBit));
+        const std::optional<pnvzip::FinalBlock> found = walkGuarded(stream);
+        QCOMPARE(found.has_value(), finalHeaderBit >= 0);
+        if (found) {
+            QCOMPARE(found->headerBit, size_t(finalHeaderBit));
+            QCOMPARE(found->padBits, zlib.padBits);
+        }
+    }
+
+    // Pieces of every kind above, joined by PieceCompressor: zlib inflates the whole.
+    void piecesOfEveryKindJoin()
+    {
+        pnvzip::PieceCompressor compressor;
+        QVERIFY(compressor.valid());
+        QByteArray stream, expected;
+        int count = 0, storedCount = 0;
+        for (int round = 0; round < 2; ++round) {
+            for (int kind = 0; kind < 6; ++kind) {
+                const QByteArray piece = walkerSample(kind, 150000 + 40000 * kind + round, quint32(round * 10 + kind));
+                const bool last = round == 1 && kind == 5;
+                QByteArray out(qsizetype(pnvzip::pieceBound(size_t(piece.size()))), '\0');
+                bool stored = false;
+                const size_t n = compressor.compress(reinterpret_cast<const unsigned char *>(piece.constData()),
+                                                     size_t(piece.size()), last,
+                                                     reinterpret_cast<unsigned char *>(out.data()), &stored);
+                QVERIFY(n <= size_t(out.size()));
+                storedCount += stored;
+                if (!last && !stored) // a deflated non-last piece ends with the empty stored block
+                    QVERIFY(out.mid(qsizetype(n) - 4, 4) == QByteArray("\x00\x00\xff\xff", 4));
+                stream += out.left(qsizetype(n));
+                expected += piece;
+                ++count;
+            }
+        }
+        z_stream z{};
+        QCOMPARE(inflateInit2(&z, -15), Z_OK);
+        QByteArray inflated(expected.size() + 1, '\0');
+        z.next_in = reinterpret_cast<Bytef *>(stream.data());
+        z.avail_in = uInt(stream.size());
+        z.next_out = reinterpret_cast<Bytef *>(inflated.data());
+        z.avail_out = uInt(inflated.size());
+        const int r = inflate(&z, Z_FINISH);
+        inflateEnd(&z);
+        QCOMPARE(r, Z_STREAM_END);
+        QCOMPARE(z.avail_in, 0u);
+        inflated.truncate(qsizetype(z.total_out));
+        QVERIFY(inflated == expected);
+        QCOMPARE(count, 12);
+        QCOMPARE(storedCount, 2); // the random ones
     }
 
     void zipReportsWhatItMade()

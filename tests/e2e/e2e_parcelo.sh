@@ -17,36 +17,12 @@ peer_script=$2
 out=${3:-$PWD/e2e-parcelo}
 python=/usr/bin/python3
 
-for tool in xvfb-run Xvfb xdotool openbox trayer import unzip; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "${0%/*}/../support/e2e_common.sh"
+e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip
 "$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
-if [ -z "${PARCELO_E2E_DISPLAY:-}" ]; then
-    export PARCELO_E2E_DISPLAY=1
-    exec xvfb-run -a -s '-screen 0 1280x1024x24' "$0" "$@"
-fi
-
-mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*"; import -window root "$out/failure.png" 2>/dev/null || true; exit 1; }
+e2e_on_display "$@"
+e2e_start
 step() { echo "-- $*"; }
-wait_for() {
-    local seconds=$1; shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
-visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
 gone() { ! visible "$1"; }
 window_of() { xdotool search --onlyvisible --name "$1" | head -1; }
 activate() { xdotool windowactivate --sync "$(window_of "$1")" >/dev/null 2>&1 || true; sleep 0.3; }

@@ -12,36 +12,11 @@ peer_script=$2
 out=${3:-$PWD/e2e-mail}
 python=/usr/bin/python3
 
-for tool in xvfb-run Xvfb xdotool openbox import; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "${0%/*}/../support/e2e_common.sh"
+e2e_require xvfb-run Xvfb xdotool openbox import
 "$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
-if [ -z "${PARCELO_E2E_DISPLAY:-}" ]; then
-    export PARCELO_E2E_DISPLAY=1
-    exec xvfb-run -a -s '-screen 0 1280x1024x24' "$0" "$@"
-fi
-
-mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() { echo "FAIL: $*"; [ -f "$work/state" ] && cat "$work/state"; import -window root "$out/failure.png" 2>/dev/null || true; exit 1; }
-wait_for() {
-    local seconds=$1; shift
-    local end=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $end ] || return 1
-        sleep 0.2
-    done
-}
-state_has() { grep -qxF -- "$1" "$work/state" 2>/dev/null; }
-visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+e2e_on_display "$@"
+e2e_start
 type_text() { xdotool type --delay 15 -- "$1"; }
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime

@@ -52,7 +52,8 @@ QImage decodeWbitmap(const Picture &picture, qint64 budget)
 {
     const int width = picture.picw;
     const int height = picture.pich;
-    const int bits = picture.bitsPerPixel * std::max(1, picture.planes);
+    // In 64 bits: both factors come straight from the document and may be anything.
+    const qint64 bits = qint64(picture.bitsPerPixel) * std::max(1, picture.planes);
     if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
         return {};
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)

@@ -179,6 +179,7 @@ inline QList<QByteArray> snippets()
         "{\\rtf1{\\pict\\jpegblip\\picscalex200\\picscaley50 " + encoded(picture, "JPEG").toHex() + "}}",
         "{\\rtf1{\\pict\\dibitmap0\\picw4\\pich2 " + dib.toHex() + "}}",
         "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel1\\wbmplanes1\\wbmwidthbytes2 f00f0ff0}}",
+        "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel2\\wbmplanes2147483647 f00f0ff0}}",
         "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
             + encoded(picture, "PNG") + "}}",
         "{\\rtf1{\\pict\\wmetafile8\\picw106\\pich53 " + wmfWithDib(dib, 4, 2).toHex() + "}}",

@@ -443,6 +443,9 @@ void TestRtfReader::picturesLeftOut_data()
         << QByteArray("{\\rtf1 a{\\pict\\wbitmap0\\picw800\\pich600\\wbmbitspixel24 00ff}b}") << qint64(-1);
     QTest::newRow("wbitmap, huge size")
         << QByteArray("{\\rtf1 a{\\pict\\wbitmap0\\picw2147483647\\pich2147483647\\wbmbitspixel32 00}b}") << qint64(-1);
+    QTest::newRow("wbitmap, planes times bits beyond 32 bits")
+        << QByteArray("{\\rtf1 a{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel2\\wbmplanes2147483647 f00f0ff0}b}")
+        << qint64(-1);
     QTest::newRow("picture inside a font table") << QByteArray("{\\rtf1{\\fonttbl{\\pict\\pngblip " + png + "}}ab}")
                                                  << qint64(-1);
 }

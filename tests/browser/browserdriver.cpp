@@ -3,24 +3,18 @@
 // line, to the state file, and the titles of the about boxes that are open.
 //   browserdriver --program-folder DIR --state FILE
 
-#include "appinfo.h"
 #include "artwork.h"
 #include "frmAbout.h"
 #include "frmBrowser.h"
-#include "icons.h"
-#include "programfolder.h"
-#include "services.h"
 #include "webbrowsercontrol.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QCommandLineParser>
-#include <QSaveFile>
-#include <QTimer>
 
 namespace {
 
-void writeState(const QString &path)
+QStringList state()
 {
     QStringList lines;
     if (frmBrowser *browser = frmBrowser::existing()) {
@@ -33,41 +27,15 @@ void writeState(const QString &path)
         if (qobject_cast<frmAbout *>(widget) && widget->isVisible())
             lines << QStringLiteral("about=") + widget->windowTitle();
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
-        file.commit();
-    }
+    return lines;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    WebBrowserControl::prepareProcess();
+    WebBrowserControl::prepareProcess(); // before the application object exists
     QApplication app(argc, argv);
-    QApplication::setApplicationName(AppInfo::title());
-    QApplication::setOrganizationName(QStringLiteral("Orvanne"));
     QApplication::setWindowIcon(Artwork::applicationIcon());
-    Icons::setUpTheme();
-    Services::instance().installQtDefaults();
-
-    QCommandLineParser parser;
-    parser.addOption({QStringLiteral("program-folder"), QStringLiteral("Folder looked in for Parcelo.reg."),
-                      QStringLiteral("folder")});
-    parser.addOption({QStringLiteral("state"), QStringLiteral("File the window's state is written to."),
-                      QStringLiteral("file")});
-    parser.process(app);
-    if (parser.isSet(QStringLiteral("program-folder")))
-        ProgramFolder::setOverride(parser.value(QStringLiteral("program-folder")));
-
-    frmBrowser::showInstance();
-
-    QTimer state;
-    if (parser.isSet(QStringLiteral("state"))) {
-        const QString path = parser.value(QStringLiteral("state"));
-        QObject::connect(&state, &QTimer::timeout, [path] { writeState(path); });
-        state.start(100);
-    }
-    return app.exec();
+    return WindowDriver::run(app, &frmBrowser::showInstance, &state);
 }

@@ -8,8 +8,21 @@
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace RtfSamples {
+
+// The character format of the first character of needle in the document.
+inline QTextCharFormat formatOf(const QTextDocument &doc, const QString &needle)
+{
+    const QTextCursor found = doc.find(needle, 0, QTextDocument::FindCaseSensitively);
+    if (found.isNull())
+        return {};
+    QTextCursor cursor(const_cast<QTextDocument *>(&doc));
+    cursor.setPosition(found.selectionStart() + 1);
+    return cursor.charFormat();
+}
 
 inline QByteArray encoded(const QImage &image, const char *format)
 {

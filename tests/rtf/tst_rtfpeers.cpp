@@ -27,6 +27,8 @@
 
 namespace {
 
+using RtfSamples::formatOf;
+
 constexpr int kLargePictures = 8;
 constexpr int kLargeParagraphs = 400;
 
@@ -41,16 +43,6 @@ void writeAll(const QString &path, const QByteArray &bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
-}
-
-QTextCharFormat formatOf(const QTextDocument &doc, const QString &needle)
-{
-    const QTextCursor found = doc.find(needle, 0, QTextDocument::FindCaseSensitively);
-    if (found.isNull())
-        return {};
-    QTextCursor cursor(const_cast<QTextDocument *>(&doc));
-    cursor.setPosition(found.selectionStart() + 1);
-    return cursor.charFormat();
 }
 
 QList<QTextImageFormat> imageFormats(const QTextDocument &doc)

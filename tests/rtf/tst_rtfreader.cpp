@@ -19,23 +19,14 @@
 
 namespace {
 
+using RtfSamples::formatOf;
+
 QString textOf(const QByteArray &rtf)
 {
     QTextDocument doc;
     if (!Rtf::read(rtf, &doc))
         return QStringLiteral("<not read>");
     return Rtf::plainText(&doc);
-}
-
-// The character format of the first character of needle in the document.
-QTextCharFormat formatOf(const QTextDocument &doc, const QString &needle)
-{
-    const QTextCursor found = doc.find(needle, 0, QTextDocument::FindCaseSensitively);
-    if (found.isNull())
-        return {};
-    QTextCursor cursor(const_cast<QTextDocument *>(&doc));
-    cursor.setPosition(found.selectionStart() + 1);
-    return cursor.charFormat();
 }
 
 struct ImageInfo

@@ -59,6 +59,10 @@ std::unique_ptr<MailPeer> MailPeer::silent()
 
 std::unique_ptr<MailPeer> MailPeer::pop3(const QString &folder, const QString &user, const QString &password)
 {
+    // The POP3 server's own processes run as another user: they must be able to enter the folder.
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                      | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                      | QFileDevice::ExeOther);
     return std::make_unique<MailPeer>(QStringList{QStringLiteral("pop3"), folder, QStringLiteral("--user"), user,
                                                   QStringLiteral("--password"), password});
 }

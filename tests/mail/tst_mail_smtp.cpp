@@ -607,9 +607,6 @@ void TestMailSmtp::sendTakesItsOwnCopy()
 void TestMailSmtp::popBeforeSmtp()
 {
     QTemporaryDir popDir;
-    QFile::setPermissions(popDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                             | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                             | QFileDevice::ExeOther);
     auto pop = MailPeer::pop3(popDir.path(), "tester", "secret");
     QVERIFY2(pop->isReady(), qPrintable(pop->errors()));
     MailSender sender;
@@ -635,9 +632,6 @@ void TestMailSmtp::popBeforeSmtp()
 void TestMailSmtp::popWrongPassword()
 {
     QTemporaryDir popDir;
-    QFile::setPermissions(popDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                                             | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                             | QFileDevice::ExeOther);
     auto pop = MailPeer::pop3(popDir.path(), "tester", "secret");
     QVERIFY2(pop->isReady(), qPrintable(pop->errors()));
     MailSender sender;

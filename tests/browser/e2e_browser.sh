@@ -77,9 +77,7 @@ chmod +x "$work/bin/system info"
 printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\r\n"PATH"="%s"\r\n' \
     "$work/bin/system info" > "$work/program/Parcelo.reg"
 
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_window_manager
 
 "$driver" --program-folder "$work/program" --state "$work/state" >"$out/driver.log" 2>&1 &
 app=$!

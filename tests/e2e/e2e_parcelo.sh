@@ -66,12 +66,7 @@ web_port=$("$python" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0
 pids+=($!)
 export PARCELO_PUBLISHER_URL="http://127.0.0.1:$web_port"
 
-mkfifo "$work/peer-in"
-"$python" "$peer_script" smtp "$work/inbox" < "$work/peer-in" > "$work/peer-out" 2>"$out/peer.log" &
-pids+=($!)
-exec 3>"$work/peer-in"
-wait_for 20 grep -q READY "$work/peer-out" || fail "the SMTP peer did not start"
-smtp_port=$(awk '/READY/ {print $2}' "$work/peer-out")
+start_smtp_peer "$python" "$peer_script"
 
 openbox --sm-disable >/dev/null 2>&1 &
 pids+=($!)

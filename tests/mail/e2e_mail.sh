@@ -24,17 +24,9 @@ mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/program"
 chmod 700 "$XDG_RUNTIME_DIR"
 printf 'Quarterly figures\n' > "$work/report.txt"
 
-# The SMTP server, fed through a pipe that stays open while it should run.
-mkfifo "$work/peer-in"
-"$python" "$peer_script" smtp "$work/inbox" < "$work/peer-in" > "$work/peer-out" 2>"$out/peer.log" &
-pids+=($!)
-exec 3>"$work/peer-in"
-wait_for 20 grep -q READY "$work/peer-out" || fail "the SMTP peer did not start"
-port=$(awk '/READY/ {print $2}' "$work/peer-out")
+start_smtp_peer "$python" "$peer_script"
 
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-sleep 0.5
+start_window_manager
 
 "$driver" --program-folder "$work/program" --state "$work/state" >"$out/driver.log" 2>&1 &
 app=$!
@@ -45,7 +37,7 @@ xdotool windowactivate --sync "$mail" || true
 sleep 0.5
 
 # Focus starts in the server field. Fill in the fields in tab order.
-xdotool key ctrl+a; type_text "127.0.0.1:$port"
+xdotool key ctrl+a; type_text "127.0.0.1:$smtp_port"
 xdotool key Tab ctrl+a; type_text "Ann Example <ann@example.org>"
 xdotool key Tab ctrl+a; type_text "bob@example.org"
 xdotool key Tab Tab Tab ctrl+a; type_text "Quarterly report"
@@ -89,6 +81,6 @@ PY
 xdotool key alt+F4
 wait "$app" || fail "the program ended with an error"
 [ -s "$work/program/Parcelo_Mail.set" ] || fail "the settings were not saved"
-grep -q "127.0.0.1:$port" "$work/program/Parcelo_Mail.set" || fail "the server was not saved"
+grep -q "127.0.0.1:$smtp_port" "$work/program/Parcelo_Mail.set" || fail "the server was not saved"
 exec 3>&-
 echo "PASS: typed, attached, sent with Enter, received and saved"

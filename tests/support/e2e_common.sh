@@ -50,5 +50,23 @@ wait_for() {
     done
 }
 
+# start_smtp_peer PYTHON PEER_SCRIPT: starts the SMTP peer delivering to $work/inbox, fed
+# through a pipe held open on descriptor 3 while it should run; sets smtp_port.
+start_smtp_peer() {
+    mkfifo "$work/peer-in"
+    "$1" "$2" smtp "$work/inbox" < "$work/peer-in" > "$work/peer-out" 2>"$out/peer.log" &
+    pids+=($!)
+    exec 3>"$work/peer-in"
+    wait_for 20 grep -q READY "$work/peer-out" || fail "the SMTP peer did not start"
+    smtp_port=$(awk '/READY/ {print $2}' "$work/peer-out")
+}
+
+# Starts the window manager and gives it a moment to take the screen.
+start_window_manager() {
+    openbox --sm-disable >/dev/null 2>&1 &
+    pids+=($!)
+    sleep 0.5
+}
+
 state_has() { grep -qxF -- "$1" "$work/state" 2>/dev/null; }
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }

@@ -30,3 +30,13 @@ ZipResult PnvzipPlugin::UnzipFile(const QString &archive, const QString &folder)
 {
     return guarded([&] { return pnvzip::unzipFile(archive, folder); });
 }
+
+ZipResult PnvzipPlugin::ZipFileQueried(const QString &source, const QString &archive, ZipQuery &query)
+{
+    return guarded([&] { return pnvzip::zipFile(source, archive, &query); });
+}
+
+ZipResult PnvzipPlugin::UnzipFileQueried(const QString &archive, const QString &folder, ZipQuery &query)
+{
+    return guarded([&] { return pnvzip::unzipFile(archive, folder, &query); });
+}

@@ -5,13 +5,15 @@
 
 #include <QObject>
 
-class PnvzipPlugin : public QObject, public ZipFunctions
+class PnvzipPlugin : public QObject, public ZipFunctions, public ZipFunctionsQueried
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID ZipFunctions_iid FILE "pnvzip.json")
-    Q_INTERFACES(ZipFunctions)
+    Q_INTERFACES(ZipFunctions ZipFunctionsQueried)
 
 public:
     ZipResult ZipFile(const QString &source, const QString &archive) override;
     ZipResult UnzipFile(const QString &archive, const QString &folder) override;
+    ZipResult ZipFileQueried(const QString &source, const QString &archive, ZipQuery &query) override;
+    ZipResult UnzipFileQueried(const QString &archive, const QString &folder, ZipQuery &query) override;
 };

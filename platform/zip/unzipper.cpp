@@ -839,8 +839,9 @@ ZipResult failure(ZipError number, const QString &text)
 
 } // namespace
 
-ZipResult unzipFile(const QString &archive, const QString &folder)
+ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *query)
 {
+    Q_UNUSED(query); // progress, cancel and passwords come with the queried interface
     if (archive.isEmpty())
         return failure(EmptyPath, QStringLiteral("No archive to extract was given (the archive path is empty)."));
     if (folder.isEmpty())

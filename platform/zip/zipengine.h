@@ -14,13 +14,15 @@ namespace pnvzip {
 // named after the file (UTF-8 name, modification time, Unix permissions). The archive
 // is written under a temporary name in its folder and renamed over `archive` only when
 // complete, so a failure leaves no partial archive and keeps an older one intact.
-ZipResult zipFile(const QString &source, const QString &archive);
+// `query`, when given, hears of progress, may stop the call (pnvzip::Cancelled) and is asked
+// for passwords; nullptr behaves as a query that answers nothing.
+ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query = nullptr);
 
 // Extracts every entry of `archive` into the existing folder `folder`. Nothing is
 // written outside that folder and nothing is overwritten: a taken name gets a number
 // ("notes (2).txt"). Each file is written under a temporary name and renamed into place
 // once its size and CRC-32 match. When extraction stops with an error, the files already
 // completed and checked are kept, and the text of the error says so.
-ZipResult unzipFile(const QString &archive, const QString &folder);
+ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *query = nullptr);
 
 } // namespace pnvzip

@@ -54,6 +54,20 @@ enum ZipError : int {
     // A path argument is empty.
     EmptyPath = 30011,
 
+    // The caller asked the call to stop (ZipQuery::cancelRequested) or gave up at a
+    // password request. A zip leaves no archive; an extraction keeps the files already
+    // complete and checked and removes the one being written. Callers treat it as a
+    // silent cancel.
+    Cancelled = 30012,
+
+    // An entry is encrypted and the password given does not open it, and the caller
+    // cannot be asked again (a password given on a command line).
+    WrongPassword = 30013,
+
+    // An entry is encrypted with a method this component cannot decrypt, such as PKWARE
+    // strong encryption; the text names it.
+    UnsupportedEncryption = 30014,
+
     // An unexpected failure inside the zip library or the component itself.
     InternalError = 30099,
 };

@@ -2,6 +2,7 @@
 // The contract between the program and its zip component (identifier "Pnvzip.ZipFunctions").
 // The component is a Qt plugin loaded at run time; this header is all the two sides share.
 
+#include <QByteArray>
 #include <QString>
 #include <QtPlugin>
 
@@ -25,8 +26,66 @@ public:
     virtual ZipResult UnzipFile(const QString &archive, const QString &folder) = 0;
 };
 
+// What the caller of a queried call answers while the call runs: it hears of progress, can
+// ask the call to stop, and is asked for what only the user knows (a password). The
+// component calls it on the thread that runs the call, never on two threads at once for one
+// call. Every default answers as a caller that asks for nothing, so a caller overrides only
+// what it offers.
+class ZipQuery
+{
+public:
+    virtual ~ZipQuery() = default;
+
+    // `done` of `total` bytes of file data (uncompressed sizes) are handled; `entry` is the
+    // name of the entry being written or read. Called when an entry starts, every few MiB
+    // within it, and once with done == total at the end of a successful call. `total` does
+    // not change during a call and `done` never goes down.
+    virtual void progress(qint64 done, qint64 total, const QString &entry)
+    {
+        Q_UNUSED(done);
+        Q_UNUSED(total);
+        Q_UNUSED(entry);
+    }
+
+    // Polled while the work runs, often enough that a call stops within 200 ms of the first
+    // true answer. A stopped call cleans up as after a failure (a zip leaves no archive; an
+    // extraction keeps only complete, checked files) and returns pnvzip::Cancelled.
+    virtual bool cancelRequested() { return false; }
+
+    enum class PasswordAnswer {
+        Unanswered, // this caller cannot ask: the call fails with pnvzip::EncryptedEntry
+        Given,      // *password holds the answer
+        Cancelled,  // the user gave up: the call returns pnvzip::Cancelled
+    };
+    // The password for the encrypted entry `entry` of `archive`. `wrongBefore` is true when
+    // the previous answer of this call did not open the entry. The component wipes the
+    // answer from memory when the call ends and never stores or reports it.
+    virtual PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
+                                    QByteArray *password)
+    {
+        Q_UNUSED(archive);
+        Q_UNUSED(entry);
+        Q_UNUSED(wrongBefore);
+        Q_UNUSED(password);
+        return PasswordAnswer::Unanswered;
+    }
+};
+
+// The optional second interface of the component: the same two calls, answered through a
+// ZipQuery. A component that offers it gives the same results as ZipFunctions when the query
+// answers nothing.
+class ZipFunctionsQueried
+{
+public:
+    virtual ~ZipFunctionsQueried() = default;
+    virtual ZipResult ZipFileQueried(const QString &source, const QString &archive, ZipQuery &query) = 0;
+    virtual ZipResult UnzipFileQueried(const QString &archive, const QString &folder, ZipQuery &query) = 0;
+};
+
 #define ZipFunctions_iid "com.orvanne.Pnvzip.ZipFunctions/1.2"
 Q_DECLARE_INTERFACE(ZipFunctions, ZipFunctions_iid)
+#define ZipFunctionsQueried_iid "com.orvanne.Pnvzip.ZipFunctionsQueried/1.0"
+Q_DECLARE_INTERFACE(ZipFunctionsQueried, ZipFunctionsQueried_iid)
 
 // The identifier under which the component is registered and created.
 inline constexpr char ZipComponentProgId[] = "Pnvzip.ZipFunctions";

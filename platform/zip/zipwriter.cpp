@@ -156,8 +156,9 @@ QString summary(const QString &archivePath, const QString &entryName, unsigned l
 
 } // namespace
 
-ZipResult zipFile(const QString &source, const QString &archive)
+ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query)
 {
+    Q_UNUSED(query); // progress and cancel come with the queried interface
     if (source.isEmpty())
         return failure(EmptyPath, QStringLiteral("No file to compress was given (the source path is empty)."));
     if (archive.isEmpty())

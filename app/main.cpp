@@ -5,13 +5,11 @@
 #include "frmSplash.h"
 #include "icons.h"
 #include "services.h"
-#include "webbrowsercontrol.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
-    WebBrowserControl::prepareProcess(); // before the application object exists
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setOrganizationName(QStringLiteral("Orvanne"));

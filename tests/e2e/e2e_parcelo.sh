@@ -85,6 +85,7 @@ activate '^Parcelo™'
 shot main-window '^Parcelo™'
 # The web engine and the OpenGL it draws with come in with the first browser window only.
 ! grep -q libQt6WebEngineCore "/proc/$app/maps" || fail "the web engine is loaded before any browser window"
+! grep -qE '_dri\.so|libGLX_|libEGL_' "/proc/$app/maps" || fail "an OpenGL driver is loaded before any browser window"
 rss_kb=$(awk '/^VmRSS:/ { print $2 }' "/proc/$app/status")
 echo "   main window: $((rss_kb / 1024)) MB resident"
 [ "$rss_kb" -le $((70 * 1024)) ] || fail "the main window takes $((rss_kb / 1024)) MB resident (at most 70)"
@@ -142,6 +143,7 @@ shot editor-window '^Text Editor'
 activate '^Parcelo™'
 xdotool key ctrl+w
 wait_for 30 visible '^Tarn Surfer' || fail "Ctrl+W did not open the browser"
+grep -qE '_dri\.so|libGLX_|libEGL_' "/proc/$app/maps" || fail "the browser draws without an OpenGL driver"
 
 step "Online > Product Page opens the page of the local server in the browser"
 activate '^Parcelo™'

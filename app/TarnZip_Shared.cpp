@@ -1,8 +1,8 @@
 #include "TarnZip_Shared.h"
 
 #include "appinfo.h"
-#include "errorstyles.h"
 #include "browserwindow.h"
+#include "errorstyles.h"
 #include "programfolder.h"
 
 #include <QAction>

@@ -1216,7 +1216,7 @@ private slots:
     {
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("name");
-        QTest::newRow("Deflate64") << 9 << "Deflate64";
+        QTest::newRow("Implode") << 6 << "Implode";
         QTest::newRow("LZMA") << 14 << "LZMA";
         QTest::newRow("XZ") << 95 << "XZ";
         QTest::newRow("PPMd") << 98 << "PPMd";

@@ -369,8 +369,9 @@ struct Deflate64Decoder::Impl
         // Whole bytes still in the bit buffer come first, then the input's.
         for (; length && count >= 8; --length)
             *out++ = uint8_t(take(8));
-        bits = 0;
-        count = 0;
+        if (length == 0)
+            return Step::Ok;
+        bits = 0; // the bytes to copy come next; the bits above `count` are theirs
         while (length) {
             if (out > outLimit && !flush())
                 return fail(Result::Stopped);

@@ -375,10 +375,9 @@ struct Deflate64Decoder::Impl
         while (length) {
             if (out > outLimit && !flush())
                 return fail(Result::Stopped);
-            if (next == realEnd) {
-                if (!fill() || next == realEnd)
-                    return inputFailure();
-            }
+            // The header may have been read from the padding after the input's end.
+            if (next >= realEnd && (ended || !fill() || next >= realEnd))
+                return inputFailure();
             const size_t n = std::min({size_t(length), size_t(realEnd - next), size_t(MaxMatch)});
             std::memcpy(out, next, n);
             out += n;

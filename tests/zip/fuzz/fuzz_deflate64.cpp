@@ -18,8 +18,9 @@ namespace {
 
 using pnvzip::Deflate64Decoder;
 
-// Decoded output is kept up to this size; a decoder going beyond it is stopped.
-constexpr size_t OutputCap = size_t(8) << 20;
+// Decoded output is kept up to this size (beyond two of the decoder's output slices, so that
+// matches reach back across them); a decoder going beyond it is stopped.
+constexpr size_t OutputCap = size_t(3) << 20;
 
 struct Run
 {

@@ -514,10 +514,6 @@ bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *
         *f = readFailure(zip_file_get_error(zf), e);
         return false;
     };
-    auto invalidData = [&] {
-        *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
-        return false;
-    };
     if (e.method == ZIP_CM_DEFLATE64) {
         if (!m_deflate64)
             m_deflate64 = std::make_unique<Deflate64Decoder>();
@@ -534,7 +530,8 @@ bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *
         case Deflate64Decoder::Result::Damaged:
             break;
         }
-        return invalidData();
+        *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
+        return false;
     }
     if (!deflated) {
         for (;;) {
@@ -566,8 +563,10 @@ bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *
         state.next_out = reinterpret_cast<uint8_t *>(m_buffer.data());
         state.avail_out = uint32_t(m_buffer.size());
         const int r = isal_inflate(&state);
-        if (r < 0)
-            return invalidData();
+        if (r < 0) {
+            *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
+            return false;
+        }
         const size_t produced = m_buffer.size() - state.avail_out;
         if (produced && !take(m_buffer.data(), produced))
             return f->number == NoError;

@@ -462,8 +462,10 @@ struct Deflate64Decoder::Impl
         uint64_t b = bits;
         unsigned n = count;
         const uint8_t *in = next;
+        const uint8_t *inEnd = end;
         uint8_t *o = out;
         uint8_t *const base = output.get();
+        uint8_t *const limit = outLimit;
         auto save = [&] {
             bits = b;
             count = n;
@@ -474,6 +476,7 @@ struct Deflate64Decoder::Impl
             b = bits;
             n = count;
             in = next;
+            inEnd = end;
             o = out;
         };
         auto refill = [&] {
@@ -490,7 +493,7 @@ struct Deflate64Decoder::Impl
             n -= k;
         };
         for (;;) {
-            if (PNV_UNLIKELY(end - in < FastInput || o > outLimit)) {
+            if (PNV_UNLIKELY(inEnd - in < FastInput || o > limit)) {
                 save();
                 if (makeRoom() != Step::Ok)
                     return Step::Stop;

@@ -245,6 +245,7 @@ private slots:
         QTest::newRow("block type 3") << textBytes(300000) << "type" << QList<int>{corrupt};
         QTest::newRow("byte flipped") << textBytes(300000) << "flip" << QList<int>{corrupt, crc};
         QTest::newRow("cut short") << mixed << "cut" << QList<int>{crc};
+        QTest::newRow("size recorded too small") << mixed << "size" << QList<int>{crc};
     }
     void peerDeflate64Extracts()
     {
@@ -265,12 +266,13 @@ private slots:
             bytes[data] = char(bytes[data] | 0x06);
         } else if (damage == u"flip"_s) {
             bytes[data + packed / 2] = char(bytes[data + packed / 2] ^ 0x55);
-        } else if (damage == u"cut"_s) {
-            // Half the data, as both the local and the central header record it.
+        } else if (damage == u"cut"_s || damage == u"size"_s) {
+            // Half the data or half its size, as both the local and the central header record it.
+            const qsizetype field = damage == u"cut"_s ? 18 : 22;
             char half[4];
-            qToLittleEndian(packed / 2, half);
-            bytes.replace(18, 4, half, 4);
-            bytes.replace(bytes.lastIndexOf("PK\x01\x02") + 20, 4, half, 4);
+            qToLittleEndian(qFromLittleEndian<quint32>(raw + field) / 2, half);
+            bytes.replace(field, 4, half, 4);
+            bytes.replace(bytes.lastIndexOf("PK\x01\x02") + field + 2, 4, half, 4);
         }
         writeFile(archive, bytes);
 

@@ -47,10 +47,13 @@ constexpr unsigned MaxCodeLength = 15;
 constexpr unsigned LitLenBits = 10;
 constexpr unsigned DistBits = 8;
 constexpr unsigned CodeLengthBits = 7;
-// Room for the subtables of the largest complete codes at these index widths (1334 and
-// 402 entries); building a table that would need more fails rather than overflowing.
-constexpr unsigned LitLenCapacity = 2048;
-constexpr unsigned DistCapacity = 1024;
+// Room for the subtables of any complete code: a subtable k bits wide holds a complete
+// subtree of the code, so at least k + 1 of its symbols, and k is at most 15 minus the
+// root's width; 288 symbols then fill at most 288 / 6 * 32 entries beyond the root's
+// 1024, and 32 distance symbols at most 32 / 8 * 128 beyond its 256. Building a table
+// that would need more fails rather than overflowing.
+constexpr unsigned LitLenCapacity = 1024 + 288 / 6 * 32;
+constexpr unsigned DistCapacity = 256 + 32 / 8 * 128;
 constexpr unsigned LitLenSymbols = 288;
 constexpr unsigned DistSymbols = 32;
 constexpr unsigned CodeLengthSymbols = 19;

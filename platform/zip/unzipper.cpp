@@ -14,6 +14,7 @@
 
 #include "zipengine.h"
 
+#include "deflate64.h"
 #include "entrynames.h"
 #include "fsutil.h"
 
@@ -260,6 +261,7 @@ private:
     std::vector<char> m_buffer;
     std::vector<unsigned char> m_input;
     std::unique_ptr<inflate_state> m_inflate;
+    std::unique_ptr<Deflate64Decoder> m_deflate64;
 };
 
 Failure Extractor::writeFailure(int err, const QString &what) const
@@ -314,7 +316,8 @@ bool Extractor::scan(Failure *f)
                                       .arg(e.name)};
             return false;
         }
-        if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0)) {
+        if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != ZIP_CM_DEFLATE64
+            && !zip_compression_method_supported(st.comp_method, 0)) {
             *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3), "
                                                     "which this program cannot read.")
                                          .arg(e.name, methodName(st.comp_method))
@@ -475,14 +478,15 @@ bool Extractor::place(int dirFd, const std::string &tempName, const std::string 
 }
 
 // Reads the entry's data into `out`, counting its size and CRC-32. Stored and deflated
-// entries are read raw and inflated here (ISA-L, large buffers; CRC-32 by libdeflate);
-// any other method goes through libzip's own decoder.
+// entries are read raw and inflated here (ISA-L, large buffers; CRC-32 by libdeflate),
+// Deflate64 entries with the component's own decoder; any other method goes through
+// libzip's own decoder.
 bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *crc, Failure *f)
 {
     constexpr size_t OutputSize = 1024 * 1024;
     constexpr size_t InputSize = 256 * 1024;
     const bool deflated = e.method == ZIP_CM_DEFLATE;
-    const bool raw = deflated || e.method == ZIP_CM_STORE;
+    const bool raw = deflated || e.method == ZIP_CM_STORE || e.method == ZIP_CM_DEFLATE64;
     zip_file_t *zf = zip_fopen_index(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0);
     if (!zf) {
         *f = readFailure(zip_get_error(m_za), e);
@@ -510,6 +514,25 @@ bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *
         *f = readFailure(zip_file_get_error(zf), e);
         return false;
     };
+    if (e.method == ZIP_CM_DEFLATE64) {
+        if (!m_deflate64)
+            m_deflate64 = std::make_unique<Deflate64Decoder>();
+        switch (m_deflate64->decode(
+            [&](unsigned char *to, size_t capacity) { return std::ptrdiff_t(zip_fread(zf, to, capacity)); },
+            [&](const unsigned char *data, size_t n) { return take(reinterpret_cast<const char *>(data), n); })) {
+        case Deflate64Decoder::Result::Finished:
+        case Deflate64Decoder::Result::Truncated: // cut short: the size check reports it
+            return true;
+        case Deflate64Decoder::Result::Stopped:
+            return f->number == NoError;
+        case Deflate64Decoder::Result::ReadFailed:
+            return readFailed();
+        case Deflate64Decoder::Result::Damaged:
+            break;
+        }
+        *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
+        return false;
+    }
     if (!deflated) {
         for (;;) {
             const zip_int64_t n = zip_fread(zf, m_buffer.data(), m_buffer.size());

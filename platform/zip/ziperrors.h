@@ -29,8 +29,9 @@ enum ZipError : int {
     // compressed data that does not decode and an entry with an unusable name).
     NotAnArchive = 30004,
 
-    // An entry is compressed with a method this component cannot read, such as
-    // Deflate64 (method 9) or LZMA (method 14); the text names the method.
+    // An entry is compressed with a method this component cannot read, such as LZMA
+    // (method 14) or PPMd (method 98); the text names the method. Stored, deflated,
+    // Deflate64 and bzip2 entries are read.
     UnsupportedMethod = 30005,
 
     // An entry is encrypted (password protected); nothing is extracted.

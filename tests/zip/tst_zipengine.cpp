@@ -2,6 +2,7 @@
 // and hostile archives, which are written byte by byte here.
 
 #include "ziptestkit.h"
+#include "deflate64.h"
 #include "deflatepieces.h"
 #include "deflatewalk.h"
 #include "zipengine.h"
@@ -184,11 +185,81 @@ std::optional<pnvzip::FinalBlock> walkGuarded(const QByteArray &stream)
     return results[0];
 }
 
-// Compares the walker with zlib on one stream. A valid stream must give zlib's answer;
-// a stream zlib refuses must be refused too, unless zlib's only complaint is a distance
-// reaching before the data, which the walker does not track.
+struct Decoded
+{
+    pnvzip::Deflate64Decoder::Result result = pnvzip::Deflate64Decoder::Result::Damaged;
+    QByteArray data;
+};
+
+// Runs the component's decoder on a whole stream, handed over at once or, with `pieces`,
+// in pieces of 1 to 300 bytes (so that codes, extra bits and stored blocks straddle the
+// reads).
+Decoded decodeStream(const QByteArray &stream, pnvzip::Deflate64Decoder::Format format, bool pieces = false)
+{
+    static pnvzip::Deflate64Decoder deflate64(pnvzip::Deflate64Decoder::Format::Deflate64);
+    static pnvzip::Deflate64Decoder deflate(pnvzip::Deflate64Decoder::Format::Deflate);
+    static const int sizes[] = {1, 2, 3, 7, 8, 9, 15, 16, 17, 300};
+    Decoded out;
+    qsizetype done = 0;
+    int call = 0;
+    auto &decoder = format == pnvzip::Deflate64Decoder::Format::Deflate64 ? deflate64 : deflate;
+    out.result = decoder.decode(
+        [&](unsigned char *to, size_t capacity) {
+            size_t n = std::min(size_t(stream.size() - done), capacity);
+            if (pieces)
+                n = std::min(n, size_t(sizes[call++ % std::size(sizes)]));
+            std::memcpy(to, stream.constData() + done, n);
+            done += qsizetype(n);
+            return std::ptrdiff_t(n);
+        },
+        [&](const unsigned char *data, size_t n) {
+            out.data.append(reinterpret_cast<const char *>(data), qsizetype(n));
+            return true;
+        });
+    return out;
+}
+
+// Compares the decoder, reading plain deflate, with zlib's inflate: the same bytes from
+// a stream zlib inflates (bytes after its end ignored), a refusal of any other.
+QString decoderDisagreement(const QByteArray &stream)
+{
+    QByteArray expected;
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK)
+        return u"zlib cannot start"_s;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(stream.constData()));
+    z.avail_in = uInt(stream.size());
+    int r = Z_OK;
+    while (r == Z_OK) {
+        char chunk[65536];
+        z.next_out = reinterpret_cast<Bytef *>(chunk);
+        z.avail_out = sizeof chunk;
+        r = inflate(&z, Z_NO_FLUSH);
+        expected.append(chunk, qsizetype(sizeof chunk - z.avail_out));
+    }
+    inflateEnd(&z);
+    const bool inflated = r == Z_STREAM_END;
+    for (bool pieces : {false, true}) {
+        const Decoded got = decodeStream(stream, pnvzip::Deflate64Decoder::Format::Deflate, pieces);
+        const bool finished = got.result == pnvzip::Deflate64Decoder::Result::Finished;
+        if (inflated != finished)
+            return u"the decoder %1 a stream zlib %2 (result %3%4)"_s
+                .arg(finished ? u"accepts"_s : u"refuses"_s, inflated ? u"inflates"_s : u"refuses"_s)
+                .arg(int(got.result)).arg(pieces ? u", read in pieces"_s : QString());
+        if (finished && got.data != expected)
+            return u"the decoder's %1 bytes differ from zlib's %2%3"_s.arg(got.data.size()).arg(expected.size())
+                .arg(pieces ? u", read in pieces"_s : QString());
+    }
+    return {};
+}
+
+// Compares the walker and the decoder with zlib on one stream. A valid stream must give
+// zlib's answer; a stream zlib refuses must be refused too, unless zlib's only complaint
+// is a distance reaching before the data, which the walker does not track.
 QString walkerDisagreement(const QByteArray &stream)
 {
+    if (const QString why = decoderDisagreement(stream); !why.isEmpty())
+        return why;
     const ZlibWalk expected = zlibWalk(stream);
     const std::optional<pnvzip::FinalBlock> found = walkGuarded(stream);
     if (expected.ok && !found)
@@ -535,7 +606,7 @@ private slots:
         QVERIFY(inflated == expected);
     }
 
-    // ---- the block walker (deflatewalk.h) ---------------------------------------------
+    // ---- the block walker (deflatewalk.h) and the decoder (deflate64.h) ---------------
 
     // Streams of libdeflate (every level the pieces could use) and of zlib (stored,
     // fixed, Huffman-only and run-length blocks, tiny blocks, flushes that leave empty
@@ -841,6 +912,122 @@ private slots:
         if (found) {
             QCOMPARE(found->headerBit, size_t(finalHeaderBit));
             QCOMPARE(found->padBits, zlib.padBits);
+        }
+        const QString why = decoderDisagreement(stream);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+    }
+
+    // What Deflate64 changes, written bit by bit: length symbol 285 with 16 extra bits,
+    // distance symbols 30 and 31 over a 64 KiB window, 32 distance codes in a dynamic block.
+    void deflate64HandMadeStreams_data()
+    {
+        using Result = pnvzip::Deflate64Decoder::Result;
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("result");
+        // Matches copied byte by byte, as the format defines them.
+        auto match = [](QByteArray &out, int length, int distance) {
+            for (int i = 0; i < length; ++i)
+                out += out[out.size() - distance];
+        };
+        auto fixedHeader = [](BitWriter &w, bool final) {
+            w.bits(final ? 1 : 0, 1);
+            w.bits(1, 2);
+        };
+        {
+            BitWriter w;
+            fixedHeader(w, true);
+            w.fixedLitLen('a');
+            w.fixedLitLen(285); // 3 + 65535
+            w.bits(65535, 16);
+            w.fixedDist(0);
+            w.fixedLitLen('b');
+            w.fixedLitLen(285); // 3 + 0
+            w.bits(0, 16);
+            w.fixedDist(0);
+            w.fixedLitLen('c');
+            w.fixedLitLen(285); // 3 + 1000, from 2 back
+            w.bits(1000, 16);
+            w.fixedDist(1);
+            w.fixedLitLen(256);
+            QByteArray expected = "a";
+            match(expected, 65538, 1);
+            expected += 'b';
+            match(expected, 3, 1);
+            expected += 'c';
+            match(expected, 1003, 2);
+            QTest::newRow("symbol 285: lengths 3 to 65538") << w.data() << expected << int(Result::Finished);
+            QTest::newRow("symbol 285, cut in its extra bits") << w.data().left(3) << QByteArray() << int(Result::Truncated);
+        }
+        {
+            const QByteArray history = randomBytes(65535, 31) + "z";
+            BitWriter w;
+            w.stored(history.left(65535), false);
+            w.stored(history.right(1), false);
+            fixedHeader(w, true);
+            w.fixedLitLen(257); // length 3 from 49153 + 16383 back: the window's first byte
+            w.fixedDist(31);
+            w.bits(16383, 14);
+            w.fixedLitLen(284); // length 257 from 32769 back
+            w.bits(30, 5);
+            w.fixedDist(30);
+            w.bits(0, 14);
+            w.fixedLitLen(285); // length 40003 from 49153 + 5000 back, overlapping itself
+            w.bits(40000, 16);
+            w.fixedDist(31);
+            w.bits(5000, 14);
+            w.fixedLitLen(256);
+            QByteArray expected = history;
+            match(expected, 3, 65536);
+            match(expected, 257, 32769);
+            match(expected, 40003, 54153);
+            QTest::newRow("distance symbols 30 and 31, back to the window's start")
+                << w.data() << expected << int(Result::Finished);
+            BitWriter tooFar;
+            tooFar.stored(history.left(65535), false);
+            fixedHeader(tooFar, true);
+            tooFar.fixedLitLen(257);
+            tooFar.fixedDist(31);
+            tooFar.bits(16383, 14); // 65536 back, one more than written
+            tooFar.fixedLitLen(256);
+            QTest::newRow("a distance before the first byte") << tooFar.data() << QByteArray() << int(Result::Damaged);
+        }
+        {
+            // Literals 0-254 in 8 bits, 255 and 256 in 9; 32 distance codes of 5 bits.
+            QList<int> lit(257, 8);
+            lit[255] = lit[256] = 9;
+            const QList<quint32> litCodes = canonicalCodes(lit);
+            BitWriter w;
+            dynamicHeader(w, true, 257, 32, plainLengths(lit) + plainLengths(QList<int>(32, 5)));
+            w.code(litCodes['q'], 8);
+            w.code(litCodes[256], 9);
+            QTest::newRow("dynamic, 32 distance codes") << w.data() << QByteArray("q") << int(Result::Finished);
+            BitWriter tooMany;
+            QList<int> lengths(287, 8); // 287 length codes: too many here as well
+            for (int i = 225; i < 287; ++i)
+                lengths[i] = 9;
+            dynamicHeader(tooMany, true, 287, 1, plainLengths(QList<int>(lengths) << 1));
+            tooMany.code(canonicalCodes(lengths)[256], 9);
+            QTest::newRow("dynamic, 287 length codes") << tooMany.data() << QByteArray() << int(Result::Damaged);
+        }
+        {
+            BitWriter w;
+            w.stored("stored", true);
+            QTest::newRow("a stored block, then noise") << w.data() + randomBytes(100, 3) << QByteArray("stored")
+                                                         << int(Result::Finished);
+            QTest::newRow("a stored block cut short") << w.data().chopped(2) << QByteArray() << int(Result::Truncated);
+        }
+    }
+    void deflate64HandMadeStreams()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, result);
+        for (bool pieces : {false, true}) {
+            const Decoded got = decodeStream(stream, pnvzip::Deflate64Decoder::Format::Deflate64, pieces);
+            QCOMPARE(int(got.result), result);
+            if (result == int(pnvzip::Deflate64Decoder::Result::Finished))
+                QVERIFY(got.data == expected);
         }
     }
 
@@ -1216,7 +1403,7 @@ private slots:
     {
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("name");
-        QTest::newRow("Deflate64") << 9 << "Deflate64";
+        QTest::newRow("Implode") << 6 << "Implode";
         QTest::newRow("LZMA") << 14 << "LZMA";
         QTest::newRow("XZ") << 95 << "XZ";
         QTest::newRow("PPMd") << 98 << "PPMd";

@@ -5,6 +5,7 @@
 #include "ziptestkit.h"
 #include "zipengine.h"
 
+#include <QtEndian>
 #include <QtTest>
 
 using namespace Qt::StringLiterals;
@@ -174,6 +175,7 @@ private slots:
         QTest::newRow("7-Zip deflate") << "7zz" << "Deflate" << 8;
         QTest::newRow("7-Zip stored") << "7zz" << "Copy" << 0;
         QTest::newRow("7-Zip bzip2") << "7zz" << "BZip2" << 12;
+        QTest::newRow("7-Zip Deflate64") << "7zz" << "Deflate64" << 9;
         QTest::newRow("Python stored") << "python" << "stored" << 0;
         QTest::newRow("Python deflate") << "python" << "deflated" << 8;
         QTest::newRow("Python bzip2") << "python" << "bzip2" << 12;
@@ -216,6 +218,75 @@ private slots:
                 QCOMPARE(mtimeSecs(out + rel), mtimeSecs(source + QChar('/') + rel));
         }
         QVERIFY2(result.text.contains(u"Ünïcødé ✓/naïve résumé.txt"_s), qPrintable(result.text));
+    }
+
+    // One file in a 7-Zip Deflate64 archive: data whose matches reach far back (distance
+    // symbols 30 and 31) or run long, stored blocks among Huffman ones, several MiB so
+    // that matches straddle the decoder's output slices; and the same archives damaged.
+    void peerDeflate64Extracts_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QList<int>>("numbers"); // empty: extracts
+        const QByteArray far = randomBytes(60000, 21);
+        QByteArray farRepeats;
+        for (int i = 0; farRepeats.size() < (3 << 20); ++i)
+            farRepeats += far.mid(i * 977 % 50000, 10000) + textBytes(i % 300) + far;
+        QByteArray runs;
+        for (int i = 0; runs.size() < (4 << 20); ++i)
+            runs += QByteArray(1000 + i * 7919 % 200000, char(i % 3)) + randomBytes(i % 50, quint32(i));
+        const QByteArray mixed = textBytes(1 << 20) + randomBytes(1 << 20, 22) + textBytes(300001);
+        QTest::newRow("small text") << textBytes(2000) << "" << QList<int>();
+        QTest::newRow("text, 6 MiB") << textBytes(6 << 20) << "" << QList<int>();
+        QTest::newRow("far repeats") << farRepeats << "" << QList<int>();
+        QTest::newRow("long runs") << runs << "" << QList<int>();
+        QTest::newRow("text, noise, text") << mixed << "" << QList<int>();
+        const int corrupt = pnvzip::NotAnArchive, crc = pnvzip::ChecksumMismatch;
+        QTest::newRow("block type 3") << textBytes(300000) << "type" << QList<int>{corrupt};
+        QTest::newRow("byte flipped") << textBytes(300000) << "flip" << QList<int>{corrupt, crc};
+        QTest::newRow("cut short") << mixed << "cut" << QList<int>{crc};
+        QTest::newRow("size recorded too small") << mixed << "size" << QList<int>{crc};
+    }
+    void peerDeflate64Extracts()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, damage);
+        QFETCH(QList<int>, numbers);
+        writeFile(at(u"src/data.bin"_s), content);
+        const QString archive = at(u"d64.zip"_s);
+        const RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-mm=Deflate64"_s, u"-mmt=1"_s, archive, u"data.bin"_s},
+                                at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        QByteArray bytes = readFile(archive);
+        const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+        QCOMPARE(qFromLittleEndian<quint16>(raw + 8), quint16(9)); // the method of the one entry
+        const quint32 packed = qFromLittleEndian<quint32>(raw + 18);
+        const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+        if (damage == u"type"_s) {
+            bytes[data] = char(bytes[data] | 0x06);
+        } else if (damage == u"flip"_s) {
+            bytes[data + packed / 2] = char(bytes[data + packed / 2] ^ 0x55);
+        } else if (damage == u"cut"_s || damage == u"size"_s) {
+            // Half the data or half its size, as both the local and the central header record it.
+            const qsizetype field = damage == u"cut"_s ? 18 : 22;
+            char half[4];
+            qToLittleEndian(qFromLittleEndian<quint32>(raw + field) / 2, half);
+            bytes.replace(field, 4, half, 4);
+            bytes.replace(bytes.lastIndexOf("PK\x01\x02") + field + 2, 4, half, 4);
+        }
+        writeFile(archive, bytes);
+
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        if (numbers.isEmpty()) {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QVERIFY(readFile(out + u"/data.bin"_s) == content);
+            return;
+        }
+        QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
+        QVERIFY2(result.text.contains(u"“data.bin” in the archive is damaged"_s), qPrintable(result.text));
+        QCOMPARE(tree(out), QStringList());
     }
 
     void peerLinksExtract_data()

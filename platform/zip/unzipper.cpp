@@ -215,10 +215,10 @@ void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
 class Extractor
 {
 public:
-    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown)
+    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown, ZipQuery *query)
         : m_za(za), m_root(rootFd), m_rootReal(std::move(rootReal)),
           m_archiveShown(std::move(archiveShown)), m_folderShown(std::move(folderShown)),
-          m_umask(processUmask())
+          m_umask(processUmask()), m_query(query)
     {
     }
 
@@ -239,9 +239,12 @@ private:
     bool resolvesInside(const std::string &absolutePath) const;
     void finishFolders();
     QString report() const;
-    QString keptNote() const;
+    QString keptNote(bool cancelled) const;
     Failure writeFailure(int err, const QString &what) const;
     Failure readFailure(zip_error_t *error, const Entry &e) const;
+    bool stopRequested(Failure *f);
+    void startEntry(const Entry &e);
+    void advance(const Entry &e, size_t n);
 
     zip_t *m_za;
     int m_root;
@@ -249,6 +252,14 @@ private:
     QString m_archiveShown;
     QString m_folderShown;
     mode_t m_umask;
+    ZipQuery *m_query;
+
+    // Progress: bytes of file data handled of the total, reported as the contract says
+    // (never going down, at most every ProgressStep bytes within an entry).
+    qint64 m_total = 0;
+    qint64 m_entryStart = 0; // bytes done before the current entry
+    qint64 m_doneBytes = 0;
+    qint64 m_reported = -1;
 
     std::vector<Entry> m_entries;
     // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
@@ -288,6 +299,33 @@ Failure Extractor::readFailure(zip_error_t *error, const Entry &e) const
         return {InternalError, QStringLiteral("Out of memory while extracting “%1”.").arg(e.name)};
     default:
         return {NotAnArchive, QStringLiteral("“%1” in the archive is damaged or truncated (%2).").arg(e.name, reason)};
+    }
+}
+
+bool Extractor::stopRequested(Failure *f)
+{
+    if (!m_query || !m_query->cancelRequested())
+        return false;
+    *f = {Cancelled, QStringLiteral("The extraction was cancelled.")};
+    return true;
+}
+
+void Extractor::startEntry(const Entry &e)
+{
+    m_doneBytes = m_entryStart;
+    if (m_query && m_entryStart >= m_reported) {
+        m_reported = m_entryStart;
+        m_query->progress(m_entryStart, m_total, e.name);
+    }
+}
+
+void Extractor::advance(const Entry &e, size_t n)
+{
+    constexpr qint64 ProgressStep = 4 * 1024 * 1024;
+    m_doneBytes += qint64(n);
+    if (m_query && m_doneBytes >= m_reported + ProgressStep && m_doneBytes <= m_total) {
+        m_reported = m_doneBytes;
+        m_query->progress(m_doneBytes, m_total, e.name);
     }
 }
 
@@ -504,7 +542,8 @@ bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *
             *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
             return false;
         }
-        return true;
+        advance(e, n);
+        return !stopRequested(f);
     };
     auto readFailed = [&] {
         *f = readFailure(zip_file_get_error(zf), e);
@@ -795,13 +834,14 @@ QString Extractor::report() const
     return text;
 }
 
-QString Extractor::keptNote() const
+QString Extractor::keptNote(bool cancelled) const
 {
     if (m_done.empty())
         return QStringLiteral("Nothing was extracted.");
-    return QStringLiteral("The %1 extracted before the error %2 kept; each of them is complete and checked, "
+    return QStringLiteral("The %1 extracted before the %2 %3 kept; each of them is complete and checked, "
                           "and nothing half-written was left.")
         .arg(m_done.size() == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(m_done.size())),
+             cancelled ? QStringLiteral("cancel") : QStringLiteral("error"),
              m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
@@ -810,25 +850,33 @@ ZipResult Extractor::run()
     Failure f;
     if (!scan(&f))
         return {int(f.number), f.text};
+    for (const Entry &e : m_entries) {
+        if (e.kind != Kind::Folder)
+            m_total += qint64(e.size);
+    }
     // Folders and files in archive order, links last so that none can be in the way.
     bool ok = true;
-    for (const Entry &e : m_entries) {
-        if (e.kind == Kind::Folder)
-            ok = extractFolder(e, &f);
-        else if (e.kind == Kind::File)
-            ok = extractFile(e, &f);
-        if (!ok)
-            break;
-    }
-    for (const Entry &e : m_entries) {
-        if (!ok)
-            break;
-        if (e.kind == Kind::Link)
-            ok = extractLink(e, &f);
+    for (Kind pass : {Kind::File, Kind::Link}) {
+        for (const Entry &e : m_entries) {
+            if (!ok)
+                break;
+            if ((e.kind == Kind::Link) != (pass == Kind::Link))
+                continue;
+            if (stopRequested(&f)) {
+                ok = false;
+                break;
+            }
+            startEntry(e);
+            ok = e.kind == Kind::Folder ? extractFolder(e, &f) : e.kind == Kind::File ? extractFile(e, &f) : extractLink(e, &f);
+            if (e.kind != Kind::Folder)
+                m_entryStart += qint64(e.size);
+        }
     }
     finishFolders();
     if (!ok)
-        return {int(f.number), f.text + QLatin1Char(' ') + keptNote()};
+        return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
+    if (m_query)
+        m_query->progress(m_total, m_total, m_entries.empty() ? QString() : m_entries.back().name);
     return {0, report()};
 }
 
@@ -841,7 +889,6 @@ ZipResult failure(ZipError number, const QString &text)
 
 ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *query)
 {
-    Q_UNUSED(query); // progress, cancel and passwords come with the queried interface
     if (archive.isEmpty())
         return failure(EmptyPath, QStringLiteral("No archive to extract was given (the archive path is empty)."));
     if (folder.isEmpty())
@@ -906,7 +953,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
                                              .arg(archiveShown, reason));
         }
     }
-    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown).run();
+    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
     zip_discard(za);
     return result;
 }

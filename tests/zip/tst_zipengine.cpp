@@ -1318,6 +1318,57 @@ private slots:
         QCOMPARE(readFile(out + u"/small.txt"_s), QByteArray("small"));
     }
 
+    void unzipReportsProgressAndStops_data()
+    {
+        QTest::addColumn<qint64>("cancelAt"); // bytes; -1: never
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("to the end") << qint64(-1) << QStringList{"a.txt", "b.bin", "c.bin", "sub/", "sub/d.txt"};
+        QTest::newRow("inside a large entry") << qint64(6 << 20) << QStringList{"a.txt", "b.bin", "sub/"};
+        QTest::newRow("at the first entry") << qint64(0) << QStringList();
+    }
+    void unzipReportsProgressAndStops()
+    {
+        QFETCH(qint64, cancelAt);
+        QFETCH(QStringList, kept);
+        RawZip zip;
+        const QList<QPair<QByteArray, QByteArray>> entries{
+            {"a.txt", textBytes(1 << 20)}, {"b.bin", randomBytes(1 << 20, 1)}, {"sub/", QByteArray()},
+            {"c.bin", randomBytes(12 << 20, 2)}, {"sub/d.txt", "small"}};
+        qint64 total = 0;
+        for (const auto &[name, data] : entries) {
+            zip.add(name, data, name.endsWith('/') ? 040755 : 0100644);
+            total += data.size();
+        }
+        zip.save(at(u"a.zip"_s));
+        ScriptedQuery query;
+        query.cancelAt = cancelAt;
+        const ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s), &query);
+        QCOMPARE(tree(at(u"out"_s)), kept);
+        for (const auto &[name, data] : entries) {
+            if (kept.contains(QString::fromUtf8(name)) && !name.endsWith('/'))
+                QCOMPARE(readFile(at(u"out/"_s + QString::fromUtf8(name))), data);
+        }
+        QVERIFY(!query.progressSeen.isEmpty());
+        QCOMPARE(query.progressSeen.first().total, total);
+        if (cancelAt < 0) {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QVERIFY2(query.progressProblem().isEmpty(), qPrintable(query.progressProblem()));
+            // Each entry is named as it starts, and the large one in steps within it.
+            QStringList named;
+            for (const ScriptedQuery::Progress &p : std::as_const(query.progressSeen)) {
+                if (named.isEmpty() || named.last() != p.entry)
+                    named << p.entry;
+            }
+            QCOMPARE(named, (QStringList{"a.txt", "b.bin", "sub/", "c.bin", "sub/d.txt"}));
+            QVERIFY(query.progressSeen.size() >= 7);
+        } else {
+            QCOMPARE(result.number, int(pnvzip::Cancelled));
+            QVERIFY2(result.text.contains(kept.isEmpty() ? u"Nothing was extracted"_s : u"before the cancel were kept"_s),
+                     qPrintable(result.text));
+            QVERIFY(query.progressSeen.last().done < total);
+        }
+    }
+
     // ---- UnzipFile: attributes and the report -----------------------------------------
 
     void unzipSanitisesPermissions_data()

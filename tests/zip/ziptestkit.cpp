@@ -260,6 +260,47 @@ QByteArray RawZip::bytes() const
     return out;
 }
 
+void ScriptedQuery::progress(qint64 done, qint64 total, const QString &entry)
+{
+    progressSeen.append({done, total, entry});
+}
+
+bool ScriptedQuery::cancelRequested()
+{
+    ++cancelPolls;
+    return cancelAt >= 0 && !progressSeen.isEmpty() && progressSeen.last().done >= cancelAt;
+}
+
+ZipQuery::PasswordAnswer ScriptedQuery::password(const QString &archive, const QString &entry, bool wrongBefore,
+                                                 QByteArray *password)
+{
+    asked.append({archive, entry, wrongBefore});
+    if (answers.isEmpty())
+        return PasswordAnswer::Unanswered;
+    const std::optional<QByteArray> answer = answers.takeFirst();
+    if (!answer)
+        return PasswordAnswer::Cancelled;
+    *password = *answer;
+    return PasswordAnswer::Given;
+}
+
+QString ScriptedQuery::progressProblem() const
+{
+    if (progressSeen.isEmpty())
+        return u"no progress was reported"_s;
+    const qint64 total = progressSeen.first().total;
+    for (qsizetype i = 0; i < progressSeen.size(); ++i) {
+        const Progress &p = progressSeen[i];
+        if (p.total != total)
+            return u"the total changed from %1 to %2"_s.arg(total).arg(p.total);
+        if (p.done > total || (i > 0 && p.done < progressSeen[i - 1].done))
+            return u"progress went from %1 to %2 of %3"_s.arg(i > 0 ? progressSeen[i - 1].done : 0).arg(p.done).arg(total);
+    }
+    if (progressSeen.last().done != total)
+        return u"progress ended at %1 of %2"_s.arg(progressSeen.last().done).arg(total);
+    return {};
+}
+
 QByteArray withMethod(QByteArray archive, quint16 method)
 {
     // Walk the central directory from the end record; patch each entry and its local header.

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include "zipfunctions.h"
+
 #include <optional>
 #include <vector>
 
@@ -76,6 +78,40 @@ public:
 
 private:
     std::vector<Entry> m_entries;
+};
+
+// A ZipQuery that answers from a script and records what the call told it.
+class ScriptedQuery : public ZipQuery
+{
+public:
+    struct Progress
+    {
+        qint64 done = 0;
+        qint64 total = 0;
+        QString entry;
+    };
+    struct Asked
+    {
+        QString archive;
+        QString entry;
+        bool wrongBefore = false;
+    };
+    // Answers to password requests, in turn; an empty optional answers Cancelled, and
+    // once they run out the query answers Unanswered.
+    QList<std::optional<QByteArray>> answers;
+    // cancelRequested() turns true once progress reached this many bytes (-1: never).
+    qint64 cancelAt = -1;
+
+    QList<Progress> progressSeen;
+    QList<Asked> asked;
+    int cancelPolls = 0;
+
+    void progress(qint64 done, qint64 total, const QString &entry) override;
+    bool cancelRequested() override;
+    PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
+                            QByteArray *password) override;
+    // Empty when the progress seen never went down, kept its total and ended at it.
+    QString progressProblem() const;
 };
 
 // Patches the compression method of every local and central header of an archive.

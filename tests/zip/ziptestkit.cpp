@@ -301,6 +301,36 @@ QString ScriptedQuery::progressProblem() const
     return {};
 }
 
+QByteArray withAesVersion(QByteArray archive, int version, const QHash<QByteArray, quint32> &crcs)
+{
+    const qsizetype end = archive.lastIndexOf("PK\x05\x06");
+    if (end < 0)
+        return archive;
+    auto u16 = [&](qsizetype at) { return int(qFromLittleEndian<quint16>(archive.constData() + at)); };
+    auto patch32 = [&](qsizetype at, quint32 v) { qToLittleEndian(v, archive.data() + at); };
+    // Patches the header at `header`: its CRC-32 field and the 0x9901 field among its extras.
+    auto patchHeader = [&](qsizetype header, bool central) {
+        const qsizetype nameAt = header + (central ? 46 : 30);
+        const int nameLength = u16(header + (central ? 28 : 26));
+        const int extraLength = u16(header + (central ? 30 : 28));
+        const QByteArray name = archive.mid(nameAt, nameLength);
+        patch32(header + (central ? 16 : 14), version == 1 ? crcs.value(name) : 0);
+        for (qsizetype at = nameAt + nameLength; at + 4 <= nameAt + nameLength + extraLength;) {
+            if (u16(at) == 0x9901)
+                qToLittleEndian(quint16(version), archive.data() + at + 4);
+            at += 4 + u16(at + 2);
+        }
+    };
+    const int count = u16(end + 10);
+    qsizetype at = qsizetype(qFromLittleEndian<quint32>(archive.constData() + end + 16));
+    for (int i = 0; i < count; ++i) {
+        patchHeader(at, true);
+        patchHeader(qsizetype(qFromLittleEndian<quint32>(archive.constData() + at + 42)), false);
+        at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    }
+    return archive;
+}
+
 QByteArray withMethod(QByteArray archive, quint16 method)
 {
     // Walk the central directory from the end record; patch each entry and its local header.

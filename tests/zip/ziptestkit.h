@@ -3,6 +3,7 @@
 // (Info-ZIP, 7-Zip, Python's zipfile) and a raw archive writer for hostile archives.
 
 #include <QByteArray>
+#include <QHash>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -113,6 +114,11 @@ public:
     // Empty when the progress seen never went down, kept its total and ended at it.
     QString progressProblem() const;
 };
+
+// Rewrites every WinZip AES entry of an archive as AE-1 (version 1 and the CRC-32 recorded)
+// or as AE-2 (version 2, no CRC-32), with `crcs` giving the CRC-32 by entry name. The
+// encrypted data and its authentication code stay as they are.
+QByteArray withAesVersion(QByteArray archive, int version, const QHash<QByteArray, quint32> &crcs);
 
 // Patches the compression method of every local and central header of an archive.
 QByteArray withMethod(QByteArray archive, quint16 method);

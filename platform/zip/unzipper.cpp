@@ -16,6 +16,7 @@
 
 #include "entrynames.h"
 #include "fsutil.h"
+#include "lenientopen.h"
 #include "winzipaes.h"
 
 #include <QDir>
@@ -1229,7 +1230,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
     std::free(real);
 
     int openError = 0;
-    zip_t *za = zip_open(archivePath.constData(), ZIP_RDONLY, &openError);
+    zip_t *za = openArchiveLeniently(archivePath.constData(), &openError);
     if (!za) {
         zip_error_t error;
         zip_error_init_with_code(&error, openError);

@@ -238,14 +238,15 @@ QByteArray RawZip::bytes() const
         put32(central, crc);
         put32(central, quint32(e.data.size()));
         put32(central, quint32(e.data.size()));
+        const QByteArray centralExtra = e.centralExtra.value_or(e.extra);
         put16(central, quint16(e.name.size()));
-        put16(central, quint16(e.extra.size()));
+        put16(central, quint16(centralExtra.size()));
         put16(central, 0); // comment
         put16(central, 0); // disk
         put16(central, 0); // internal attributes
         put32(central, e.unixMode << 16 | (e.name.endsWith('/') ? 0x10 : 0));
         put32(central, offset);
-        central += e.name + e.extra;
+        central += e.name + centralExtra;
     }
     const auto centralOffset = quint32(out.size());
     out += central;
@@ -256,8 +257,8 @@ QByteArray RawZip::bytes() const
     put16(out, quint16(m_entries.size()));
     put32(out, quint32(central.size()));
     put32(out, centralOffset);
-    put16(out, 0);
-    return out;
+    put16(out, quint16(comment.size() + commentOverrun));
+    return out + comment;
 }
 
 void ScriptedQuery::progress(qint64 done, qint64 total, const QString &entry)

@@ -69,10 +69,14 @@ public:
         quint16 method = 0;         // the method field written; the data is stored as given
         std::optional<quint32> crc; // the CRC-32 written, if not the true one
         QByteArray extra;           // extra fields, in local and central header
+        std::optional<QByteArray> centralExtra; // the central header's, if not `extra`
         quint16 dosTime = 0x6000;   // 12:00:00
         quint16 dosDate = 0x5a21;   // 2025-01-01
     };
     void add(const Entry &entry) { m_entries.push_back(entry); }
+    // The archive comment, and how far its recorded length runs past the end of the file.
+    QByteArray comment;
+    int commentOverrun = 0;
     void add(const QByteArray &name, const QByteArray &data, quint32 unixMode = 0100644);
     QByteArray bytes() const;
     void save(const QString &path) const { writeFile(path, bytes()); }

@@ -429,6 +429,8 @@ private slots:
             QVERIFY(query.asked[1].wrongBefore);
         if (result.ok()) {
             QCOMPARE(readFile(out + u"/secret.txt"_s), content);
+            // The entry was read twice; progress still never went back.
+            QVERIFY2(query.progressProblem().isEmpty(), qPrintable(query.progressProblem()));
         } else {
             QVERIFY2(result.text.contains(u"damaged"_s), qPrintable(result.text));
             QCOMPARE(tree(out), QStringList());

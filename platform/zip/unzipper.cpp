@@ -170,7 +170,8 @@ bool isAllZero(const char *data, size_t size)
 
 // Writes `size` bytes at the file's position; runs of zeros of HoleSlice bytes or more
 // become holes, as in disk images: no space taken, the same bytes read back.
-int writeWithHoles(int fd, const char *data, size_t size)
+// `*endsInHole` tells whether the bytes end in a hole, which only a truncate can place.
+int writeWithHoles(int fd, const char *data, size_t size, bool *endsInHole)
 {
     constexpr size_t HoleSlice = 64 * 1024;
     size_t pending = 0; // bytes from `data` not yet written, before `pos`
@@ -185,12 +186,16 @@ int writeWithHoles(int fd, const char *data, size_t size)
             }
             if (::lseek(fd, off_t(n), SEEK_CUR) < 0)
                 return errno;
+            *endsInHole = true;
         } else {
             pending += n;
         }
         pos += n;
     }
-    return pending ? writeAll(fd, data + size - pending, pending) : 0;
+    if (!pending)
+        return 0;
+    *endsInHole = false;
+    return writeAll(fd, data + size - pending, pending);
 }
 
 QString fromStd(const std::string &s)
@@ -291,8 +296,10 @@ private:
     bool askPassword(const Entry &e, bool wrongBefore, Failure *f);
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
-    UniqueFd folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                       bool *renamed, Failure *f);
+    int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
+                  Failure *f);
+    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                        bool *renamed, Failure *f);
     bool placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
                      std::string *placed, bool *created, Failure *f);
     bool place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
@@ -334,6 +341,11 @@ private:
     std::map<std::string, const Entry *> m_createdFolders;
     std::set<std::string> m_listedFolders;
     std::vector<Done> m_done;
+    std::string m_lastFolderKey; // archive path of the folder kept open
+    std::string m_lastFolderDisk;
+    bool m_lastFolderRenamed = false;
+    UniqueFd m_lastFolder;
+    bool m_endsInHole = false; // the file being written
     std::vector<char> m_buffer;
     std::vector<unsigned char> m_input;
     std::unique_ptr<inflate_state> m_inflate;
@@ -560,8 +572,31 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
-UniqueFd Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                              bool *renamed, Failure *f)
+// The folder of the first `count` parts, open; entries of one folder come one after
+// another, so the last one stays open for the next entry.
+int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
+                         Failure *f)
+{
+    if (count == 0) {
+        diskPath->clear();
+        return m_root;
+    }
+    std::string key = joined(parts, count);
+    if (!m_lastFolder.valid() || key != m_lastFolderKey) {
+        m_lastFolder.reset();
+        m_lastFolderRenamed = false;
+        m_lastFolder = openFolder(parts, count, &m_lastFolderDisk, &m_lastFolderRenamed, f);
+        if (!m_lastFolder.valid())
+            return -1;
+        m_lastFolderKey = std::move(key);
+    }
+    *diskPath = m_lastFolderDisk;
+    *renamed = *renamed || m_lastFolderRenamed;
+    return m_lastFolder.get();
+}
+
+UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                               bool *renamed, Failure *f)
 {
     UniqueFd current(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
     if (!current.valid()) {
@@ -661,6 +696,7 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
             startEntry(e); // progress stays where it was until this round passes it
             if (memory)
                 memory->clear();
+            m_endsInHole = false;
             if (out >= 0 && (::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)) {
                 *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
                 return false;
@@ -791,7 +827,7 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         crc = quint32(libdeflate_crc32(crc, data, n));
         if (memory) {
             memory->append(data, n);
-        } else if (const int err = writeWithHoles(out, data, n)) {
+        } else if (const int err = writeWithHoles(out, data, n, &m_endsInHole)) {
             *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
             return false;
         }
@@ -886,13 +922,16 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
 {
     std::string diskParent;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
-    if (!dir.valid())
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (dir < 0)
         return false;
     const std::string &leaf = e.parts.back();
+    // Created with its final permissions: the umask the kernel applies is the one wanted.
+    mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
+    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
     std::string tempName;
     int err = 0;
-    UniqueFd out = createTempFile(dir.get(), leaf, &tempName, &err);
+    UniqueFd out = createTempFile(dir, leaf, &tempName, &err, mode);
     if (!out.valid()) {
         *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
         return false;
@@ -903,18 +942,16 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         const std::string &name;
         bool &keep;
         ~TempGuard() { if (!keep) ::unlinkat(dir, name.c_str(), 0); }
-    } guard{dir.get(), tempName, keep};
+    } guard{dir, tempName, keep};
 
+    m_endsInHole = false;
     if (!readEntry(e, out.get(), nullptr, f))
         return false;
-    if (::ftruncate(out.get(), off_t(e.size)) != 0) { // the size, where the file ends in a hole
+    if (m_endsInHole && ::ftruncate(out.get(), off_t(e.size)) != 0) { // the size, after a final hole
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
-
-    mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
-    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
-    if (::fchmod(out.get(), mode) != 0) {
+    if ((m_umask & S_IRUSR) && ::fchmod(out.get(), mode) != 0) { // the umask took the owner's read
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
@@ -927,7 +964,7 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         return false;
     }
     std::string placed;
-    if (!place(dir.get(), tempName, leaf, &placed, f))
+    if (!place(dir, tempName, leaf, &placed, f))
         return false;
     keep = true;
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
@@ -939,8 +976,7 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
 {
     std::string diskPath;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f);
-    if (!dir.valid())
+    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f) < 0)
         return false;
     auto created = m_createdFolders.find(diskPath);
     if (created != m_createdFolders.end())
@@ -995,8 +1031,8 @@ bool Extractor::extractLink(Entry &e, Failure *f)
     }
     std::string diskParent;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
-    if (!dir.valid())
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (dir < 0)
         return false;
     const std::string parentAbsolute = diskParent.empty() ? m_rootReal : m_rootReal + "/" + diskParent;
     auto outside = [&] {
@@ -1012,14 +1048,14 @@ bool Extractor::extractLink(Entry &e, Failure *f)
         int err = 0;
         std::string candidate;
         // Reserve a random name, then put the link there instead of the file.
-        UniqueFd reserved = createTempFile(dir.get(), e.parts.back(), &candidate, &err);
+        UniqueFd reserved = createTempFile(dir, e.parts.back(), &candidate, &err);
         if (!reserved.valid()) {
             *f = writeFailure(err, QStringLiteral("the link “%1”").arg(e.name));
             return false;
         }
         reserved.reset();
-        ::unlinkat(dir.get(), candidate.c_str(), 0);
-        if (::symlinkat(e.linkTarget.c_str(), dir.get(), candidate.c_str()) == 0)
+        ::unlinkat(dir, candidate.c_str(), 0);
+        if (::symlinkat(e.linkTarget.c_str(), dir, candidate.c_str()) == 0)
             tempName = candidate;
         else if (errno != EEXIST) {
             *f = writeFailure(errno, QStringLiteral("the link “%1”").arg(e.name));
@@ -1032,16 +1068,16 @@ bool Extractor::extractLink(Entry &e, Failure *f)
     }
     if (e.hasTime) {
         const timespec times[2] = {e.atime, e.mtime};
-        ::utimensat(dir.get(), tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(dir, tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     std::string placed;
-    if (!place(dir.get(), tempName, e.parts.back(), &placed, f)) {
-        ::unlinkat(dir.get(), tempName.c_str(), 0);
+    if (!place(dir, tempName, e.parts.back(), &placed, f)) {
+        ::unlinkat(dir, tempName.c_str(), 0);
         return false;
     }
     // Checked once more now that it exists, in case something changed meanwhile.
     if (!resolvesInside(parentAbsolute + "/" + e.linkTarget)) {
-        ::unlinkat(dir.get(), placed.c_str(), 0);
+        ::unlinkat(dir, placed.c_str(), 0);
         return outside();
     }
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;

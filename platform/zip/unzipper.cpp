@@ -710,7 +710,8 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
         zip_uint64_t total = 0;
         const Outcome outcome = attempt(e, out, memory, &total, f);
         if (outcome == Outcome::Done) {
-            m_answerFor = nullptr;
+            if (e.cipher != Cipher::None)
+                m_answerFor = nullptr; // from now on the password is the one that worked
             return true;
         }
         if (outcome == Outcome::Failed)

@@ -317,22 +317,25 @@ private slots:
         QCOMPARE(tree(cancelled), QStringList());
     }
 
-    // Two entries under two passwords (and two ciphers): the second is asked for, without
-    // saying the first password was wrong; giving up there keeps the first entry only.
+    // A plain entry, then two entries under two passwords (and two ciphers): the second
+    // password is asked for without saying the first was wrong; giving up there keeps the
+    // entries before it only.
     void peerArchiveWithTwoPasswords_data()
     {
         QTest::addColumn<QStringList>("answers"); // "<cancel>" cancels
         QTest::addColumn<int>("number");
         QTest::addColumn<QStringList>("kept");
         QTest::addColumn<QList<bool>>("wrongBefore");
-        QTest::newRow("both given") << QStringList{"first", "second"} << 0 << QStringList{"a.txt", "b.bin"}
-                                    << QList<bool>{false, false};
-        QTest::newRow("cancel at the second") << QStringList{"first", "<cancel>"} << int(pnvzip::Cancelled)
-                                              << QStringList{"a.txt"} << QList<bool>{false, false};
+        const QStringList all{"0 plain.txt", "a.txt", "b.bin"}, before{"0 plain.txt", "a.txt"};
+        QTest::newRow("both given") << QStringList{"first", "second"} << 0 << all << QList<bool>{false, false};
+        QTest::newRow("wrong, then both given") << QStringList{"guess", "first", "second"} << 0 << all
+                                                << QList<bool>{false, true, false};
+        QTest::newRow("cancel at the second") << QStringList{"first", "<cancel>"} << int(pnvzip::Cancelled) << before
+                                              << QList<bool>{false, false};
         QTest::newRow("a wrong answer given twice") << QStringList{"first", "nope", "nope"} << int(pnvzip::WrongPassword)
-                                                    << QStringList{"a.txt"} << QList<bool>{false, false, true};
+                                                    << before << QList<bool>{false, false, true};
         QTest::newRow("no answer after a wrong one") << QStringList{"first", "nope"} << int(pnvzip::WrongPassword)
-                                                     << QStringList{"a.txt"} << QList<bool>{false, false, true};
+                                                     << before << QList<bool>{false, false, true};
     }
     void peerArchiveWithTwoPasswords()
     {
@@ -340,10 +343,13 @@ private slots:
         QFETCH(int, number);
         QFETCH(QStringList, kept);
         QFETCH(QList<bool>, wrongBefore);
+        writeFile(at(u"src/0 plain.txt"_s), "not encrypted"); // first: 7-Zip keeps entries by name
         writeFile(at(u"src/a.txt"_s), textBytes(100000));
         writeFile(at(u"src/b.bin"_s), randomBytes(2 << 20, 9));
         const QString archive = at(u"two.zip"_s);
-        RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-pfirst"_s, u"-mem=AES256"_s, archive, u"a.txt"_s}, at(u"src"_s));
+        RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, archive, u"0 plain.txt"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-pfirst"_s, u"-mem=AES256"_s, archive, u"a.txt"_s}, at(u"src"_s));
         QVERIFY2(r.exitCode == 0, r.output.constData());
         r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-psecond"_s, u"-mem=ZipCrypto"_s, archive, u"b.bin"_s}, at(u"src"_s));
         QVERIFY2(r.exitCode == 0, r.output.constData());

@@ -76,7 +76,7 @@ int writeAll(int fd, const char *data, size_t size)
     return 0;
 }
 
-UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int *err)
+UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int *err, mode_t mode)
 {
     // Keep the hint short so that the temporary name never hits NAME_MAX when the
     // final name is already close to it.
@@ -90,7 +90,7 @@ UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int
         std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
         std::string candidate = ".~" + stem + "." + suffix + ".part";
         const int fd = ::openat(dirFd, candidate.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             *name = std::move(candidate);
             *err = 0;

@@ -40,9 +40,10 @@ mode_t processUmask();
 int writeAll(int fd, const char *data, size_t size);
 
 // Creates a new, empty file with a random hidden name inside the folder `dirFd`
-// (O_EXCL, never through a link). Returns the open descriptor and the chosen name;
-// on failure the descriptor is invalid and `err` holds the errno value.
-UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int *err);
+// (O_EXCL, never through a link), with the permissions `mode` less the umask. Returns the
+// open descriptor (writable whatever the mode) and the chosen name; on failure the
+// descriptor is invalid and `err` holds the errno value.
+UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int *err, mode_t mode = 0600);
 
 // Renames `from` to `to` inside the folder `dirFd` only if `to` does not exist yet
 // (as a file, folder or link). Returns 0 or an errno value (EEXIST when taken).

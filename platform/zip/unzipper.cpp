@@ -17,6 +17,8 @@
 #include "deflate64.h"
 #include "entrynames.h"
 #include "fsutil.h"
+#include "lenientopen.h"
+#include "winzipaes.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,6 +27,7 @@
 
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
+#include <openssl/crypto.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -51,6 +54,7 @@ constexpr int ListedInFull = 20; // longer lists are summarised
 constexpr int ListedInSummary = 10;
 
 enum class Kind { File, Folder, Link };
+enum class Cipher { None, Traditional, Aes };
 
 struct Entry
 {
@@ -66,7 +70,61 @@ struct Entry
     zip_uint64_t size = 0;
     zip_uint32_t crc = 0;
     zip_int32_t method = -1; // as recorded, -1 if unknown
+    zip_uint64_t compressedSize = 0;
+    Cipher cipher = Cipher::None;
+    int aesStrength = 0; // 1, 2, 3: AES-128, -192, -256
+    bool aesCrc = true;  // AE-1 records the CRC-32 as well; AE-2 only the authentication code
     std::string linkTarget;
+    bool targetRead = false;
+};
+
+// A password for the length of one call; wiped when replaced or destroyed.
+class Secret
+{
+public:
+    Secret() = default;
+    Secret(const Secret &other) : m_bytes(other.m_bytes) {}
+    Secret &operator=(const Secret &other)
+    {
+        if (this != &other) {
+            wipe();
+            m_bytes = other.m_bytes;
+        }
+        return *this;
+    }
+    ~Secret() { wipe(); }
+    // Takes the answer and wipes the caller's buffer.
+    void take(QByteArray &answer)
+    {
+        wipe();
+        m_bytes.assign(answer.constData(), answer.constData() + answer.size());
+        m_bytes.push_back('\0');
+        if (!answer.isEmpty())
+            OPENSSL_cleanse(answer.data(), size_t(answer.size()));
+        answer.clear();
+    }
+    bool empty() const { return m_bytes.empty(); }
+    const char *c_str() const { return m_bytes.data(); }
+    size_t size() const { return m_bytes.empty() ? 0 : m_bytes.size() - 1; }
+    bool operator==(const Secret &other) const { return m_bytes == other.m_bytes; }
+
+private:
+    void wipe()
+    {
+        if (!m_bytes.empty())
+            OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
+        m_bytes.clear();
+    }
+    std::vector<char> m_bytes; // with a terminating zero
+};
+
+// What became of one attempt at an entry's data.
+enum class Outcome {
+    Done,        // complete and checked
+    Rejected,    // the password check says the password is wrong
+    Unconfirmed, // traditional encryption: the password passed its one-byte check but the
+                 // data did not; a wrong password does that once in 256 tries
+    Failed,      // the failure is set
 };
 
 struct Failure
@@ -113,7 +171,8 @@ bool isAllZero(const char *data, size_t size)
 
 // Writes `size` bytes at the file's position; runs of zeros of HoleSlice bytes or more
 // become holes, as in disk images: no space taken, the same bytes read back.
-int writeWithHoles(int fd, const char *data, size_t size)
+// `*endsInHole` tells whether the bytes end in a hole, which only a truncate can place.
+int writeWithHoles(int fd, const char *data, size_t size, bool *endsInHole)
 {
     constexpr size_t HoleSlice = 64 * 1024;
     size_t pending = 0; // bytes from `data` not yet written, before `pos`
@@ -128,12 +187,16 @@ int writeWithHoles(int fd, const char *data, size_t size)
             }
             if (::lseek(fd, off_t(n), SEEK_CUR) < 0)
                 return errno;
+            *endsInHole = true;
         } else {
             pending += n;
         }
         pos += n;
     }
-    return pending ? writeAll(fd, data + size - pending, pending) : 0;
+    if (!pending)
+        return 0;
+    *endsInHole = false;
+    return writeAll(fd, data + size - pending, pending);
 }
 
 QString fromStd(const std::string &s)
@@ -216,10 +279,10 @@ void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
 class Extractor
 {
 public:
-    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown)
+    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown, ZipQuery *query)
         : m_za(za), m_root(rootFd), m_rootReal(std::move(rootReal)),
           m_archiveShown(std::move(archiveShown)), m_folderShown(std::move(folderShown)),
-          m_umask(processUmask())
+          m_umask(processUmask()), m_query(query)
     {
     }
 
@@ -227,12 +290,17 @@ public:
 
 private:
     bool scan(Failure *f);
+    bool classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f);
     bool extractFile(const Entry &e, Failure *f);
-    bool copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *crc, Failure *f);
+    bool readEntry(const Entry &e, int out, std::string *memory, Failure *f);
+    Outcome attempt(const Entry &e, int out, std::string *memory, zip_uint64_t *total, Failure *f);
+    bool askPassword(const Entry &e, bool wrongBefore, Failure *f);
     bool extractFolder(const Entry &e, Failure *f);
-    bool extractLink(const Entry &e, Failure *f);
-    UniqueFd folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                       bool *renamed, Failure *f);
+    bool extractLink(Entry &e, Failure *f);
+    int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
+                  Failure *f);
+    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                        bool *renamed, Failure *f);
     bool placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
                      std::string *placed, bool *created, Failure *f);
     bool place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
@@ -240,9 +308,12 @@ private:
     bool resolvesInside(const std::string &absolutePath) const;
     void finishFolders();
     QString report() const;
-    QString keptNote() const;
+    QString keptNote(bool cancelled) const;
     Failure writeFailure(int err, const QString &what) const;
     Failure readFailure(zip_error_t *error, const Entry &e) const;
+    bool stopRequested(Failure *f);
+    void startEntry(const Entry &e);
+    void advance(const Entry &e, size_t n);
 
     zip_t *m_za;
     int m_root;
@@ -250,6 +321,19 @@ private:
     QString m_archiveShown;
     QString m_folderShown;
     mode_t m_umask;
+    ZipQuery *m_query;
+
+    // Progress: bytes of file data handled of the total, reported as the contract says
+    // (never going down, at most every ProgressStep bytes within an entry).
+    qint64 m_total = 0;
+    qint64 m_entryStart = 0; // bytes done before the current entry
+    qint64 m_doneBytes = 0;
+    qint64 m_reported = -1;
+
+    // The password that opened the last encrypted entry (tried first on the next one), and
+    // the entry it was asked for when it is the query's fresh answer.
+    Secret m_password;
+    const Entry *m_answerFor = nullptr;
 
     std::vector<Entry> m_entries;
     // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
@@ -258,6 +342,11 @@ private:
     std::map<std::string, const Entry *> m_createdFolders;
     std::set<std::string> m_listedFolders;
     std::vector<Done> m_done;
+    std::string m_lastFolderKey; // archive path of the folder kept open
+    std::string m_lastFolderDisk;
+    bool m_lastFolderRenamed = false;
+    UniqueFd m_lastFolder;
+    bool m_endsInHole = false; // the file being written
     std::vector<char> m_buffer;
     std::vector<unsigned char> m_input;
     std::unique_ptr<inflate_state> m_inflate;
@@ -293,6 +382,70 @@ Failure Extractor::readFailure(zip_error_t *error, const Entry &e) const
     }
 }
 
+bool Extractor::stopRequested(Failure *f)
+{
+    if (!m_query || !m_query->cancelRequested())
+        return false;
+    *f = {Cancelled, QStringLiteral("The extraction was cancelled.")};
+    return true;
+}
+
+void Extractor::startEntry(const Entry &e)
+{
+    m_doneBytes = m_entryStart;
+    if (m_query && m_entryStart >= m_reported) {
+        m_reported = m_entryStart;
+        m_query->progress(m_entryStart, m_total, e.name);
+    }
+}
+
+void Extractor::advance(const Entry &e, size_t n)
+{
+    constexpr qint64 ProgressStep = 4 * 1024 * 1024;
+    m_doneBytes += qint64(n);
+    if (m_query && m_doneBytes >= m_reported + ProgressStep && m_doneBytes <= m_total) {
+        m_reported = m_doneBytes;
+        m_query->progress(m_doneBytes, m_total, e.name);
+    }
+}
+
+bool Extractor::classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f)
+{
+    switch (st.encryption_method) {
+    case ZIP_EM_TRAD_PKWARE:
+        e.cipher = Cipher::Traditional;
+        return true;
+    case ZIP_EM_AES_128:
+    case ZIP_EM_AES_192:
+    case ZIP_EM_AES_256: {
+        e.cipher = Cipher::Aes;
+        e.aesStrength = st.encryption_method - ZIP_EM_AES_128 + 1;
+        // AE-2 records a CRC-32 of zero and relies on the authentication code alone (libzip
+        // keeps its 0x9901 field to itself, so the version is known from that zero).
+        e.aesCrc = e.crc != 0;
+        // Data decrypted here goes to the inflater of this file; other methods would need
+        // the library's decoders, which only read what the library decrypted itself.
+        if (e.method != ZIP_CM_STORE && e.method != ZIP_CM_DEFLATE && e.method != ZIP_CM_DEFLATE64) {
+            *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is encrypted with AES and compressed with %2 "
+                                                    "(method %3); this program reads such entries only when stored, "
+                                                    "deflated or compressed with Deflate64.")
+                                         .arg(e.name, methodName(e.method))
+                                         .arg(e.method)};
+            return false;
+        }
+        return true;
+    }
+    default:
+        *f = {UnsupportedEncryption,
+              QStringLiteral("“%1” in the archive is encrypted with %2, which this program cannot decrypt. "
+                             "Nothing was extracted.")
+                  .arg(e.name, st.encryption_method == ZIP_EM_UNKNOWN ? QStringLiteral("PKWARE strong encryption")
+                                                                       : QStringLiteral("an unknown method (%1)")
+                                                                             .arg(st.encryption_method))};
+        return false;
+    }
+}
+
 bool Extractor::scan(Failure *f)
 {
     const zip_int64_t count = zip_get_num_entries(m_za, 0);
@@ -310,12 +463,11 @@ bool Extractor::scan(Failure *f)
         e.crc = st.crc;
         if (st.valid & ZIP_STAT_COMP_METHOD)
             e.method = st.comp_method;
-        if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
-            *f = {EncryptedEntry, QStringLiteral("“%1” in the archive is encrypted (password protected); "
-                                                 "this program does not extract encrypted archives.")
-                                      .arg(e.name)};
+        if (st.valid & ZIP_STAT_COMP_SIZE)
+            e.compressedSize = st.comp_size;
+        if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE
+            && !classifyEncryption(e, st, f))
             return false;
-        }
         if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != ZIP_CM_DEFLATE64
             && !zip_compression_method_supported(st.comp_method, 0)) {
             *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3), "
@@ -359,7 +511,9 @@ bool Extractor::scan(Failure *f)
         e.parts = std::move(path.parts);
         readTimes(m_za, e, st);
 
-        if (e.kind == Kind::Link) {
+        if (e.kind == Kind::Folder)
+            e.cipher = Cipher::None; // nothing to decrypt
+        if (e.kind == Kind::Link && e.cipher == Cipher::None) {
             if (e.size > MaxLinkTarget) {
                 *f = {NotAnArchive, QStringLiteral("The link “%1” in the archive is damaged.").arg(e.name)};
                 return false;
@@ -378,6 +532,7 @@ bool Extractor::scan(Failure *f)
             }
             zip_fclose(zf);
             e.linkTarget.assign(target, size_t(n));
+            e.targetRead = true;
             QString why;
             if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why)) {
                 *f = {OutsideFolder, QStringLiteral("The archive contains a link that leads outside the folder: "
@@ -420,8 +575,31 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
-UniqueFd Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                              bool *renamed, Failure *f)
+// The folder of the first `count` parts, open; entries of one folder come one after
+// another, so the last one stays open for the next entry.
+int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
+                         Failure *f)
+{
+    if (count == 0) {
+        diskPath->clear();
+        return m_root;
+    }
+    std::string key = joined(parts, count);
+    if (!m_lastFolder.valid() || key != m_lastFolderKey) {
+        m_lastFolder.reset();
+        m_lastFolderRenamed = false;
+        m_lastFolder = openFolder(parts, count, &m_lastFolderDisk, &m_lastFolderRenamed, f);
+        if (!m_lastFolder.valid())
+            return -1;
+        m_lastFolderKey = std::move(key);
+    }
+    *diskPath = m_lastFolderDisk;
+    *renamed = *renamed || m_lastFolderRenamed;
+    return m_lastFolder.get();
+}
+
+UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
+                               bool *renamed, Failure *f)
 {
     UniqueFd current(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
     if (!current.valid()) {
@@ -477,117 +655,305 @@ bool Extractor::place(int dirFd, const std::string &tempName, const std::string 
     return false;
 }
 
-// Reads the entry's data into `out`, counting its size and CRC-32. Stored and deflated
-// entries are read raw and inflated here (ISA-L, large buffers; CRC-32 by libdeflate),
-// Deflate64 entries with the component's own decoder; any other method goes through
-// libzip's own decoder.
-bool Extractor::copyData(const Entry &e, int out, zip_uint64_t *total, quint32 *crc, Failure *f)
+bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
+{
+    QByteArray answer;
+    const ZipQuery::PasswordAnswer given = m_query ? m_query->password(m_archiveShown, e.name, wrongBefore, &answer)
+                                                   : ZipQuery::PasswordAnswer::Unanswered;
+    switch (given) {
+    case ZipQuery::PasswordAnswer::Given:
+        m_password.take(answer);
+        m_answerFor = &e;
+        return true;
+    case ZipQuery::PasswordAnswer::Cancelled:
+        *f = {Cancelled, QStringLiteral("The extraction was cancelled at the password request for “%1”.").arg(e.name)};
+        break;
+    case ZipQuery::PasswordAnswer::Unanswered:
+        *f = wrongBefore ? Failure{WrongPassword, QStringLiteral("The password given for “%1” is wrong.").arg(e.name)}
+                         : Failure{EncryptedEntry, QStringLiteral("“%1” in the archive is encrypted (password protected), "
+                                                                  "and no password was given.")
+                                                       .arg(e.name)};
+        break;
+    }
+    if (!answer.isEmpty())
+        OPENSSL_cleanse(answer.data(), size_t(answer.size()));
+    return false;
+}
+
+// Reads the entry's data into the file `out` or into `memory`, checked, asking for the
+// password of an encrypted entry as needed:
+//  * the password that opened the previous encrypted entry is tried first, silently;
+//  * a password the check rejects is asked for again, saying that it was wrong; the same
+//    answer given twice in a row ends the call (pnvzip::WrongPassword);
+//  * under traditional encryption a password can pass its one-byte check and still be
+//    wrong: data that then fails to decode or to match its CRC-32 counts as a wrong
+//    password once; given again, the entry is damaged.
+bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure *f)
+{
+    bool answered = m_answerFor == &e; // m_password is the query's answer for this entry
+    Secret failedAnswer;
+    Outcome failedHow = Outcome::Done;
+    Failure dataFailure;
+    for (int round = 0;; ++round) {
+        if (round > 0) {
+            startEntry(e); // progress stays where it was until this round passes it
+            if (memory)
+                memory->clear();
+            m_endsInHole = false;
+            if (out >= 0 && (::ftruncate(out, 0) != 0 || ::lseek(out, 0, SEEK_SET) != 0)) {
+                *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
+                return false;
+            }
+        }
+        if (e.cipher != Cipher::None && m_password.empty()) {
+            if (!askPassword(e, false, f))
+                return false;
+            answered = true;
+        }
+        zip_uint64_t total = 0;
+        const Outcome outcome = attempt(e, out, memory, &total, f);
+        if (outcome == Outcome::Done) {
+            if (e.cipher != Cipher::None)
+                m_answerFor = nullptr; // from now on the password is the one that worked
+            return true;
+        }
+        if (outcome == Outcome::Failed)
+            return false;
+        if (answered) {
+            failedAnswer = m_password;
+            failedHow = outcome;
+            dataFailure = *f;
+        }
+        if (stopRequested(f) || !askPassword(e, answered, f))
+            return false;
+        if (answered && m_password == failedAnswer) {
+            *f = failedHow == Outcome::Rejected
+                ? Failure{WrongPassword, QStringLiteral("The password given for “%1” is wrong.").arg(e.name)}
+                : dataFailure;
+            return false;
+        }
+        answered = true;
+    }
+}
+
+// One pass over the entry's data. Stored and deflated entries are read raw and inflated
+// here (ISA-L, large buffers; CRC-32 by libdeflate), Deflate64 entries with the
+// component's own decoder, after decryption: traditional by libzip, AES here; any other
+// method goes through libzip's own decoder.
+Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uint64_t *total, Failure *f)
 {
     constexpr size_t OutputSize = 1024 * 1024;
     constexpr size_t InputSize = 256 * 1024;
     const bool deflated = e.method == ZIP_CM_DEFLATE;
     const bool raw = deflated || e.method == ZIP_CM_STORE || e.method == ZIP_CM_DEFLATE64;
-    zip_file_t *zf = zip_fopen_index(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0);
+    const bool traditional = e.cipher == Cipher::Traditional;
+    zip_file_t *zf = e.cipher == Cipher::Aes ? zip_fopen_index(m_za, e.index, ZIP_FL_ENCRYPTED)
+                   : traditional ? zip_fopen_index_encrypted(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0, m_password.c_str())
+                                 : zip_fopen_index(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0);
     if (!zf) {
+        if (zip_error_code_zip(zip_get_error(m_za)) == ZIP_ER_WRONGPASSWD)
+            return Outcome::Rejected;
         *f = readFailure(zip_get_error(m_za), e);
-        return false;
+        return Outcome::Failed;
     }
     struct Closer {
         zip_file_t *zf;
         ~Closer() { zip_fclose(zf); }
     } closer{zf};
+    // A failure of the data itself; under traditional encryption it may be a wrong password.
+    auto bad = [&](Failure failure) {
+        *f = std::move(failure);
+        return traditional ? Outcome::Unconfirmed : Outcome::Failed;
+    };
+    auto damaged = [&](const QString &what) {
+        return Failure{NotAnArchive, QStringLiteral("“%1” in the archive is damaged: %2.").arg(e.name, what)};
+    };
+    auto readFailed = [&]() {
+        const Failure failure = readFailure(zip_file_get_error(zf), e);
+        const int code = zip_error_code_zip(zip_file_get_error(zf));
+        if (code == ZIP_ER_READ || code == ZIP_ER_SEEK || code == ZIP_ER_MEMORY) {
+            *f = failure;
+            return Outcome::Failed;
+        }
+        return bad(failure);
+    };
+
+    // AES: the salt and verifier first, the authentication code after the data.
+    std::unique_ptr<WinZipAes> aes;
+    zip_uint64_t aesLeft = 0;
+    if (e.cipher == Cipher::Aes) {
+        const size_t saltLength = WinZipAes::saltLength(e.aesStrength);
+        unsigned char head[16 + WinZipAes::VerifierLength];
+        const size_t headLength = saltLength + WinZipAes::VerifierLength;
+        if (e.compressedSize < headLength + WinZipAes::CodeLength
+            || zip_fread(zf, head, headLength) != zip_int64_t(headLength)) {
+            *f = damaged(QStringLiteral("its encrypted data is cut short"));
+            return Outcome::Failed;
+        }
+        aes = std::make_unique<WinZipAes>();
+        bool failed = false;
+        if (!aes->start(e.aesStrength, m_password.c_str(), m_password.size(), head, head + saltLength, &failed)) {
+            if (!failed)
+                return Outcome::Rejected;
+            *f = {InternalError, QStringLiteral("The decryption library failed on “%1”.").arg(e.name)};
+            return Outcome::Failed;
+        }
+        aesLeft = e.compressedSize - headLength - WinZipAes::CodeLength;
+    }
+    bool decryptFailed = false;
+    // The entry's stored bytes, decrypted.
+    auto fetch = [&](void *buffer, size_t size) -> zip_int64_t {
+        if (!aes)
+            return zip_fread(zf, buffer, size);
+        size = size_t(std::min<zip_uint64_t>(size, aesLeft));
+        if (size == 0)
+            return 0;
+        const zip_int64_t n = zip_fread(zf, buffer, size);
+        if (n > 0) {
+            aesLeft -= zip_uint64_t(n);
+            decryptFailed = !aes->decrypt(static_cast<unsigned char *>(buffer), size_t(n));
+            if (decryptFailed)
+                return -1;
+        }
+        return n;
+    };
+
     if (m_buffer.size() < OutputSize)
         m_buffer.resize(OutputSize);
+    quint32 crc = 0;
+    bool tooLong = false;
     // Takes `n` bytes of the entry's uncompressed data; false with `f` set on an error.
     auto take = [&](const char *data, size_t n) {
         *total += n;
-        if (*total > e.size)
-            return false; // more data than recorded: reported by the caller, unwritten
-        *crc = quint32(libdeflate_crc32(*crc, data, n));
-        if (const int err = writeWithHoles(out, data, n)) {
+        if (*total > e.size) {
+            tooLong = true; // more data than recorded: reported below, unwritten
+            return false;
+        }
+        crc = quint32(libdeflate_crc32(crc, data, n));
+        if (memory) {
+            memory->append(data, n);
+        } else if (const int err = writeWithHoles(out, data, n, &m_endsInHole)) {
             *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
             return false;
         }
-        return true;
+        advance(e, n);
+        return !stopRequested(f);
     };
-    auto readFailed = [&] {
-        *f = readFailure(zip_file_get_error(zf), e);
-        return false;
+    auto internal = [&] {
+        *f = {InternalError, QStringLiteral("The decryption library failed on “%1”.").arg(e.name)};
+        return Outcome::Failed;
     };
+
+    bool stopped = false; // by the caller, a write failure or too much data
     if (e.method == ZIP_CM_DEFLATE64) {
         if (!m_deflate64)
             m_deflate64 = std::make_unique<Deflate64Decoder>();
         switch (m_deflate64->decode(
-            [&](unsigned char *to, size_t capacity) { return std::ptrdiff_t(zip_fread(zf, to, capacity)); },
+            [&](unsigned char *to, size_t capacity) { return std::ptrdiff_t(fetch(to, capacity)); },
             [&](const unsigned char *data, size_t n) { return take(reinterpret_cast<const char *>(data), n); })) {
         case Deflate64Decoder::Result::Finished:
         case Deflate64Decoder::Result::Truncated: // cut short: the size check reports it
-            return true;
-        case Deflate64Decoder::Result::Stopped:
-            return f->number == NoError;
-        case Deflate64Decoder::Result::ReadFailed:
-            return readFailed();
-        case Deflate64Decoder::Result::Damaged:
             break;
+        case Deflate64Decoder::Result::Stopped:
+            stopped = true;
+            break;
+        case Deflate64Decoder::Result::ReadFailed:
+            return decryptFailed ? internal() : readFailed();
+        case Deflate64Decoder::Result::Damaged:
+            return bad(damaged(QStringLiteral("its compressed data is invalid")));
         }
-        *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
-        return false;
-    }
-    if (!deflated) {
+    } else if (!deflated) {
         for (;;) {
-            const zip_int64_t n = zip_fread(zf, m_buffer.data(), m_buffer.size());
+            const zip_int64_t n = fetch(m_buffer.data(), m_buffer.size());
             if (n < 0)
-                return readFailed();
-            if (n == 0 || !take(m_buffer.data(), size_t(n)))
-                return f->number == NoError;
+                return decryptFailed ? internal() : readFailed();
+            if (n == 0)
+                break;
+            if (!take(m_buffer.data(), size_t(n))) {
+                stopped = true;
+                break;
+            }
+        }
+    } else {
+        if (m_input.size() < InputSize)
+            m_input.resize(InputSize);
+        if (!m_inflate)
+            m_inflate = std::make_unique<inflate_state>();
+        inflate_state &state = *m_inflate;
+        isal_inflate_init(&state);
+        state.crc_flag = ISAL_DEFLATE;
+        bool inputEnded = false;
+        for (;;) {
+            if (state.avail_in == 0 && !inputEnded) {
+                const zip_int64_t n = fetch(m_input.data(), m_input.size());
+                if (n < 0)
+                    return decryptFailed ? internal() : readFailed();
+                inputEnded = n == 0;
+                state.next_in = m_input.data();
+                state.avail_in = uint32_t(n);
+            }
+            state.next_out = reinterpret_cast<uint8_t *>(m_buffer.data());
+            state.avail_out = uint32_t(m_buffer.size());
+            const int r = isal_inflate(&state);
+            if (r < 0)
+                return bad(damaged(QStringLiteral("its compressed data is invalid")));
+            const size_t produced = m_buffer.size() - state.avail_out;
+            if (produced && !take(m_buffer.data(), produced)) {
+                stopped = true;
+                break;
+            }
+            if (state.block_state == ISAL_BLOCK_FINISH)
+                break;
+            if (produced == 0 && state.avail_in == 0 && inputEnded)
+                break; // cut short: the size check reports it
         }
     }
-
-    if (m_input.size() < InputSize)
-        m_input.resize(InputSize);
-    if (!m_inflate)
-        m_inflate = std::make_unique<inflate_state>();
-    inflate_state &state = *m_inflate;
-    isal_inflate_init(&state);
-    state.crc_flag = ISAL_DEFLATE;
-    bool inputEnded = false;
-    for (;;) {
-        if (state.avail_in == 0 && !inputEnded) {
-            const zip_int64_t n = zip_fread(zf, m_input.data(), m_input.size());
+    if (stopped && !tooLong)
+        return Outcome::Failed;
+    if (aes && !tooLong) {
+        // Whatever follows the end of the compressed data is authenticated as well.
+        while (aesLeft > 0) {
+            const zip_int64_t n = fetch(m_input.empty() ? m_buffer.data() : reinterpret_cast<char *>(m_input.data()),
+                                        m_input.empty() ? m_buffer.size() : m_input.size());
             if (n < 0)
-                return readFailed();
-            inputEnded = n == 0;
-            state.next_in = m_input.data();
-            state.avail_in = uint32_t(n);
+                return decryptFailed ? internal() : readFailed();
+            if (n == 0)
+                break;
         }
-        state.next_out = reinterpret_cast<uint8_t *>(m_buffer.data());
-        state.avail_out = uint32_t(m_buffer.size());
-        const int r = isal_inflate(&state);
-        if (r < 0) {
-            *f = {NotAnArchive, QStringLiteral("“%1” in the archive is damaged: its compressed data is invalid.").arg(e.name)};
-            return false;
-        }
-        const size_t produced = m_buffer.size() - state.avail_out;
-        if (produced && !take(m_buffer.data(), produced))
-            return f->number == NoError;
-        if (state.block_state == ISAL_BLOCK_FINISH)
-            return true;
-        if (produced == 0 && state.avail_in == 0 && inputEnded)
-            return true; // cut short: the size check reports it
+        unsigned char code[WinZipAes::CodeLength];
+        if (aesLeft > 0 || zip_fread(zf, code, sizeof code) != zip_int64_t(sizeof code))
+            return bad(damaged(QStringLiteral("its encrypted data is cut short")));
+        if (!aes->authentic(code))
+            return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its authentication code "
+                                                         "does not match.")
+                                              .arg(e.name)});
     }
+    if (tooLong)
+        return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: it holds more than the %2 bytes "
+                                                     "recorded.")
+                                          .arg(e.name, groupedNumber(e.size))});
+    if (*total != e.size)
+        return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: it holds %2 bytes instead of %3.")
+                                          .arg(e.name, groupedNumber(*total), groupedNumber(e.size))});
+    if ((e.cipher != Cipher::Aes || e.aesCrc) && crc != e.crc)
+        return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its CRC-32 does not match.").arg(e.name)});
+    return Outcome::Done;
 }
 
 bool Extractor::extractFile(const Entry &e, Failure *f)
 {
     std::string diskParent;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
-    if (!dir.valid())
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (dir < 0)
         return false;
     const std::string &leaf = e.parts.back();
+    // Created with its final permissions: the umask the kernel applies is the one wanted.
+    mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
+    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
     std::string tempName;
     int err = 0;
-    UniqueFd out = createTempFile(dir.get(), leaf, &tempName, &err);
+    UniqueFd out = createTempFile(dir, leaf, &tempName, &err, mode);
     if (!out.valid()) {
         *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
         return false;
@@ -598,27 +964,16 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         const std::string &name;
         bool &keep;
         ~TempGuard() { if (!keep) ::unlinkat(dir, name.c_str(), 0); }
-    } guard{dir.get(), tempName, keep};
+    } guard{dir, tempName, keep};
 
-    zip_uint64_t total = 0;
-    quint32 crc = 0;
-    if (!copyData(e, out.get(), &total, &crc, f))
+    m_endsInHole = false;
+    if (!readEntry(e, out.get(), nullptr, f))
         return false;
-    if (::ftruncate(out.get(), off_t(total)) != 0) { // the size, where the file ends in a hole
+    if (m_endsInHole && ::ftruncate(out.get(), off_t(e.size)) != 0) { // the size, after a final hole
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
-    if (total != e.size || crc != e.crc) {
-        *f = {ChecksumMismatch, total != e.size
-                                    ? QStringLiteral("“%1” in the archive is damaged: it holds %2 bytes instead of %3.")
-                                          .arg(e.name, groupedNumber(total), groupedNumber(e.size))
-                                    : QStringLiteral("“%1” in the archive is damaged: its CRC-32 does not match.").arg(e.name)};
-        return false;
-    }
-
-    mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
-    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
-    if (::fchmod(out.get(), mode) != 0) {
+    if ((m_umask & S_IRUSR) && ::fchmod(out.get(), mode) != 0) { // the umask took the owner's read
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
@@ -631,7 +986,7 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         return false;
     }
     std::string placed;
-    if (!place(dir.get(), tempName, leaf, &placed, f))
+    if (!place(dir, tempName, leaf, &placed, f))
         return false;
     keep = true;
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
@@ -643,8 +998,7 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
 {
     std::string diskPath;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f);
-    if (!dir.valid())
+    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f) < 0)
         return false;
     auto created = m_createdFolders.find(diskPath);
     if (created != m_createdFolders.end())
@@ -680,12 +1034,27 @@ bool Extractor::resolvesInside(const std::string &absolutePath) const
     }
 }
 
-bool Extractor::extractLink(const Entry &e, Failure *f)
+bool Extractor::extractLink(Entry &e, Failure *f)
 {
+    if (!e.targetRead) { // encrypted: read now that a password can be asked for
+        if (e.size > MaxLinkTarget) {
+            *f = {NotAnArchive, QStringLiteral("The link “%1” in the archive is damaged.").arg(e.name)};
+            return false;
+        }
+        if (!readEntry(e, -1, &e.linkTarget, f))
+            return false;
+        e.targetRead = true;
+        QString why;
+        if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why)) {
+            *f = {OutsideFolder, QStringLiteral("The archive contains a link that leads outside the folder: “%1”: %2.")
+                                     .arg(e.name, why)};
+            return false;
+        }
+    }
     std::string diskParent;
     bool renamed = false;
-    UniqueFd dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
-    if (!dir.valid())
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (dir < 0)
         return false;
     const std::string parentAbsolute = diskParent.empty() ? m_rootReal : m_rootReal + "/" + diskParent;
     auto outside = [&] {
@@ -701,14 +1070,14 @@ bool Extractor::extractLink(const Entry &e, Failure *f)
         int err = 0;
         std::string candidate;
         // Reserve a random name, then put the link there instead of the file.
-        UniqueFd reserved = createTempFile(dir.get(), e.parts.back(), &candidate, &err);
+        UniqueFd reserved = createTempFile(dir, e.parts.back(), &candidate, &err);
         if (!reserved.valid()) {
             *f = writeFailure(err, QStringLiteral("the link “%1”").arg(e.name));
             return false;
         }
         reserved.reset();
-        ::unlinkat(dir.get(), candidate.c_str(), 0);
-        if (::symlinkat(e.linkTarget.c_str(), dir.get(), candidate.c_str()) == 0)
+        ::unlinkat(dir, candidate.c_str(), 0);
+        if (::symlinkat(e.linkTarget.c_str(), dir, candidate.c_str()) == 0)
             tempName = candidate;
         else if (errno != EEXIST) {
             *f = writeFailure(errno, QStringLiteral("the link “%1”").arg(e.name));
@@ -721,16 +1090,16 @@ bool Extractor::extractLink(const Entry &e, Failure *f)
     }
     if (e.hasTime) {
         const timespec times[2] = {e.atime, e.mtime};
-        ::utimensat(dir.get(), tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        ::utimensat(dir, tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     std::string placed;
-    if (!place(dir.get(), tempName, e.parts.back(), &placed, f)) {
-        ::unlinkat(dir.get(), tempName.c_str(), 0);
+    if (!place(dir, tempName, e.parts.back(), &placed, f)) {
+        ::unlinkat(dir, tempName.c_str(), 0);
         return false;
     }
     // Checked once more now that it exists, in case something changed meanwhile.
     if (!resolvesInside(parentAbsolute + "/" + e.linkTarget)) {
-        ::unlinkat(dir.get(), placed.c_str(), 0);
+        ::unlinkat(dir, placed.c_str(), 0);
         return outside();
     }
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
@@ -818,13 +1187,14 @@ QString Extractor::report() const
     return text;
 }
 
-QString Extractor::keptNote() const
+QString Extractor::keptNote(bool cancelled) const
 {
     if (m_done.empty())
         return QStringLiteral("Nothing was extracted.");
-    return QStringLiteral("The %1 extracted before the error %2 kept; each of them is complete and checked, "
+    return QStringLiteral("The %1 extracted before the %2 %3 kept; each of them is complete and checked, "
                           "and nothing half-written was left.")
         .arg(m_done.size() == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(m_done.size())),
+             cancelled ? QStringLiteral("cancel") : QStringLiteral("error"),
              m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
@@ -833,25 +1203,38 @@ ZipResult Extractor::run()
     Failure f;
     if (!scan(&f))
         return {int(f.number), f.text};
+    for (const Entry &e : m_entries) {
+        if (e.kind != Kind::Folder)
+            m_total += qint64(e.size);
+    }
+    // The first password is asked for before anything is written.
+    const auto encrypted = std::find_if(m_entries.begin(), m_entries.end(),
+                                        [](const Entry &e) { return e.cipher != Cipher::None; });
+    if (encrypted != m_entries.end() && !askPassword(*encrypted, false, &f))
+        return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
     // Folders and files in archive order, links last so that none can be in the way.
     bool ok = true;
-    for (const Entry &e : m_entries) {
-        if (e.kind == Kind::Folder)
-            ok = extractFolder(e, &f);
-        else if (e.kind == Kind::File)
-            ok = extractFile(e, &f);
-        if (!ok)
-            break;
-    }
-    for (const Entry &e : m_entries) {
-        if (!ok)
-            break;
-        if (e.kind == Kind::Link)
-            ok = extractLink(e, &f);
+    for (Kind pass : {Kind::File, Kind::Link}) {
+        for (Entry &e : m_entries) {
+            if (!ok)
+                break;
+            if ((e.kind == Kind::Link) != (pass == Kind::Link))
+                continue;
+            if (stopRequested(&f)) {
+                ok = false;
+                break;
+            }
+            startEntry(e);
+            ok = e.kind == Kind::Folder ? extractFolder(e, &f) : e.kind == Kind::File ? extractFile(e, &f) : extractLink(e, &f);
+            if (e.kind != Kind::Folder)
+                m_entryStart += qint64(e.size);
+        }
     }
     finishFolders();
     if (!ok)
-        return {int(f.number), f.text + QLatin1Char(' ') + keptNote()};
+        return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
+    if (m_query)
+        m_query->progress(m_total, m_total, m_entries.empty() ? QString() : m_entries.back().name);
     return {0, report()};
 }
 
@@ -864,7 +1247,6 @@ ZipResult failure(ZipError number, const QString &text)
 
 ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *query)
 {
-    Q_UNUSED(query); // progress, cancel and passwords come with the queried interface
     if (archive.isEmpty())
         return failure(EmptyPath, QStringLiteral("No archive to extract was given (the archive path is empty)."));
     if (folder.isEmpty())
@@ -906,7 +1288,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
     std::free(real);
 
     int openError = 0;
-    zip_t *za = zip_open(archivePath.constData(), ZIP_RDONLY, &openError);
+    zip_t *za = openArchiveLeniently(archivePath.constData(), &openError);
     if (!za) {
         zip_error_t error;
         zip_error_init_with_code(&error, openError);
@@ -929,7 +1311,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
                                              .arg(archiveShown, reason));
         }
     }
-    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown).run();
+    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
     zip_discard(za);
     return result;
 }

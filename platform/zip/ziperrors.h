@@ -34,14 +34,17 @@ enum ZipError : int {
     // Deflate64 and bzip2 entries are read.
     UnsupportedMethod = 30005,
 
-    // An entry is encrypted (password protected); nothing is extracted.
+    // An entry is encrypted (password protected) and no password was given: the caller
+    // cannot ask for one (ZipFunctions::UnzipFile, or a query that leaves the request
+    // unanswered). When the first encrypted entry is the one, nothing is extracted.
     EncryptedEntry = 30006,
 
     // An entry would land outside the target folder: a name with "..", an absolute
     // name, a drive letter, or a symbolic link whose target leaves the folder.
     OutsideFolder = 30007,
 
-    // The extracted data does not match the CRC-32 or the size the archive records.
+    // The extracted data does not match the CRC-32 or the size the archive records, or an
+    // AES-encrypted entry does not match its authentication code.
     ChecksumMismatch = 30008,
 
     // Writing failed part-way: the disk is full, a quota or file size limit was hit,
@@ -62,11 +65,12 @@ enum ZipError : int {
     Cancelled = 30012,
 
     // An entry is encrypted and the password given does not open it, and the caller
-    // cannot be asked again (a password given on a command line).
+    // cannot be asked again: it left the repeated request unanswered, or gave the same
+    // wrong answer twice in a row (a password given on a command line).
     WrongPassword = 30013,
 
     // An entry is encrypted with a method this component cannot decrypt, such as PKWARE
-    // strong encryption; the text names it.
+    // strong encryption; the text names it and nothing is extracted.
     UnsupportedEncryption = 30014,
 
     // An unexpected failure inside the zip library or the component itself.

@@ -53,13 +53,19 @@ public:
     virtual bool cancelRequested() { return false; }
 
     enum class PasswordAnswer {
-        Unanswered, // this caller cannot ask: the call fails with pnvzip::EncryptedEntry
+        Unanswered, // this caller cannot ask: the call fails with pnvzip::EncryptedEntry, or
+                    // with pnvzip::WrongPassword when wrongBefore is true
         Given,      // *password holds the answer
         Cancelled,  // the user gave up: the call returns pnvzip::Cancelled
     };
     // The password for the encrypted entry `entry` of `archive`. `wrongBefore` is true when
-    // the previous answer of this call did not open the entry. The component wipes the
-    // answer from memory when the call ends and never stores or reports it.
+    // the previous answer of this call did not open the entry. The password that opened one
+    // entry is tried first on the next, so entries sharing a password are asked for once.
+    // The same answer given twice in a row for one entry is final: a caller that has only
+    // one password (a command line) may simply give it every time, and the call ends with
+    // pnvzip::WrongPassword (or, if that password passed the check but the data did not,
+    // with the damaged-entry error). The component wipes the answer from memory when it has
+    // used it and never stores or reports it.
     virtual PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
                                     QByteArray *password)
     {

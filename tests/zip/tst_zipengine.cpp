@@ -62,6 +62,13 @@ ArchiveEntry inspect(const QString &archive)
     return out;
 }
 
+QByteArray le32(quint32 v)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    qToLittleEndian(v, out.data());
+    return out;
+}
+
 int masked(int mode)
 {
     const mode_t mask = ::umask(0);
@@ -1433,6 +1440,9 @@ private slots:
         QTest::newRow("end record cut") << "tail" << QList<int>{corrupt} << QStringList();
         QTest::newRow("stored byte flipped") << "flip" << QList<int>{crc} << QStringList{"good.txt"};
         QTest::newRow("CRC recorded wrong") << "crc" << QList<int>{crc} << QStringList{"good.txt"};
+        QTest::newRow("size recorded wrong") << "size" << QList<int>{crc, corrupt} << QStringList{"good.txt"};
+        QTest::newRow("CRC wrong, extra padded") << "crc padded" << QList<int>{crc} << QStringList{"good.txt"};
+        QTest::newRow("strong encryption") << "strong" << QList<int>{int(pnvzip::UnsupportedEncryption)} << QStringList();
         QTest::newRow("deflate data overwritten") << "deflate" << QList<int>{corrupt, crc} << QStringList();
         QTest::newRow("deflated, CRC recorded wrong") << "deflated crc" << QList<int>{crc} << QStringList();
         QTest::newRow("deflated, several pieces, byte flipped") << "deflated flip" << QList<int>{corrupt, crc} << QStringList();
@@ -1443,16 +1453,27 @@ private slots:
         QFETCH(QList<int>, numbers);
         QFETCH(QStringList, kept);
         QByteArray archive;
-        if (damage == "flip"_L1 || damage == "crc"_L1) {
+        if (damage == "flip"_L1 || damage.startsWith("crc"_L1) || damage == "size"_L1 || damage == "strong"_L1) {
             RawZip zip;
             zip.add("good.txt", "all fine");
             RawZip::Entry bad;
             bad.name = "bad.txt";
             bad.data = textBytes(200000);
-            if (damage == "crc"_L1)
+            if (damage.startsWith("crc"_L1))
                 bad.crc = 0x12345678;
+            if (damage == "crc padded"_L1)
+                bad.extra = "\x01\x02";
+            if (damage == "strong"_L1)
+                bad.flags |= 0x41; // encrypted, with PKWARE strong encryption
             zip.add(bad);
             archive = zip.bytes();
+            if (damage == "size"_L1) {
+                // Both records of the uncompressed size: the local header's and the central one's.
+                const qsizetype central = archive.lastIndexOf("PK\x01\x02");
+                const qsizetype local = archive.indexOf("PK\x03\x04", archive.indexOf("all fine"));
+                archive[central + 24] = char(archive[central + 24] + 1);
+                archive[local + 22] = char(archive[local + 22] + 1);
+            }
             if (damage == "flip"_L1) {
                 const qsizetype at = archive.indexOf(textBytes(64), archive.indexOf("bad.txt")) + 150000;
                 archive[at] = char(archive[at] ^ 0x20);
@@ -1487,6 +1508,52 @@ private slots:
                  qPrintable(result.text));
     }
 
+    // Records that differ in ways that change no extracted byte, as other tools accept them.
+    void unzipOpensLenientRecords_data()
+    {
+        QTest::addColumn<QByteArray>("localExtra");
+        QTest::addColumn<QByteArray>("centralExtra");
+        QTest::addColumn<int>("commentOverrun");
+        QTest::addColumn<bool>("timeKept"); // the 0x5455 time survives
+        const QByteArray time = QByteArray::fromHex("5554050001") + le32(FixedTime);
+        const QByteArray times = QByteArray::fromHex("5554090003") + le32(FixedTime) + le32(FixedTime);
+        const QByteArray unixIds = QByteArray::fromHex("75780b000104e803000004e8030000");
+        QTest::newRow("local extra padded") << time + "\x01\x02\x03" << time << 0 << true;
+        QTest::newRow("central extra padded") << time << time + "\x07\x08" << 0 << true;
+        QTest::newRow("both padded, differently") << time + "\x01" << time + "\x01\x02\x03" << 0 << true;
+        QTest::newRow("padding alone") << QByteArray("\x01\x02") << QByteArray("\x01\x02") << 0 << false;
+        QTest::newRow("fields only in the local header") << times + unixIds << QByteArray() << 0 << true;
+        QTest::newRow("fields only in the central header") << QByteArray() << time + unixIds << 0 << true;
+        QTest::newRow("field sizes disagree") << times << time << 0 << true;
+        QTest::newRow("central field runs past its block") << time << time + QByteArray::fromHex("5554090001abcd") << 0 << true;
+        QTest::newRow("archive comment length past the end") << time << time << 20 << true;
+    }
+    void unzipOpensLenientRecords()
+    {
+        QFETCH(QByteArray, localExtra);
+        QFETCH(QByteArray, centralExtra);
+        QFETCH(int, commentOverrun);
+        QFETCH(bool, timeKept);
+        RawZip zip;
+        zip.add("first.txt", "before");
+        RawZip::Entry e;
+        e.name = "docs/odd.txt";
+        e.data = textBytes(70000);
+        e.extra = localExtra;
+        e.centralExtra = centralExtra;
+        zip.add(e);
+        zip.add("last.txt", "after");
+        zip.comment = "hi";
+        zip.commentOverrun = commentOverrun;
+        const ZipResult result = unzip(zip);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(tree(at(u"out"_s)), (QStringList{u"docs/"_s, u"docs/odd.txt"_s, u"first.txt"_s, u"last.txt"_s}));
+        QCOMPARE(readFile(at(u"out/docs/odd.txt"_s)), e.data);
+        QCOMPARE(readFile(at(u"out/last.txt"_s)), QByteArray("after"));
+        if (timeKept)
+            QCOMPARE(mtimeSecs(at(u"out/docs/odd.txt"_s)), FixedTime);
+    }
+
     void unzipWriteFailureLeavesNoHalfFile()
     {
         RawZip zip;
@@ -1503,6 +1570,57 @@ private slots:
         QVERIFY2(result.text.contains(u"big.bin"_s), qPrintable(result.text));
         QCOMPARE(tree(out), QStringList{u"small.txt"_s});
         QCOMPARE(readFile(out + u"/small.txt"_s), QByteArray("small"));
+    }
+
+    void unzipReportsProgressAndStops_data()
+    {
+        QTest::addColumn<qint64>("cancelAt"); // bytes; -1: never
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("to the end") << qint64(-1) << QStringList{"a.txt", "b.bin", "c.bin", "sub/", "sub/d.txt"};
+        QTest::newRow("inside a large entry") << qint64(6 << 20) << QStringList{"a.txt", "b.bin", "sub/"};
+        QTest::newRow("at the first entry") << qint64(0) << QStringList();
+    }
+    void unzipReportsProgressAndStops()
+    {
+        QFETCH(qint64, cancelAt);
+        QFETCH(QStringList, kept);
+        RawZip zip;
+        const QList<QPair<QByteArray, QByteArray>> entries{
+            {"a.txt", textBytes(1 << 20)}, {"b.bin", randomBytes(1 << 20, 1)}, {"sub/", QByteArray()},
+            {"c.bin", randomBytes(12 << 20, 2)}, {"sub/d.txt", "small"}};
+        qint64 total = 0;
+        for (const auto &[name, data] : entries) {
+            zip.add(name, data, name.endsWith('/') ? 040755 : 0100644);
+            total += data.size();
+        }
+        zip.save(at(u"a.zip"_s));
+        ScriptedQuery query;
+        query.cancelAt = cancelAt;
+        const ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s), &query);
+        QCOMPARE(tree(at(u"out"_s)), kept);
+        for (const auto &[name, data] : entries) {
+            if (kept.contains(QString::fromUtf8(name)) && !name.endsWith('/'))
+                QCOMPARE(readFile(at(u"out/"_s + QString::fromUtf8(name))), data);
+        }
+        QVERIFY(!query.progressSeen.isEmpty());
+        QCOMPARE(query.progressSeen.first().total, total);
+        if (cancelAt < 0) {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QVERIFY2(query.progressProblem().isEmpty(), qPrintable(query.progressProblem()));
+            // Each entry is named as it starts, and the large one in steps within it.
+            QStringList named;
+            for (const ScriptedQuery::Progress &p : std::as_const(query.progressSeen)) {
+                if (named.isEmpty() || named.last() != p.entry)
+                    named << p.entry;
+            }
+            QCOMPARE(named, (QStringList{"a.txt", "b.bin", "sub/", "c.bin", "sub/d.txt"}));
+            QVERIFY(query.progressSeen.size() >= 7);
+        } else {
+            QCOMPARE(result.number, int(pnvzip::Cancelled));
+            QVERIFY2(result.text.contains(kept.isEmpty() ? u"Nothing was extracted"_s : u"before the cancel were kept"_s),
+                     qPrintable(result.text));
+            QVERIFY(query.progressSeen.last().done < total);
+        }
     }
 
     // ---- UnzipFile: attributes and the report -----------------------------------------

@@ -44,6 +44,19 @@ class TestZipLarge : public QObject
 private:
     PrivateEnvironment m_environment;
 
+    // Sparse, with data at the start, across the 4 GiB mark and at the very end.
+    static void makeSource(const QString &source)
+    {
+        QFile f(source);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.resize(Size));
+        QVERIFY(f.seek(0) && f.write(randomBytes(1 << 20, 1)) == (1 << 20));
+        QVERIFY(f.seek(4 * GiB - 4096) && f.write(textBytes(1 << 20)) == (1 << 20));
+        QVERIFY(f.seek(Size - 5000) && f.write(randomBytes(5000, 2)) == 5000);
+        f.close();
+        setMtime(source, QDateTime::fromSecsSinceEpoch(1700000000));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -59,17 +72,8 @@ private slots:
         if (free < Size + 2 * GiB)
             QSKIP(qPrintable(u"needs %1 GiB free, %2 GiB available"_s.arg((Size + 2 * GiB) / GiB).arg(free / GiB)));
 
-        // Sparse, with data at the start, across the 4 GiB mark and at the very end.
         const QString source = dir.filePath(u"disk.img"_s);
-        {
-            QFile f(source);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            QVERIFY(f.resize(Size));
-            QVERIFY(f.seek(0) && f.write(randomBytes(1 << 20, 1)) == (1 << 20));
-            QVERIFY(f.seek(4 * GiB - 4096) && f.write(textBytes(1 << 20)) == (1 << 20));
-            QVERIFY(f.seek(Size - 5000) && f.write(randomBytes(5000, 2)) == 5000);
-        }
-        setMtime(source, QDateTime::fromSecsSinceEpoch(1700000000));
+        makeSource(source);
 
         const QString archive = dir.filePath(u"disk.img.zip"_s);
         const ZipResult zipped = pnvzip::zipFile(source, archive);
@@ -92,6 +96,33 @@ private slots:
         const QString difference = compareFiles(source, out + u"/disk.img"_s);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
         QCOMPARE(mtimeSecs(out + u"/disk.img"_s), qint64(1700000000));
+    }
+
+    // The same file encrypted by 7-Zip with AES-256 (ZIP64 sizes, authentication code only).
+    void fiveGiBEncrypted()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const qint64 free = QStorageInfo(dir.path()).bytesAvailable();
+        if (free < Size + 2 * GiB)
+            QSKIP(qPrintable(u"needs %1 GiB free, %2 GiB available"_s.arg((Size + 2 * GiB) / GiB).arg(free / GiB)));
+        const QString source = dir.filePath(u"disk.img"_s);
+        makeSource(source);
+        const QString archive = dir.filePath(u"locked.zip"_s);
+        const RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-mx1"_s, u"-pletmein"_s, u"-mem=AES256"_s, archive,
+                                           u"disk.img"_s}, dir.path());
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QString out = dir.filePath(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        ScriptedQuery query;
+        query.answers = {QByteArray("letmein")};
+        const ZipResult unzipped = pnvzip::unzipFile(archive, out, &query);
+        QVERIFY2(unzipped.ok(), qPrintable(unzipped.text));
+        QCOMPARE(query.asked.size(), 1);
+        QVERIFY2(query.progressProblem().isEmpty(), qPrintable(query.progressProblem()));
+        QCOMPARE(query.progressSeen.last().done, Size);
+        const QString difference = compareFiles(source, out + u"/disk.img"_s);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
     }
 };
 

@@ -8,6 +8,9 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <zip.h>
+#include <zlib.h>
+
 using namespace Qt::StringLiterals;
 using namespace ziptest;
 
@@ -317,34 +320,200 @@ private slots:
         QCOMPARE(readFile(out + u"/latest"_s), QByteArray("read me"));
     }
 
-    void peerEncryptedArchivesAreRefused_data()
+    // Archives encrypted by the peers extract once the password is given, asked once for
+    // all entries; without a query, or when the user cancels, nothing is extracted.
+    void peerEncryptedArchivesExtract_data()
     {
         QTest::addColumn<QString>("tool");
-        QTest::addColumn<QString>("cipher");
-        QTest::newRow("Info-ZIP, traditional") << "zip" << "";
-        QTest::newRow("7-Zip, traditional") << "7zz" << "ZipCrypto";
-        QTest::newRow("7-Zip, AES-256") << "7zz" << "AES256";
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("aesVersion"); // rewritten as AE-1 or AE-2; 0: as the tool wrote it
+        QTest::newRow("Info-ZIP, traditional") << "zip" << QStringList() << 0;
+        QTest::newRow("Info-ZIP, traditional, stored") << "zip" << QStringList{"-0"} << 0;
+        QTest::newRow("7-Zip, ZipCrypto") << "7zz" << QStringList{"-mem=ZipCrypto"} << 0;
+        QTest::newRow("7-Zip, AES-128") << "7zz" << QStringList{"-mem=AES128"} << 0;
+        QTest::newRow("7-Zip, AES-192, stored") << "7zz" << QStringList{"-mem=AES192", "-mx0"} << 0;
+        QTest::newRow("7-Zip, AES-256") << "7zz" << QStringList{"-mem=AES256"} << 0;
+        QTest::newRow("7-Zip, AES-256 as AE-1") << "7zz" << QStringList{"-mem=AES256"} << 1;
+        QTest::newRow("7-Zip, AES-256 as AE-1, stored") << "7zz" << QStringList{"-mem=AES256", "-mx0"} << 1;
+        QTest::newRow("7-Zip, AES-256, Deflate64") << "7zz" << QStringList{"-mem=AES256", "-mm=Deflate64"} << 0;
+        QTest::newRow("7-Zip, ZipCrypto, Deflate64") << "7zz" << QStringList{"-mem=ZipCrypto", "-mm=Deflate64"} << 0;
     }
-    void peerEncryptedArchivesAreRefused()
+    void peerEncryptedArchivesExtract()
     {
         QFETCH(QString, tool);
-        QFETCH(QString, cipher);
-        writeFile(at(u"src/secret.txt"_s), textBytes(5000));
+        QFETCH(QStringList, options);
+        QFETCH(int, aesVersion);
+        const QString source = at(u"src"_s);
+        const QList<QPair<QString, QByteArray>> files{{u"secret.txt"_s, textBytes(5000)},
+                                                      {u"tiny.txt"_s, "abc"},
+                                                      {u"data/big.bin"_s, textBytes(3 << 20) + randomBytes(1 << 20, 5)},
+                                                      {u"data/empty.txt"_s, QByteArray()}};
+        QHash<QByteArray, quint32> crcs;
+        for (const auto &[name, data] : files) {
+            writeFile(source + QChar('/') + name, data);
+            crcs.insert(name.toUtf8(), quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size()))));
+        }
         const QString archive = at(u"locked.zip"_s);
-        const RunResult r = tool == QLatin1String("zip")
-            ? run(u"zip"_s, {u"-q"_s, u"-P"_s, u"letmein"_s, archive,
-                                          u"secret.txt"_s}, at(u"src"_s))
-            : run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-pletmein"_s,
-                                          u"-mem="_s + cipher, archive, u"secret.txt"_s},
-                  at(u"src"_s));
+        RunResult r = tool == QLatin1String("zip")
+            ? run(u"zip"_s, QStringList{u"-q"_s, u"-r"_s, u"-P"_s, u"letmein"_s} + options + QStringList{archive} + topLevel(source), source)
+            : run(u"7zz"_s, QStringList{u"a"_s, u"-tzip"_s, u"-pletmein"_s} + options + QStringList{archive} + topLevel(source), source);
         QVERIFY2(r.exitCode == 0, r.output.constData());
+        if (aesVersion)
+            writeFile(archive, withAesVersion(readFile(archive), aesVersion, crcs));
+        r = run(u"7zz"_s, {u"t"_s, u"-pletmein"_s, archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        const QString plain = at(u"plain"_s), asked = at(u"asked"_s), cancelled = at(u"cancelled"_s);
+        for (const QString &out : {plain, asked, cancelled})
+            QVERIFY(QDir().mkpath(out));
+        ZipResult result = pnvzip::unzipFile(archive, plain);
+        QCOMPARE(result.number, int(pnvzip::EncryptedEntry));
+        QVERIFY2(result.text.contains(u"encrypted"_s) && result.text.contains(u"Nothing was extracted"_s), qPrintable(result.text));
+        QCOMPARE(tree(plain), QStringList());
+
+        ScriptedQuery query;
+        query.answers = {QByteArray("wrong guess"), QByteArray("letmein")};
+        result = pnvzip::unzipFile(archive, asked, &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        const QString difference = treeDifference(source, asked);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(query.asked.size(), 2);
+        QCOMPARE(query.asked[0].archive, archive);
+        QVERIFY(!query.asked[0].wrongBefore);
+        QVERIFY(query.asked[1].wrongBefore);
+        QCOMPARE(query.asked[1].entry, query.asked[0].entry);
+
+        ScriptedQuery giveUp;
+        giveUp.answers = {std::nullopt};
+        result = pnvzip::unzipFile(archive, cancelled, &giveUp);
+        QCOMPARE(result.number, int(pnvzip::Cancelled));
+        QCOMPARE(tree(cancelled), QStringList());
+    }
+
+    // A plain entry, then two entries under two passwords (and two ciphers): the second
+    // password is asked for without saying the first was wrong; giving up there keeps the
+    // entries before it only.
+    void peerArchiveWithTwoPasswords_data()
+    {
+        QTest::addColumn<QStringList>("answers"); // "<cancel>" cancels
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QList<bool>>("wrongBefore");
+        const QStringList all{"0 plain.txt", "a.txt", "b.bin"}, before{"0 plain.txt", "a.txt"};
+        QTest::newRow("both given") << QStringList{"first", "second"} << 0 << all << QList<bool>{false, false};
+        QTest::newRow("wrong, then both given") << QStringList{"guess", "first", "second"} << 0 << all
+                                                << QList<bool>{false, true, false};
+        QTest::newRow("cancel at the second") << QStringList{"first", "<cancel>"} << int(pnvzip::Cancelled) << before
+                                              << QList<bool>{false, false};
+        QTest::newRow("a wrong answer given twice") << QStringList{"first", "nope", "nope"} << int(pnvzip::WrongPassword)
+                                                    << before << QList<bool>{false, false, true};
+        QTest::newRow("no answer after a wrong one") << QStringList{"first", "nope"} << int(pnvzip::WrongPassword)
+                                                     << before << QList<bool>{false, false, true};
+    }
+    void peerArchiveWithTwoPasswords()
+    {
+        QFETCH(QStringList, answers);
+        QFETCH(int, number);
+        QFETCH(QStringList, kept);
+        QFETCH(QList<bool>, wrongBefore);
+        writeFile(at(u"src/0 plain.txt"_s), "not encrypted"); // first: 7-Zip keeps entries by name
+        writeFile(at(u"src/a.txt"_s), textBytes(100000));
+        writeFile(at(u"src/b.bin"_s), randomBytes(2 << 20, 9));
+        const QString archive = at(u"two.zip"_s);
+        RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, archive, u"0 plain.txt"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-pfirst"_s, u"-mem=AES256"_s, archive, u"a.txt"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-psecond"_s, u"-mem=ZipCrypto"_s, archive, u"b.bin"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        ScriptedQuery query;
+        for (const QString &answer : answers)
+            query.answers << (answer == "<cancel>"_L1 ? std::nullopt : std::optional<QByteArray>(answer.toUtf8()));
         const QString out = at(u"out"_s);
         QVERIFY(QDir().mkpath(out));
-        const ZipResult result = pnvzip::unzipFile(archive, out);
-        QCOMPARE(result.number, int(pnvzip::EncryptedEntry));
-        QVERIFY2(result.text.contains(u"secret.txt"_s) && result.text.contains(u"encrypted"_s),
-                 qPrintable(result.text));
-        QCOMPARE(tree(out), QStringList());
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        QVERIFY2(result.number == number, qPrintable(result.text));
+        QCOMPARE(tree(out), kept);
+        QCOMPARE(readFile(out + u"/a.txt"_s), textBytes(100000));
+        QList<bool> seen;
+        for (const ScriptedQuery::Asked &a : std::as_const(query.asked))
+            seen << a.wrongBefore;
+        QCOMPARE(seen, wrongBefore);
+        QCOMPARE(query.asked.last().entry, u"b.bin"_s);
+    }
+
+    // Damage under the right password is reported as damage and leaves nothing; a wrong
+    // password that passes the traditional one-byte check is asked for again.
+    void peerEncryptedDamage_data()
+    {
+        QTest::addColumn<QString>("cipher");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QList<int>>("numbers");
+        QTest::addColumn<int>("asked");
+        const int crc = pnvzip::ChecksumMismatch, corrupt = pnvzip::NotAnArchive;
+        QTest::newRow("AES, byte flipped") << "AES256" << "flip" << QList<int>{crc} << 1;
+        QTest::newRow("AES, stored, byte flipped") << "AES256 stored" << "flip" << QList<int>{crc} << 1;
+        QTest::newRow("AE-1, CRC-32 recorded wrong") << "AES256" << "crc" << QList<int>{crc} << 1;
+        QTest::newRow("ZipCrypto, byte flipped") << "ZipCrypto" << "flip" << QList<int>{crc, corrupt} << 2;
+        QTest::newRow("ZipCrypto, a wrong password passing the check") << "ZipCrypto" << "lucky" << QList<int>{0} << 2;
+    }
+    void peerEncryptedDamage()
+    {
+        QFETCH(QString, cipher);
+        QFETCH(QString, damage);
+        QFETCH(QList<int>, numbers);
+        QFETCH(int, asked);
+        const QByteArray content = textBytes(300000);
+        writeFile(at(u"src/secret.txt"_s), content);
+        const QString archive = at(u"locked.zip"_s);
+        QStringList args{u"a"_s, u"-tzip"_s, u"-pletmein"_s, u"-mem="_s + cipher.section(QChar(' '), 0, 0)};
+        if (cipher.endsWith(u" stored"_s))
+            args << u"-mx0"_s;
+        const RunResult r = run(u"7zz"_s, args + QStringList{archive, u"secret.txt"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        QByteArray bytes = readFile(archive);
+        ScriptedQuery query;
+        query.answers = {QByteArray("letmein"), QByteArray("letmein")};
+        if (damage == "flip"_L1) {
+            const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+            const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+            const qsizetype at = data + qsizetype(qFromLittleEndian<quint32>(raw + 18)) / 2;
+            bytes[at] = char(bytes[at] ^ 0x04);
+        } else if (damage == "crc"_L1) {
+            bytes = withAesVersion(bytes, 1, {{"secret.txt", 0x12345678}});
+        } else {
+            // Find a wrong password that libzip's one-byte check lets through.
+            QByteArray lucky;
+            int error = 0;
+            zip_t *za = zip_open(QFile::encodeName(archive).constData(), ZIP_RDONLY, &error);
+            QVERIFY(za);
+            for (int i = 0; i < 100000 && lucky.isEmpty(); ++i) {
+                const QByteArray guess = "guess" + QByteArray::number(i);
+                if (zip_file_t *zf = zip_fopen_index_encrypted(za, 0, ZIP_FL_COMPRESSED, guess.constData())) {
+                    zip_fclose(zf);
+                    lucky = guess;
+                }
+            }
+            zip_discard(za);
+            QVERIFY(!lucky.isEmpty());
+            query.answers.prepend(lucky);
+        }
+        writeFile(archive, bytes);
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
+        QCOMPARE(query.asked.size(), asked);
+        if (asked == 2)
+            QVERIFY(query.asked[1].wrongBefore);
+        if (result.ok()) {
+            QCOMPARE(readFile(out + u"/secret.txt"_s), content);
+            // The entry was read twice; progress still never went back.
+            QVERIFY2(query.progressProblem().isEmpty(), qPrintable(query.progressProblem()));
+        } else {
+            QVERIFY2(result.text.contains(u"damaged"_s), qPrintable(result.text));
+            QCOMPARE(tree(out), QStringList());
+        }
     }
 };
 

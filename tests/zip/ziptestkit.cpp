@@ -238,14 +238,15 @@ QByteArray RawZip::bytes() const
         put32(central, crc);
         put32(central, quint32(e.data.size()));
         put32(central, quint32(e.data.size()));
+        const QByteArray centralExtra = e.centralExtra.value_or(e.extra);
         put16(central, quint16(e.name.size()));
-        put16(central, quint16(e.extra.size()));
+        put16(central, quint16(centralExtra.size()));
         put16(central, 0); // comment
         put16(central, 0); // disk
         put16(central, 0); // internal attributes
         put32(central, e.unixMode << 16 | (e.name.endsWith('/') ? 0x10 : 0));
         put32(central, offset);
-        central += e.name + e.extra;
+        central += e.name + centralExtra;
     }
     const auto centralOffset = quint32(out.size());
     out += central;
@@ -256,8 +257,79 @@ QByteArray RawZip::bytes() const
     put16(out, quint16(m_entries.size()));
     put32(out, quint32(central.size()));
     put32(out, centralOffset);
-    put16(out, 0);
-    return out;
+    put16(out, quint16(comment.size() + commentOverrun));
+    return out + comment;
+}
+
+void ScriptedQuery::progress(qint64 done, qint64 total, const QString &entry)
+{
+    progressSeen.append({done, total, entry});
+}
+
+bool ScriptedQuery::cancelRequested()
+{
+    ++cancelPolls;
+    return cancelAt >= 0 && !progressSeen.isEmpty() && progressSeen.last().done >= cancelAt;
+}
+
+ZipQuery::PasswordAnswer ScriptedQuery::password(const QString &archive, const QString &entry, bool wrongBefore,
+                                                 QByteArray *password)
+{
+    asked.append({archive, entry, wrongBefore});
+    if (answers.isEmpty())
+        return PasswordAnswer::Unanswered;
+    const std::optional<QByteArray> answer = answers.takeFirst();
+    if (!answer)
+        return PasswordAnswer::Cancelled;
+    *password = *answer;
+    return PasswordAnswer::Given;
+}
+
+QString ScriptedQuery::progressProblem() const
+{
+    if (progressSeen.isEmpty())
+        return u"no progress was reported"_s;
+    const qint64 total = progressSeen.first().total;
+    for (qsizetype i = 0; i < progressSeen.size(); ++i) {
+        const Progress &p = progressSeen[i];
+        if (p.total != total)
+            return u"the total changed from %1 to %2"_s.arg(total).arg(p.total);
+        if (p.done > total || (i > 0 && p.done < progressSeen[i - 1].done))
+            return u"progress went from %1 to %2 of %3"_s.arg(i > 0 ? progressSeen[i - 1].done : 0).arg(p.done).arg(total);
+    }
+    if (progressSeen.last().done != total)
+        return u"progress ended at %1 of %2"_s.arg(progressSeen.last().done).arg(total);
+    return {};
+}
+
+QByteArray withAesVersion(QByteArray archive, int version, const QHash<QByteArray, quint32> &crcs)
+{
+    const qsizetype end = archive.lastIndexOf("PK\x05\x06");
+    if (end < 0)
+        return archive;
+    auto u16 = [&](qsizetype at) { return int(qFromLittleEndian<quint16>(archive.constData() + at)); };
+    auto patch32 = [&](qsizetype at, quint32 v) { qToLittleEndian(v, archive.data() + at); };
+    // Patches the header at `header`: its CRC-32 field and the 0x9901 field among its extras.
+    auto patchHeader = [&](qsizetype header, bool central) {
+        const qsizetype nameAt = header + (central ? 46 : 30);
+        const int nameLength = u16(header + (central ? 28 : 26));
+        const int extraLength = u16(header + (central ? 30 : 28));
+        const QByteArray name = archive.mid(nameAt, nameLength);
+        patch32(header + (central ? 16 : 14), version == 1 ? crcs.value(name) : 0);
+        for (qsizetype at = nameAt + nameLength; at + 4 <= nameAt + nameLength + extraLength;) {
+            if (u16(at) == 0x9901)
+                qToLittleEndian(quint16(version), archive.data() + at + 4);
+            at += 4 + u16(at + 2);
+        }
+    };
+    const int count = u16(end + 10);
+    qsizetype at = qsizetype(qFromLittleEndian<quint32>(archive.constData() + end + 16));
+    for (int i = 0; i < count; ++i) {
+        patchHeader(at, true);
+        patchHeader(qsizetype(qFromLittleEndian<quint32>(archive.constData() + at + 42)), false);
+        at += 46 + u16(at + 28) + u16(at + 30) + u16(at + 32);
+    }
+    return archive;
 }
 
 QByteArray withMethod(QByteArray archive, quint16 method)

@@ -3,10 +3,13 @@
 // (Info-ZIP, 7-Zip, Python's zipfile) and a raw archive writer for hostile archives.
 
 #include <QByteArray>
+#include <QHash>
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include "zipfunctions.h"
 
 #include <optional>
 #include <vector>
@@ -66,10 +69,14 @@ public:
         quint16 method = 0;         // the method field written; the data is stored as given
         std::optional<quint32> crc; // the CRC-32 written, if not the true one
         QByteArray extra;           // extra fields, in local and central header
+        std::optional<QByteArray> centralExtra; // the central header's, if not `extra`
         quint16 dosTime = 0x6000;   // 12:00:00
         quint16 dosDate = 0x5a21;   // 2025-01-01
     };
     void add(const Entry &entry) { m_entries.push_back(entry); }
+    // The archive comment, and how far its recorded length runs past the end of the file.
+    QByteArray comment;
+    int commentOverrun = 0;
     void add(const QByteArray &name, const QByteArray &data, quint32 unixMode = 0100644);
     QByteArray bytes() const;
     void save(const QString &path) const { writeFile(path, bytes()); }
@@ -77,6 +84,45 @@ public:
 private:
     std::vector<Entry> m_entries;
 };
+
+// A ZipQuery that answers from a script and records what the call told it.
+class ScriptedQuery : public ZipQuery
+{
+public:
+    struct Progress
+    {
+        qint64 done = 0;
+        qint64 total = 0;
+        QString entry;
+    };
+    struct Asked
+    {
+        QString archive;
+        QString entry;
+        bool wrongBefore = false;
+    };
+    // Answers to password requests, in turn; an empty optional answers Cancelled, and
+    // once they run out the query answers Unanswered.
+    QList<std::optional<QByteArray>> answers;
+    // cancelRequested() turns true once progress reached this many bytes (-1: never).
+    qint64 cancelAt = -1;
+
+    QList<Progress> progressSeen;
+    QList<Asked> asked;
+    int cancelPolls = 0;
+
+    void progress(qint64 done, qint64 total, const QString &entry) override;
+    bool cancelRequested() override;
+    PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
+                            QByteArray *password) override;
+    // Empty when the progress seen never went down, kept its total and ended at it.
+    QString progressProblem() const;
+};
+
+// Rewrites every WinZip AES entry of an archive as AE-1 (version 1 and the CRC-32 recorded)
+// or as AE-2 (version 2, no CRC-32), with `crcs` giving the CRC-32 by entry name. The
+// encrypted data and its authentication code stay as they are.
+QByteArray withAesVersion(QByteArray archive, int version, const QHash<QByteArray, quint32> &crcs);
 
 // Patches the compression method of every local and central header of an archive.
 QByteArray withMethod(QByteArray archive, quint16 method);

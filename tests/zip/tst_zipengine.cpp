@@ -979,6 +979,8 @@ private slots:
         QTest::addColumn<qint64>("size");
         QTest::newRow("sparse, deflated in pieces") << "sparse" << (qint64(40) << 20) + 12345;
         QTest::newRow("random, stored") << "random" << (qint64(12) << 20) + 7;
+        // Too small for the samples: deflated first, then read again to be stored.
+        QTest::newRow("random, stored on a second pass") << "random" << qint64(900000);
         QTest::newRow("empty") << "empty" << qint64(0);
     }
     void zipReportsProgress()

@@ -1,12 +1,11 @@
 #pragma once
-// A ZipQuery that records what the engine reports and answers as scripted: it can ask the
-// call to stop once a given amount is reported done, and hands out queued passwords.
+// A ZipQuery that records what the engine reports and asks the call to stop once a given
+// amount is reported done.
 
 #include "zipfunctions.h"
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QQueue>
 #include <QThread>
 
 struct ScriptedQuery : ZipQuery
@@ -36,27 +35,6 @@ struct ScriptedQuery : ZipQuery
         if (stop && !sinceStop.isValid())
             sinceStop.start();
         return stop;
-    }
-
-    QQueue<std::optional<QByteArray>> passwords; // std::nullopt: the user cancels
-    struct Asked
-    {
-        QString archive, entry;
-        bool wrongBefore;
-    };
-    QList<Asked> asked;
-    PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
-                            QByteArray *password) override
-    {
-        noteThread();
-        asked << Asked{archive, entry, wrongBefore};
-        if (passwords.isEmpty())
-            return PasswordAnswer::Unanswered;
-        const std::optional<QByteArray> answer = passwords.dequeue();
-        if (!answer)
-            return PasswordAnswer::Cancelled;
-        *password = *answer;
-        return PasswordAnswer::Given;
     }
 
     // Empty when the reports keep the contract: the first at the entry's start, `done`

@@ -466,6 +466,7 @@ void TestMainWindow::longCallShowsProgressAndCancels()
     } seen;
     QElapsedTimer clock, sinceStop;
     clock.start();
+    bool browseTried = false, browseTookFocus = false;
     QTimer watcher;
     connect(&watcher, &QTimer::timeout, this, [&] {
         if (bar->isVisible() && cancel->isVisible() && seen.firstVisibleMs < 0)
@@ -474,10 +475,16 @@ void TestMainWindow::longCallShowsProgressAndCancels()
         seen.tips << w->trayControl()->toolTip();
         seen.valueWentDown |= bar->value() < seen.lastValue;
         seen.lastValue = bar->value();
+        if (clock.elapsed() >= 600 && !browseTried) { // any other click is dropped
+            browseTried = true;
+            auto *browse = child<QPushButton>("cmdBrowse");
+            QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, browse->mapTo(w, browse->rect().center()));
+            browseTookFocus = w->focusWidget() == browse; // not even the focus moves
+        }
         if (!stop.isEmpty() && clock.elapsed() >= 800 && !sinceStop.isValid()) {
             sinceStop.start();
-            if (stop == "button")
-                QTest::mouseClick(cancel, Qt::LeftButton);
+            if (stop == "button") // through the native window, as a real click comes
+                QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, cancel->mapTo(w, cancel->rect().center()));
             else
                 QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape);
         }
@@ -488,6 +495,8 @@ void TestMainWindow::longCallShowsProgressAndCancels()
 
     QCOMPARE(zip.calls.size(), 1);
     QVERIFY(zip.calls.at(0).queried);
+    QCOMPARE(ui->openRequests.size(), 1); // the choice before the call only
+    QVERIFY(!browseTookFocus);
     QCOMPARE(seen.captions, QSet<QString>{zipping ? "Compressing! Please wait..." : "Uncompressing! Please wait..."});
     if (delayMs < 400) {
         QCOMPARE(seen.firstVisibleMs, -1); // a short call shows nothing but the caption

@@ -184,6 +184,7 @@ frmZip::frmZip(QWidget *parent)
     surface->installEventFilter(this);
 
     Form_Initialize();
+    setupProgress();
     Form_Load();
     cmdBrowse->setFocus();
 }
@@ -297,6 +298,8 @@ ZipComponent &frmZip::zipComponent()
 void frmZip::showCommandError()
 {
     const AppError error = AppError::fromCurrentException();
+    if (error.isCancel())
+        return; // the user stopped the call: nothing to report
     if (error.number() == AppError::ObjectAbsent) {
         MsgBox(QStringLiteral("A required component[2] is missing. ")
                    + QStringLiteral("Zip/unzip functionality disabled!"),

@@ -12,7 +12,9 @@ class QMenu;
 class TrayIcon;
 class QCheckBox;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
+class QTimer;
 class ZipComponent;
 
 class frmZip : public QMainWindow
@@ -82,6 +84,12 @@ private:
     void TrayControl_Restore();
     void TrayControl_Menu(int reason);
     void keepRunningWhileInTray(bool inTray);
+    // The progress bar and Cancel button of a long zip or unzip call (frmZipProgress.cpp).
+    void setupProgress();
+    void ZipCall_Started();
+    void ZipCall_Progress(qint64 done, qint64 total);
+    void ZipCall_Finished();
+    void cmdCancel_Click();
 
     QLineEdit *txtZip;
     QPushButton *cmdBrowse;
@@ -94,6 +102,9 @@ private:
     QMenu *mnuFile = nullptr;
     QMenu *mnuInTray = nullptr;
     TrayIcon *TrayControl = nullptr;
+    QProgressBar *prgZip = nullptr;
+    QPushButton *cmdCancel = nullptr;
+    QTimer *m_progressDelay = nullptr;
 
     std::unique_ptr<ZipComponent> objZip;
     QString strFileDir;

@@ -1,13 +1,19 @@
 // zipbench: runs the zip component's ZipFile / UnzipFile once, through the very plugin
 // file the program loads, and reports the time and throughput.
 //
-//   zipbench [--plugin PATH] zip SOURCE ARCHIVE
-//   zipbench [--plugin PATH] unzip ARCHIVE FOLDER
+//   zipbench [--plugin PATH] [--progress] zip SOURCE ARCHIVE
+//   zipbench [--plugin PATH] [--progress] [--password P] unzip ARCHIVE FOLDER
 //
 // Without --plugin, pnvzip12.so is loaded from the folder of this executable.
+// --progress shows how far the call has come on standard error. --password answers the
+// component's password request once; a wrong one is not asked again, so the call fails
+// (the password shows in the process list: for tests and measurements, not for secrets).
+// Ctrl+C (SIGINT) or SIGTERM asks the call to stop; it cleans up as after a failure
+// (a zip leaves no archive) and a second Ctrl+C ends the program at once.
 // Exit status 0 on success; otherwise "Error N: description" on stderr and status 1
-// (2 for a usage or loading problem).
+// (2 for a usage or loading problem, 130 when stopped by a signal).
 
+#include "ziperrors.h"
 #include "zipfunctions.h"
 
 #include <QCoreApplication>
@@ -19,16 +25,98 @@
 
 #include <zip.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <unistd.h>
 
 namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: zipbench [--plugin PATH] zip SOURCE ARCHIVE\n"
-                         "       zipbench [--plugin PATH] unzip ARCHIVE FOLDER\n");
+    std::fprintf(stderr, "usage: zipbench [--plugin PATH] [--progress] zip SOURCE ARCHIVE\n"
+                         "       zipbench [--plugin PATH] [--progress] [--password P] unzip ARCHIVE FOLDER\n");
     return 2;
 }
+
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onStopSignal(int)
+{
+    stopRequested.store(true);
+    // The next one ends the program the ordinary way.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+void catchStopSignals()
+{
+    struct sigaction action{};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The command line's answers to the component: progress on standard error, a stop on
+// SIGINT, and the password given with --password, once.
+class CommandLineQuery : public ZipQuery
+{
+public:
+    CommandLineQuery(bool showProgress, std::optional<QByteArray> password)
+        : m_showProgress(showProgress), m_password(std::move(password))
+    {
+        m_sinceShown.start();
+    }
+    ~CommandLineQuery() override
+    {
+        if (m_password)
+            m_password->fill('\0');
+    }
+
+    void progress(qint64 done, qint64 total, const QString &entry) override
+    {
+        // On a terminal one line is rewritten ten times a second; in a log a line a second.
+        if (!m_showProgress || (done < total && m_shown && m_sinceShown.elapsed() < (m_terminal ? 100 : 1000)))
+            return;
+        m_shown = true;
+        m_sinceShown.restart();
+        const double percent = total > 0 ? 100.0 * double(done) / double(total) : 100.0;
+        std::fprintf(stderr, "%s%5.1f%%  %.1f of %.1f MB  %s%s", m_terminal ? "\r" : "", percent,
+                     double(done) / 1e6, double(total) / 1e6, qPrintable(entry), m_terminal ? "\033[K" : "\n");
+        if (m_terminal && done >= total)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+    bool cancelRequested() override { return stopRequested.load(); }
+
+    PasswordAnswer password(const QString &, const QString &, bool wrongBefore, QByteArray *password) override
+    {
+        if (!m_password || wrongBefore)
+            return PasswordAnswer::Unanswered; // there is no one to ask again
+        *password = *m_password;
+        return PasswordAnswer::Given;
+    }
+
+    // Ends a progress line cut short by a failure.
+    void endLine()
+    {
+        if (m_shown && m_terminal)
+            std::fputc('\n', stderr);
+        m_shown = false;
+    }
+
+private:
+    const bool m_terminal = ::isatty(STDERR_FILENO) == 1;
+    bool m_showProgress;
+    std::optional<QByteArray> m_password;
+    bool m_shown = false;
+    QElapsedTimer m_sinceShown;
+};
 
 // The uncompressed size of everything in an archive, for the throughput figure.
 unsigned long long uncompressedSize(const QString &archive)
@@ -55,12 +143,29 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString pluginPath = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pnvzip12.so"));
-    if (args.size() >= 2 && args.first() == QLatin1String("--plugin")) {
-        pluginPath = args.at(1);
-        args = args.mid(2);
+    bool showProgress = false;
+    std::optional<QByteArray> password;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if (option == QLatin1String("--progress")) {
+            showProgress = true;
+        } else if ((option == QLatin1String("--plugin") || option == QLatin1String("--password")) && !args.isEmpty()) {
+            const QString value = args.takeFirst();
+            if (option == QLatin1String("--plugin"))
+                pluginPath = value;
+            else
+                password = value.toUtf8();
+        } else {
+            return usage();
+        }
     }
     if (args.size() != 3 || (args.first() != QLatin1String("zip") && args.first() != QLatin1String("unzip")))
         return usage();
+    // Keep the password out of the process list from now on.
+    for (int i = 1; password && i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--password") == 0)
+            std::memset(argv[i + 1], 'x', std::strlen(argv[i + 1]));
+    }
 
     QPluginLoader loader(pluginPath);
     auto *functions = qobject_cast<ZipFunctions *>(loader.instance());
@@ -75,13 +180,26 @@ int main(int argc, char *argv[])
     const bool zipping = args.first() == QLatin1String("zip");
     const QString first = args.at(1);
     const QString second = args.at(2);
+    auto *queried = qobject_cast<ZipFunctionsQueried *>(loader.instance());
+    if (!queried && (showProgress || password)) {
+        std::fprintf(stderr, "zipbench: the zip component %s reports no progress and asks for no password\n",
+                     qPrintable(pluginPath));
+        return 2;
+    }
+    CommandLineQuery query(showProgress, password);
+    catchStopSignals();
     QElapsedTimer timer;
     timer.start();
-    const ZipResult result = zipping ? functions->ZipFile(first, second) : functions->UnzipFile(first, second);
+    ZipResult result;
+    if (queried)
+        result = zipping ? queried->ZipFileQueried(first, second, query) : queried->UnzipFileQueried(first, second, query);
+    else
+        result = zipping ? functions->ZipFile(first, second) : functions->UnzipFile(first, second);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     if (!result.ok()) {
+        query.endLine();
         std::fprintf(stderr, "Error %d: %s\n", result.number, qPrintable(result.text));
-        return 1;
+        return result.number == pnvzip::Cancelled && stopRequested.load() ? 130 : 1;
     }
     const unsigned long long bytes = zipping ? (unsigned long long)QFileInfo(first).size() : uncompressedSize(first);
     std::printf("%s\n", qPrintable(result.text));

@@ -106,7 +106,8 @@ std::optional<QString> QtMessageBoxes::askText(const InputRequest &request)
 {
     bool ok = false;
     const QString text = QInputDialog::getText(request.owner, request.title, request.prompt,
-                                               QLineEdit::Normal, request.defaultText, &ok);
+                                               request.masked ? QLineEdit::Password : QLineEdit::Normal,
+                                               request.defaultText, &ok);
     if (!ok)
         return std::nullopt;
     return text;

@@ -33,6 +33,7 @@ struct InputRequest
     QString prompt;
     QString title;
     QString defaultText;
+    bool masked = false; // a password: the typed characters are not shown
 };
 
 struct FileDialogRequest

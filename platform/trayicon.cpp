@@ -48,3 +48,13 @@ QString TrayIcon::toolTip() const
 {
     return m_icon->toolTip();
 }
+
+void TrayIcon::showProgress(int percent)
+{
+    m_icon->setToolTip(QStringLiteral("%1 \u2014 %2%").arg(m_toolTip).arg(percent));
+}
+
+void TrayIcon::clearProgress()
+{
+    m_icon->setToolTip(m_toolTip);
+}

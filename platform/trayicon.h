@@ -24,6 +24,9 @@ public:
     void remove();
     bool isPlaced() const;
     QString toolTip() const;
+    // The tooltip tells how far a long job has come ("42%"), until clearProgress().
+    void showProgress(int percent);
+    void clearProgress();
 
 Q_SIGNALS:
     void restoreRequested();

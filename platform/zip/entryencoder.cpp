@@ -1,5 +1,6 @@
 #include "entryencoder.h"
 
+#include "callmonitor.h"
 #include "deflatepieces.h"
 
 #include <QtGlobal>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -27,34 +29,112 @@ namespace pnvzip {
 namespace {
 
 constexpr int DeflateLevel = 6;
+// How often a reader waiting for compressed pieces asks whether to stop.
+constexpr std::chrono::milliseconds StopPoll(40);
+
+// The source file as libzip reads it when it stores or deflates the data itself: read
+// from the start to its end, whatever its size was when it was opened, telling the monitor
+// of every read and stopping when it says so.
+class FileReader
+{
+public:
+    FileReader(int fd, unsigned long long size, CallMonitor *monitor)
+        : m_fd(fd), m_size(size), m_monitor(monitor)
+    {
+    }
+    ~FileReader() { ::close(m_fd); }
+
+    static zip_int64_t callback(void *userdata, void *data, zip_uint64_t len, zip_source_cmd_t cmd)
+    {
+        return static_cast<FileReader *>(userdata)->handle(data, len, cmd);
+    }
+
+private:
+    zip_int64_t handle(void *data, zip_uint64_t len, zip_source_cmd_t cmd)
+    {
+        switch (cmd) {
+        case ZIP_SOURCE_OPEN:
+            m_offset = 0;
+            m_finished = false;
+            return 0;
+        case ZIP_SOURCE_READ:
+            return read(static_cast<char *>(data), len);
+        case ZIP_SOURCE_CLOSE:
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            auto *st = static_cast<zip_stat_t *>(data);
+            zip_stat_init(st);
+            st->valid |= ZIP_STAT_SIZE;
+            st->size = m_finished ? m_offset : m_size;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_ERROR:
+            return zip_error_to_data(&m_error, data, len);
+        case ZIP_SOURCE_FREE:
+            delete this;
+            return 0;
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                                  ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            zip_error_set(&m_error, ZIP_ER_OPNOTSUPP, 0);
+            return -1;
+        }
+    }
+
+    zip_int64_t read(char *data, zip_uint64_t len)
+    {
+        if (m_monitor && m_monitor->cancelled()) {
+            zip_error_set(&m_error, ZIP_ER_CANCELLED, 0);
+            return -1;
+        }
+        const size_t want = size_t(std::min<zip_uint64_t>(len, zip_uint64_t(1) << 30));
+        for (;;) {
+            const ssize_t n = ::pread(m_fd, data, want, off_t(m_offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                zip_error_set(&m_error, ZIP_ER_READ, errno);
+                return -1;
+            }
+            if (n == 0)
+                m_finished = true;
+            m_offset += (unsigned long long)n;
+            if (m_monitor)
+                m_monitor->advance(qint64(n));
+            return n;
+        }
+    }
+
+    const int m_fd;
+    const unsigned long long m_size;
+    CallMonitor *const m_monitor;
+    unsigned long long m_offset = 0;
+    bool m_finished = false;
+    zip_error_t m_error{};
+};
 
 class LibzipEncoder final : public EntryEncoder
 {
 public:
-    zip_int64_t addEntry(zip_t *archive, const char *name, int fd, const struct stat &,
+    zip_int64_t addEntry(zip_t *archive, const char *name, int fd, const struct stat &info,
                          EntryMethod method) override
     {
-        // libzip closes the stream when it frees the source; give it its own descriptor.
+        // libzip frees the source when it is done with it; give it its own descriptor.
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (copy < 0) {
             zip_error_set(zip_get_error(archive), ZIP_ER_OPEN, errno);
             return -1;
         }
-        // The copy shares the file position: start from the top whatever read it last.
-        if (::lseek(copy, 0, SEEK_SET) != 0) {
-            zip_error_set(zip_get_error(archive), ZIP_ER_SEEK, errno);
+        auto *reader = new (std::nothrow) FileReader(copy, (unsigned long long)info.st_size, m_monitor);
+        if (!reader) {
             ::close(copy);
+            zip_error_set(zip_get_error(archive), ZIP_ER_MEMORY, 0);
             return -1;
         }
-        FILE *stream = ::fdopen(copy, "rb");
-        if (!stream) {
-            zip_error_set(zip_get_error(archive), ZIP_ER_OPEN, errno);
-            ::close(copy);
-            return -1;
-        }
-        zip_source_t *source = zip_source_filep(archive, stream, 0, -1);
+        zip_source_t *source = zip_source_function(archive, &FileReader::callback, reader);
         if (!source) {
-            std::fclose(stream);
+            delete reader;
             return -1;
         }
         const zip_int64_t index = zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8);
@@ -77,8 +157,8 @@ public:
 class PieceSource
 {
 public:
-    PieceSource(int fd, unsigned long long size, unsigned workers)
-        : m_fd(fd), m_size(size), m_workers(workers),
+    PieceSource(int fd, unsigned long long size, unsigned workers, CallMonitor *monitor)
+        : m_fd(fd), m_size(size), m_workers(workers), m_monitor(monitor),
           m_pieces(size == 0 ? 1 : (size + PieceSize - 1) / PieceSize),
           m_slots(std::min<unsigned long long>(2ull * workers, m_pieces))
     {
@@ -243,6 +323,18 @@ private:
         }
     }
 
+    // The caller asked to stop: the workers take no further piece and the read fails.
+    zip_int64_t cancel()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_failed = ECANCELED;
+        }
+        m_wake.notify_all();
+        zip_error_set(&m_error, ZIP_ER_CANCELLED, 0);
+        return -1;
+    }
+
     // True when the file holds more than its size said when it was opened.
     bool grewPastEnd()
     {
@@ -252,6 +344,8 @@ private:
 
     zip_int64_t read(unsigned char *data, zip_uint64_t len)
     {
+        if (m_monitor && m_monitor->cancelled())
+            return cancel();
         zip_uint64_t copied = 0;
         while (copied < len) {
             std::unique_lock lock(m_mutex);
@@ -260,7 +354,13 @@ private:
                 break;
             }
             Slot &slot = m_slots[m_consumed % m_slots.size()];
-            m_wake.wait(lock, [&] { return m_failed || (slot.ready && slot.piece == m_consumed); });
+            // Waits in short steps, so that a stop is seen while the workers compress.
+            while (!m_wake.wait_for(lock, StopPoll, [&] { return m_failed || (slot.ready && slot.piece == m_consumed); })) {
+                lock.unlock();
+                if (m_monitor && m_monitor->cancelled())
+                    return cancel();
+                lock.lock();
+            }
             if (m_failed) {
                 zip_error_set(&m_error, m_failed == ENOMEM ? ZIP_ER_MEMORY : ZIP_ER_READ, m_failed);
                 return -1;
@@ -274,6 +374,8 @@ private:
                 m_crc = quint32(crc32_combine64(m_crc, slot.crc, z_off64_t(slot.inputBytes)));
                 m_readTotal += slot.inputBytes;
                 m_written += slot.length;
+                if (m_monitor)
+                    m_monitor->advance(qint64(slot.inputBytes));
                 lock.lock();
                 slot.ready = false;
                 ++m_consumed;
@@ -287,6 +389,7 @@ private:
     const int m_fd;
     const unsigned long long m_size;
     const unsigned m_workers;
+    CallMonitor *const m_monitor;
     unsigned long long m_pieces;
     std::vector<Slot> m_slots;
     std::vector<std::thread> m_threads;
@@ -313,13 +416,17 @@ public:
                          EntryMethod method) override
     {
         if (method == EntryMethod::Store)
-            return makeLibzipEncoder()->addEntry(archive, name, fd, info, method);
+        {
+            LibzipEncoder plain;
+            plain.setMonitor(m_monitor);
+            return plain.addEntry(archive, name, fd, info, method);
+        }
         const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (copy < 0) {
             zip_error_set(zip_get_error(archive), ZIP_ER_OPEN, errno);
             return -1;
         }
-        auto *pieces = new (std::nothrow) PieceSource(copy, (unsigned long long)info.st_size, m_workers);
+        auto *pieces = new (std::nothrow) PieceSource(copy, (unsigned long long)info.st_size, m_workers, m_monitor);
         if (!pieces) {
             ::close(copy);
             zip_error_set(zip_get_error(archive), ZIP_ER_MEMORY, 0);

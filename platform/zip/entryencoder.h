@@ -11,6 +11,8 @@
 
 namespace pnvzip {
 
+class CallMonitor;
+
 enum class EntryMethod { Store, Deflate };
 
 class EntryEncoder
@@ -24,6 +26,13 @@ public:
     // recorded in `archive`. The data is produced when the archive is closed.
     virtual zip_int64_t addEntry(zip_t *archive, const char *name, int fd,
                                  const struct stat &info, EntryMethod method) = 0;
+
+    // Where the entries added from now on report the source bytes they read and ask whether
+    // to stop (nullptr: nobody). A stop makes the data's read fail with ZIP_ER_CANCELLED.
+    void setMonitor(CallMonitor *monitor) { m_monitor = monitor; }
+
+protected:
+    CallMonitor *m_monitor = nullptr;
 };
 
 // libzip's own deflate (zlib, level 6) reading the file as libzip writes the archive.

@@ -2,6 +2,7 @@
 
 #include "zipengine.h"
 
+#include "callmonitor.h"
 #include "entryencoder.h"
 #include "fsutil.h"
 
@@ -158,7 +159,6 @@ QString summary(const QString &archivePath, const QString &entryName, unsigned l
 
 ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query)
 {
-    Q_UNUSED(query); // progress and cancel come with the queried interface
     if (source.isEmpty())
         return failure(EmptyPath, QStringLiteral("No file to compress was given (the source path is empty)."));
     if (archive.isEmpty())
@@ -232,11 +232,24 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
 
     const QString entryShown = QFileInfo(source).fileName();
     const QByteArray entryName = entryShown.toUtf8();
-    auto encoder = makeParallelEncoder();
     const unsigned long long original = (unsigned long long)info.st_size;
+    CallMonitor monitor(query, qint64(original));
+    // A stop leaves nothing: not the temporary file, not a new archive, and an older one as it was.
+    auto cancelled = [&] {
+        removeTemp();
+        return failure(Cancelled, QStringLiteral("Compressing “%1” was cancelled; nothing was written.")
+                                      .arg(sourceShown));
+    };
+    monitor.startEntry(entryShown);
+    if (monitor.cancelled())
+        return cancelled();
+    auto encoder = makeParallelEncoder();
+    encoder->setMonitor(&monitor);
     EntryMethod method = original == 0 || looksIncompressible(sourceFd.get(), original) ? EntryMethod::Store
                                                                                         : EntryMethod::Deflate;
     ZipResult written = writeArchive(tempPath, sourceFd.get(), info, entryName, method, *encoder, source, archive);
+    if (monitor.stopRequested())
+        return cancelled();
     zip_stat_t st;
     if (written.ok() && method == EntryMethod::Deflate) {
         if (!entryStats(tempPath, &st)) {
@@ -246,7 +259,10 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         // Deflate made it no smaller: store it instead.
         if (original > 0 && st.comp_size >= original) {
             method = EntryMethod::Store;
+            monitor.restartPass();
             written = writeArchive(tempPath, sourceFd.get(), info, entryName, method, *encoder, source, archive);
+            if (monitor.stopRequested())
+                return cancelled();
         }
     }
     if (!written.ok()) {
@@ -269,6 +285,8 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         removeTemp();
         return failure(CannotWrite, QStringLiteral("Cannot finish “%1”: %2.").arg(archiveShown, errnoText(e)));
     }
+    if (monitor.cancelled())
+        return cancelled();
     // Checked again right before the rename, in case the name changed meanwhile.
     if (isOwnSource()) {
         removeTemp();
@@ -281,6 +299,7 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         removeTemp();
         return failure(CannotWrite, QStringLiteral("Cannot write “%1”: %2.").arg(archiveShown, errnoText(e)));
     }
+    monitor.finish();
     return ZipResult{0, summary(archiveShown, entryShown, original, (unsigned long long)tempInfo.st_size,
                                 method == EntryMethod::Store)};
 }

@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,6 +53,10 @@ private Q_SLOTS:
     void checkBoxesAreStoredAtOnceAndRestored();
     void oddStoredValuesKeepDefaults();
     void longCallKeepsWindowPaintingAndTakesNoCommands();
+    void longCallShowsProgressAndCancels_data();
+    void longCallShowsProgressAndCancels();
+    void passwordIsAskedInMaskedBox_data();
+    void passwordIsAskedInMaskedBox();
     void realComponentMakesValidArchive();
 
     void menusAndShortcuts();
@@ -101,6 +106,8 @@ void TestMainWindow::init()
     components->objects.insert("Pnvzip.ZipFunctions", &zip);
     zip.calls.clear();
     zip.answer = {0, "Archive made"};
+    zip.delayMs = 0;
+    zip.password.clear();
     SettingsStore::DeleteSetting("Orvanne", "Parcelo", "same-directory");
     SettingsStore::DeleteSetting("Orvanne", "Parcelo", "open-file");
 }
@@ -429,6 +436,160 @@ void TestMainWindow::longCallKeepsWindowPaintingAndTakesNoCommands()
     QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
     QCOMPARE(ui->openRequests.size(), 2);
     zip.delayMs = 0;
+}
+
+void TestMainWindow::longCallShowsProgressAndCancels_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<QString>("stop"); // how the user stops the call, if at all
+    QTest::newRow("short zip") << "zip" << 200 << "";
+    QTest::newRow("long zip") << "zip" << 1300 << "";
+    QTest::newRow("zip cancelled with the button") << "zip" << 8000 << "button";
+    QTest::newRow("zip cancelled with Esc") << "zip" << 8000 << "escape";
+    QTest::newRow("unzip cancelled with Esc") << "unzip" << 8000 << "escape";
+}
+
+void TestMainWindow::longCallShowsProgressAndCancels()
+{
+    QFETCH(QString, command);
+    QFETCH(int, delayMs);
+    QFETCH(QString, stop);
+    const bool zipping = command == "zip";
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton); // would open the folder after
+    const QStringList settings = {SettingsStore::GetSetting("Orvanne", "Parcelo", "same-directory", "-"),
+                                  SettingsStore::GetSetting("Orvanne", "Parcelo", "open-file", "-")};
+    choose(zipping ? "/home/ann/big.iso" : "/home/ann/big.zip");
+    zip.delayMs = delayMs;
+    frmZip *w = window();
+    auto *bar = child<QProgressBar>("prgZip");
+    auto *cancel = child<QPushButton>("cmdCancel");
+    QVERIFY(bar && cancel);
+    QVERIFY(!bar->isVisible() && !cancel->isVisible());
+
+    // Watches the window every 50 ms while the call runs; stops the call after 800 ms, once
+    // the bar is there.
+    struct Seen
+    {
+        int firstVisibleMs = -1;
+        QSet<QString> captions;
+        QStringList tips;
+        int lastValue = 0;
+        bool valueWentDown = false;
+    } seen;
+    QElapsedTimer clock, sinceStop;
+    clock.start();
+    bool browseTried = false, browseTookFocus = false;
+    QTimer watcher;
+    connect(&watcher, &QTimer::timeout, this, [&] {
+        if (bar->isVisible() && cancel->isVisible() && seen.firstVisibleMs < 0)
+            seen.firstVisibleMs = int(clock.elapsed());
+        seen.captions << w->windowTitle();
+        seen.tips << w->trayControl()->toolTip();
+        seen.valueWentDown |= bar->value() < seen.lastValue;
+        seen.lastValue = bar->value();
+        if (clock.elapsed() >= 600 && !browseTried) { // any other click is dropped
+            browseTried = true;
+            auto *browse = child<QPushButton>("cmdBrowse");
+            QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, browse->mapTo(w, browse->rect().center()));
+            browseTookFocus = w->focusWidget() == browse; // not even the focus moves
+        }
+        if (!stop.isEmpty() && seen.firstVisibleMs >= 0 && clock.elapsed() >= 800 && !sinceStop.isValid()) {
+            sinceStop.start();
+            if (stop == "button") // through the native window, as a real click comes
+                QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {}, cancel->mapTo(w, cancel->rect().center()));
+            else
+                QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_Escape);
+        }
+    });
+    watcher.start(50);
+    QTest::mouseClick(child<QPushButton>(zipping ? "cmdZipp" : "cmdUnzipp"), Qt::LeftButton);
+    watcher.stop();
+
+    QCOMPARE(zip.calls.size(), 1);
+    QVERIFY(zip.calls.at(0).queried);
+    QCOMPARE(ui->openRequests.size(), 1); // the choice before the call only
+    QVERIFY(!browseTookFocus);
+    QCOMPARE(seen.captions, QSet<QString>{zipping ? "Compressing! Please wait..." : "Uncompressing! Please wait..."});
+    if (delayMs < 400) {
+        QCOMPARE(seen.firstVisibleMs, -1); // a short call shows nothing but the caption
+    } else {
+        QVERIFY2(seen.firstVisibleMs >= 450 && seen.firstVisibleMs < 1100, qPrintable(QString::number(seen.firstVisibleMs)));
+        QVERIFY(!seen.valueWentDown);
+        static const QRegularExpression percent("^Parcelo v1\\.0 \u2014 (\\d+)%$");
+        QVERIFY2(percent.match(seen.tips.last()).hasMatch(), qPrintable(seen.tips.last()));
+        QVERIFY(percent.match(seen.tips.last()).captured(1).toInt() > 0);
+    }
+    if (stop.isEmpty()) {
+        QCOMPARE(ui->messages.size(), 1);
+        QCOMPARE(ui->messages.at(0).icon, MsgIcon::Information);
+        QCOMPARE(ui->shellOpened.size(), 1);
+    } else {
+        // Stopped soon, silently, and nothing else happens.
+        QVERIFY(zip.calls.at(0).sawCancel);
+        QVERIFY2(sinceStop.elapsed() < 500, qPrintable(QString::number(sinceStop.elapsed())));
+        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(ui->shellOpened.isEmpty());
+        QVERIFY(!w->lastZipMadeArchive());
+    }
+    QVERIFY(!bar->isVisible() && !cancel->isVisible());
+    QCOMPARE(w->windowTitle(), frmZip::normalCaption());
+    QCOMPARE(w->trayControl()->toolTip(), QString("Parcelo v1.0"));
+    QCOMPARE((QStringList{SettingsStore::GetSetting("Orvanne", "Parcelo", "same-directory", "-"),
+                          SettingsStore::GetSetting("Orvanne", "Parcelo", "open-file", "-")}),
+             settings);
+
+    // Esc outside a call does not start or stop anything.
+    QTest::keyClick(w, Qt::Key_Escape);
+    QCOMPARE(zip.calls.size(), 1);
+}
+
+void TestMainWindow::passwordIsAskedInMaskedBox_data()
+{
+    QTest::addColumn<QStringList>("answers"); // "<cancel>" cancels the box
+    QTest::addColumn<bool>("extracted");
+    QTest::newRow("right password") << QStringList{"sesame"} << true;
+    QTest::newRow("wrong, then right") << QStringList{"open up", "sesame"} << true;
+    QTest::newRow("cancel at the prompt") << QStringList{"<cancel>"} << false;
+    QTest::newRow("wrong, then cancel") << QStringList{"open up", "<cancel>"} << false;
+}
+
+void TestMainWindow::passwordIsAskedInMaskedBox()
+{
+    QFETCH(QStringList, answers);
+    QFETCH(bool, extracted);
+    zip.password = "sesame";
+    zip.answer = {0, "Extracted secret.txt"};
+    QList<QByteArray> given;
+    for (const QString &a : std::as_const(answers)) {
+        if (a == "<cancel>") {
+            ui->inputAnswers << std::nullopt;
+        } else {
+            ui->inputAnswers << a;
+            given << a.toUtf8();
+        }
+    }
+    choose("/home/ann/secret.zip");
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+
+    QCOMPARE(ui->inputs.size(), answers.size());
+    for (qsizetype i = 0; i < ui->inputs.size(); ++i) {
+        const InputRequest &asked = ui->inputs.at(i);
+        QVERIFY(asked.masked);
+        QCOMPARE(asked.title, QString("Parcelo"));
+        QCOMPARE(asked.owner, window());
+        QVERIFY(asked.defaultText.isEmpty());
+        QVERIFY2(asked.prompt.contains("secret.zip") && asked.prompt.contains("password"), qPrintable(asked.prompt));
+        QCOMPARE(asked.prompt.contains("wrong"), i > 0); // says so after a wrong answer only
+    }
+    QCOMPARE(zip.calls.at(0).passwordsGiven, given);
+    if (extracted) {
+        QCOMPARE(ui->messages.size(), 1);
+        QCOMPARE(ui->messages.at(0).prompt, QString("Extracted secret.txt"));
+    } else {
+        QVERIFY(ui->messages.isEmpty()); // a cancel is silent
+    }
+    QCOMPARE(window()->windowTitle(), frmZip::normalCaption());
 }
 
 void TestMainWindow::realComponentMakesValidArchive()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole program as a user uses it, under Xvfb with a window manager and a tray host, driven
 # with xdotool only through keys, clicks and the file dialogs:
-#   the splash, then the main window, light (no web engine, at most 70 MB resident); Ctrl+Z zips a file chosen in the file dialog (the archive
-#   passes unzip -t); Ctrl+U unzips it; Ctrl+E zips another file and brings the mail window
+#   the splash, then the main window, light (no web engine, at most 70 MB resident); Ctrl+Z zips
+#   a file chosen in the file dialog (the archive passes unzip -t); Ctrl+U unzips it; a long zip
+#   shows its progress and Esc stops it, leaving nothing behind; Ctrl+E zips another file and brings the mail window
 #   with the archive attached, which is then sent to a local SMTP server; Ctrl+M, Ctrl+T and
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
 #   browser; Help shows the about box; Ctrl+H puts the window in the tray and the tray menu
@@ -105,6 +106,22 @@ choose_file "$HOME/docs/report.txt.zip"
 confirm_result unzip-result
 cmp -s "$HOME/docs/report.txt" "$work/report.orig" || fail "the unzipped file differs"
 
+step "a long zip shows its progress; Esc stops it and leaves the folder as it was"
+truncate -s 20G "$HOME/docs/disk.img" # sparse: takes no room, but long to compress
+before=$(ls -A "$HOME/docs")
+activate '^Parcelo™'
+xdotool key ctrl+z
+choose_file "$HOME/docs/disk.img"
+wait_for 10 visible '^Compressing! Please wait' || fail "no caption during the zip"
+sleep 1
+shot zip-progress '^Compressing!'
+xdotool key Escape
+wait_for 5 visible '^Parcelo™' || fail "Esc did not stop the zip"
+sleep 0.5
+gone '^Parcelo$' || fail "a box came after the cancel"
+[ "$(ls -A "$HOME/docs")" = "$before" ] || fail "the cancelled zip left something behind"
+rm "$HOME/docs/disk.img"
+
 step "Ctrl+E zips another file and hands the archive to the mail window"
 activate '^Parcelo™'
 xdotool key ctrl+e
@@ -181,4 +198,4 @@ wait "$app" || fail "the program ended with an error"
 # The editor and mail windows were open: Exit runs no closing steps, so neither stored anything.
 [ ! -s "$work/program/TextEditor.set" ] || fail "the editor stored its settings on Exit"
 exec 3>&-
-echo "PASS: splash, zip, unzip, zip and mail, companions, online page, about, tray, exit"
+echo "PASS: splash, zip, unzip, cancelled zip, zip and mail, companions, online page, about, tray, exit"

@@ -7,6 +7,7 @@
 #include "errorstyles.h"
 #include "messagebox.h"
 #include "programfolder.h"
+#include "qtservices.h"
 #include "scriptedui.h"
 #include "settingsstore.h"
 #include "testenv.h"
@@ -15,6 +16,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,6 +37,8 @@ private Q_SLOTS:
     void trapAndReportShowsNumberedBox();
     void trapAndSkipRunsEveryStep();
     void messageBoxDefaultsToProgramTitle();
+    void qtInputBoxMasksPasswords_data();
+    void qtInputBoxMasksPasswords();
     void programFacts();
     void registrationHelperRecordsPlugin();
     void factoryFindsPluginBesideProgram();
@@ -237,6 +242,30 @@ void TestPlatform::messageBoxDefaultsToProgramTitle()
     QCOMPARE(ui.inputs.at(0).title, QString("Parcelo"));
     QCOMPARE(ui.inputs.at(0).defaultText, QString("hay"));
     QCOMPARE(InputBox("Find what?"), QString()); // cancel gives empty text
+}
+
+void TestPlatform::qtInputBoxMasksPasswords_data()
+{
+    QTest::addColumn<bool>("masked");
+    QTest::newRow("plain text") << false;
+    QTest::newRow("password") << true;
+}
+
+void TestPlatform::qtInputBoxMasksPasswords()
+{
+    QFETCH(bool, masked);
+    QtMessageBoxes boxes;
+    QLineEdit::EchoMode shown = QLineEdit::NoEcho;
+    QTimer::singleShot(0, this, [&] {
+        auto *box = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        shown = box->textEchoMode();
+        box->setTextValue("typed");
+        box->accept();
+    });
+    const std::optional<QString> typed = boxes.askText({nullptr, "Password:", "Parcelo", {}, masked});
+    QCOMPARE(shown, masked ? QLineEdit::Password : QLineEdit::Normal);
+    QCOMPARE(typed, std::optional<QString>("typed"));
 }
 
 void TestPlatform::programFacts()

@@ -3,6 +3,7 @@
 
 #include "ziptestkit.h"
 #include "deflate64.h"
+#include "callmonitor.h"
 #include "deflatepieces.h"
 #include "deflatewalk.h"
 #include "zipengine.h"
@@ -1165,27 +1166,81 @@ private slots:
         QCOMPARE(permissions(at(u"doc.txt.zip"_s)), masked(0666));
     }
 
+    void zipReportsProgress_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("sparse, deflated in pieces") << "sparse" << (qint64(40) << 20) + 12345;
+        QTest::newRow("random, stored") << "random" << (qint64(12) << 20) + 7;
+        // Too small for the samples: deflated first, then read again to be stored.
+        QTest::newRow("random, stored on a second pass") << "random" << qint64(900000);
+        QTest::newRow("empty") << "empty" << qint64(0);
+    }
+    void zipReportsProgress()
+    {
+        QFETCH(QString, content);
+        QFETCH(qint64, size);
+        const QString source = at(u"disk.img"_s);
+        if (content == "random"_L1) {
+            writeFile(source, randomBytes(size, 7));
+        } else {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(size));
+            if (size > 0)
+                QVERIFY(f.seek(size / 2) && f.write(textBytes(100000)) == 100000);
+        }
+        ScriptedQuery query;
+        const ZipResult result = pnvzip::zipFile(source, at(u"disk.img.zip"_s), &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(inspect(at(u"disk.img.zip"_s)).size, quint64(size));
+        const QString problem = query.reportProblem(size, pnvzip::CallMonitor::ReportStep + qint64(pnvzip::PieceSize));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(query.progressSeen.size() >= size / pnvzip::CallMonitor::ReportStep);
+        for (const auto &r : std::as_const(query.progressSeen))
+            QCOMPARE(r.entry, u"disk.img"_s);
+        QVERIFY(query.cancelPolls > 0);
+        QCOMPARE(query.threads, QList<QThread *>{QThread::currentThread()}); // never from a worker
+    }
+
     void zipFailureKeepsTheOlderArchive_data()
     {
-        QTest::addColumn<bool>("sourceVanishes");
-        QTest::newRow("source vanished") << true;
-        QTest::newRow("write fails part-way") << false;
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("number");
+        QTest::newRow("source vanished") << "vanish" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("write fails part-way") << "limit" << int(pnvzip::WriteFailed);
+        QTest::newRow("cancelled at the start") << "cancel text 0" << int(pnvzip::Cancelled);
+        QTest::newRow("cancelled while deflating") << "cancel text 8388608" << int(pnvzip::Cancelled);
+        QTest::newRow("cancelled while storing") << "cancel random 8388608" << int(pnvzip::Cancelled);
     }
     void zipFailureKeepsTheOlderArchive()
     {
-        QFETCH(bool, sourceVanishes);
+        QFETCH(QString, how);
+        QFETCH(int, number);
         const QString source = at(u"doc.txt"_s), archive = at(u"doc.txt.zip"_s);
         writeFile(source, textBytes(100));
         QVERIFY(pnvzip::zipFile(source, archive).ok());
         const QByteArray older = readFile(archive);
-        writeFile(source, textBytes(4 << 20));
-        if (sourceVanishes) {
+        writeFile(source, how.contains("random"_L1) ? randomBytes(16 << 20, 3) : textBytes(16 << 20));
+        const QStringList before = tree(m_dir->path());
+        ZipResult result;
+        ScriptedQuery query;
+        if (how == "vanish"_L1) {
             QVERIFY(QFile::remove(source));
-            QCOMPARE(pnvzip::zipFile(source, archive).number, int(pnvzip::SourceUnreadable));
-        } else {
+            result = pnvzip::zipFile(source, archive);
+        } else if (how == "limit"_L1) {
             FileSizeLimit limit(64 * 1024);
-            QCOMPARE(pnvzip::zipFile(source, archive).number, int(pnvzip::WriteFailed));
+            result = pnvzip::zipFile(source, archive);
+        } else {
+            query.cancelAt = how.section(QChar(' '), 2).toLongLong();
+            result = pnvzip::zipFile(source, archive, &query);
+            QVERIFY(query.sinceStop.isValid());
+            QVERIFY2(query.sinceStop.elapsed() < 200, qPrintable(QString::number(query.sinceStop.elapsed())));
+            QVERIFY2(result.text.contains(u"cancelled"_s), qPrintable(result.text));
+            // Stopped where it was asked, and never reported as done.
+            QVERIFY(query.progressSeen.last().done >= query.cancelAt && query.progressSeen.last().done < 16 << 20);
+            QCOMPARE(tree(m_dir->path()), before);
         }
+        QCOMPARE(result.number, number);
         QCOMPARE(readFile(archive), older);
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }

@@ -3,6 +3,8 @@
 // when the disk cannot hold it.
 
 #include "ziptestkit.h"
+#include "callmonitor.h"
+#include "deflatepieces.h"
 #include "zipengine.h"
 
 #include <QStorageInfo>
@@ -76,8 +78,11 @@ private slots:
         makeSource(source);
 
         const QString archive = dir.filePath(u"disk.img.zip"_s);
-        const ZipResult zipped = pnvzip::zipFile(source, archive);
+        ScriptedQuery query;
+        const ZipResult zipped = pnvzip::zipFile(source, archive, &query);
         QVERIFY2(zipped.ok(), qPrintable(zipped.text));
+        const QString problem = query.reportProblem(Size, pnvzip::CallMonitor::ReportStep + qint64(pnvzip::PieceSize));
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QVERIFY2(zipped.text.contains(u"(%1 bytes)"_s.arg(QLocale(QLocale::English).toString(Size))), qPrintable(zipped.text));
         QVERIFY(QFileInfo(archive).size() < 64 << 20);
 
@@ -123,6 +128,27 @@ private slots:
         QCOMPARE(query.progressSeen.last().done, Size);
         const QString difference = compareFiles(source, out + u"/disk.img"_s);
         QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+
+    // A stop asked for part-way through a 5 GiB file ends the call at once and leaves the
+    // folder as it was. Needs no free space: the source is sparse and nothing is kept.
+    void fiveGiBCancelled()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString source = dir.filePath(u"disk.img"_s);
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(Size));
+            QVERIFY(f.seek(GiB) && f.write(textBytes(64 << 20)) == (64 << 20));
+        }
+        const QStringList before = tree(dir.path());
+        ScriptedQuery query;
+        query.cancelAt = GiB + (32 << 20); // amid the text
+        const ZipResult zipped = pnvzip::zipFile(source, dir.filePath(u"disk.img.zip"_s), &query);
+        QCOMPARE(zipped.number, int(pnvzip::Cancelled));
+        QVERIFY2(query.sinceStop.elapsed() < 200, qPrintable(QString::number(query.sinceStop.elapsed())));
+        QCOMPARE(tree(dir.path()), before);
     }
 };
 

@@ -261,15 +261,26 @@ QByteArray RawZip::bytes() const
     return out + comment;
 }
 
+void ScriptedQuery::noteThread()
+{
+    if (!threads.contains(QThread::currentThread()))
+        threads << QThread::currentThread();
+}
+
 void ScriptedQuery::progress(qint64 done, qint64 total, const QString &entry)
 {
+    noteThread();
     progressSeen.append({done, total, entry});
 }
 
 bool ScriptedQuery::cancelRequested()
 {
+    noteThread();
     ++cancelPolls;
-    return cancelAt >= 0 && !progressSeen.isEmpty() && progressSeen.last().done >= cancelAt;
+    const bool stop = cancelAt >= 0 && !progressSeen.isEmpty() && progressSeen.last().done >= cancelAt;
+    if (stop && !sinceStop.isValid())
+        sinceStop.start();
+    return stop;
 }
 
 ZipQuery::PasswordAnswer ScriptedQuery::password(const QString &archive, const QString &entry, bool wrongBefore,
@@ -299,6 +310,25 @@ QString ScriptedQuery::progressProblem() const
     }
     if (progressSeen.last().done != total)
         return u"progress ended at %1 of %2"_s.arg(progressSeen.last().done).arg(total);
+    return {};
+}
+
+QString ScriptedQuery::reportProblem(qint64 total, qint64 maxStep) const
+{
+    if (progressSeen.isEmpty())
+        return u"no progress reported"_s;
+    if (progressSeen.first().done != 0)
+        return u"the first report is at %1, not 0"_s.arg(progressSeen.first().done);
+    if (progressSeen.first().total != total)
+        return u"the total is %1, not %2"_s.arg(progressSeen.first().total).arg(total);
+    if (const QString problem = progressProblem(); !problem.isEmpty())
+        return problem;
+    for (qsizetype i = 1; i < progressSeen.size(); ++i) {
+        if (progressSeen[i].done - progressSeen[i - 1].done > maxStep)
+            return u"report %1 jumps by %2"_s.arg(i).arg(progressSeen[i].done - progressSeen[i - 1].done);
+        if (progressSeen[i - 1].done == total && total != 0)
+            return u"report %1 is at the total before the end"_s.arg(i - 1);
+    }
     return {};
 }
 

@@ -11,6 +11,9 @@
 
 #include "zipfunctions.h"
 
+#include <QElapsedTimer>
+#include <QThread>
+
 #include <optional>
 #include <vector>
 
@@ -110,6 +113,8 @@ public:
     QList<Progress> progressSeen;
     QList<Asked> asked;
     int cancelPolls = 0;
+    QElapsedTimer sinceStop;  // started at the first true answer of cancelRequested()
+    QList<QThread *> threads; // the threads the engine called on
 
     void progress(qint64 done, qint64 total, const QString &entry) override;
     bool cancelRequested() override;
@@ -117,6 +122,12 @@ public:
                             QByteArray *password) override;
     // Empty when the progress seen never went down, kept its total and ended at it.
     QString progressProblem() const;
+    // Stricter, for a single-entry call: also the first report at 0, no step over `maxStep`,
+    // and no report at the total before the last one.
+    QString reportProblem(qint64 total, qint64 maxStep) const;
+
+private:
+    void noteThread();
 };
 
 // Rewrites every WinZip AES entry of an archive as AE-1 (version 1 and the CRC-32 recorded)

@@ -58,7 +58,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
                        "With a FILE alone, the window opens with that file chosen; with --zip, --unzip or\n"
                        "--zip-and-mail the command runs at once and the program ends when its message box\n"
                        "is closed (status 0 after success, 1 after an error). Without FILE these commands\n"
-                       "ask for the file first. Settings: ~/.config/Orvanne/Orvanne.conf."));
+                       "ask for the file first. Settings: ~/.config/Orvanne/Orvanne.ini."));
     const QCommandLineOption zip(QStringLiteral("zip"), QStringLiteral("Zips FILE into FILE.zip."));
     const QCommandLineOption unzip(QStringLiteral("unzip"), QStringLiteral("Unzips the archive FILE."));
     const QCommandLineOption zipAndMail(QStringLiteral("zip-and-mail"),

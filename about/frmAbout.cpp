@@ -1,8 +1,8 @@
 #include "frmAbout.h"
 
 #include "appinfo.h"
+#include "browserwindow.h"
 #include "errorstyles.h"
-#include "frmBrowser.h"
 #include "messagebox.h"
 #include "onlinelinks.h"
 #include "services.h"
@@ -306,10 +306,10 @@ bool frmAbout::GetKeyValue(Registry::HKEY KeyRoot, const QString &KeyName, const
 void frmAbout::cmdDownload_Click()
 {
     TrapAndAsk(this, {
-        [] { frmBrowser::showInstance(); },
+        [] { BrowserWindow::show(); },
         [] {
-            frmBrowser::instance()->NavigateTo(AppInfo::publisherUrl() + QLatin1Char('/')
-                                               + QLatin1String(OnlineLinks::AdvertisedTrialPath));
+            BrowserWindow::navigateTo(AppInfo::publisherUrl() + QLatin1Char('/')
+                                      + QLatin1String(OnlineLinks::AdvertisedTrialPath));
         },
     });
 }

@@ -1,8 +1,8 @@
 #include "TarnZip_Shared.h"
 
 #include "appinfo.h"
+#include "browserwindow.h"
 #include "errorstyles.h"
-#include "frmBrowser.h"
 #include "programfolder.h"
 
 #include <QAction>
@@ -21,10 +21,10 @@ QString AppPath()
 void OpenPublisherPage(const QString &pageName)
 {
     try {
-        frmBrowser *browser = frmBrowser::showInstance();
-        browser->NavigateTo(AppInfo::publisherUrl() + QLatin1Char('/') + pageName);
+        BrowserWindow::show();
+        BrowserWindow::navigateTo(AppInfo::publisherUrl() + QLatin1Char('/') + pageName);
     } catch (...) {
-        ReportError(AppError::fromCurrentException(), frmBrowser::existing());
+        ReportError(AppError::fromCurrentException(), BrowserWindow::existing());
     }
 }
 

@@ -6,9 +6,9 @@
 #include "TarnZip_Shared.h"
 #include "apperror.h"
 #include "artwork.h"
+#include "browserwindow.h"
 #include "errorstyles.h"
 #include "frmAbout.h"
-#include "frmBrowser.h"
 #include "frmEditor.h"
 #include "frmMail.h"
 #include "trayicon.h"
@@ -175,7 +175,11 @@ void frmZip::mnuEditor_Click()
 
 void frmZip::mnuBrowser_Click()
 {
-    frmBrowser::showInstance();
+    try {
+        BrowserWindow::show(); // the first time loads the browser and its engine
+    } catch (...) {
+        ReportError(AppError::fromCurrentException(), this);
+    }
 }
 
 void frmZip::mnuAbout_Click()

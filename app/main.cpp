@@ -8,7 +8,6 @@
 #include "frmZip.h"
 #include "icons.h"
 #include "services.h"
-#include "webbrowsercontrol.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -31,8 +30,6 @@ int main(int argc, char *argv[])
     default:
         break;
     }
-
-    WebBrowserControl::prepareProcess(); // before the application object exists
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setOrganizationName(QStringLiteral("Orvanne"));

@@ -2,6 +2,7 @@
 
 #include "apperror.h"
 #include "appinfo.h"
+#include "browserwindow.h"
 #include "messagebox.h"
 #include "services.h"
 
@@ -17,8 +18,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-
-#include <unistd.h>
 
 namespace {
 
@@ -64,10 +63,7 @@ protected:
 
 void WebBrowserControl::prepareProcess()
 {
-    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")
-        && !qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").contains("--no-sandbox")) {
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    }
+    BrowserWindow::allowEngineAsRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 

@@ -3,8 +3,8 @@
 // published names the window uses: Navigate, GoBack, GoForward, GoHome, GoSearch, Refresh, Stop,
 // Busy, LocationName, LocationURL and the DownloadComplete event.
 //
-// Chromium refuses to start as root unless its sandbox is off; prepareProcess() switches it off
-// for root only and must run before the QApplication exists.
+// A process that links the engine itself (rather than loading the browser plugin, see
+// browserwindow.h) calls prepareProcess() before its QApplication exists.
 
 #include <QElapsedTimer>
 #include <QUrl>
@@ -23,7 +23,7 @@ public:
     static constexpr int InvalidAddress = 5;
 
     // Call first thing in main(), before QApplication: sandbox off when running as root,
-    // shared OpenGL contexts on.
+    // shared OpenGL contexts on (which makes OpenGL's libraries load at start).
     static void prepareProcess();
 
     // The home page: the publisher's site. The search page: the search page of that site.

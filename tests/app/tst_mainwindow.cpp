@@ -1,7 +1,9 @@
 // The main window driven through its widgets: path box rule, Browse, the zip and unzip
-// commands with their naming rules, captions and messages, settings, the missing component;
-// the commands given on the command line, and files dropped on the window.
+// commands with their naming rules, captions and messages, settings, the missing component,
+// the browser window loaded (with its web engine) only when a window first asks for it; the
+// commands given on the command line, and files dropped on the window.
 
+#include "browserwindow.h"
 #include "busyguard.h"
 #include "commandline.h"
 #include "fakezip.h"
@@ -17,6 +19,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -63,6 +66,8 @@ private Q_SLOTS:
     void zipAndMailHandsOverEachNewArchive();
     void zipAndMailSkipsWhenNothingWasMade();
     void companionWindowsAreReused();
+    void browserLoadsOnFirstUseFromEveryPlace_data();
+    void browserLoadsOnFirstUseFromEveryPlace();
     void rightPressOnSurfacePopsFileMenu();
     void minimizeToTrayWithoutTrayMinimizes();
 
@@ -88,6 +93,12 @@ private:
             count += qobject_cast<frmAbout *>(w) && w->isVisible();
         return count;
     }
+    // Whether a library whose file name contains `name` is mapped into this process.
+    static bool mapped(const char *name)
+    {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(name);
+    }
 };
 
 void TestMainWindow::init()
@@ -107,6 +118,7 @@ void TestMainWindow::cleanup()
 {
     delete frmZip::existing();
     delete frmMail::existing();
+    delete BrowserWindow::existing();
     QList<QPointer<QWidget>> others;
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (qobject_cast<frmEditor *>(w) || qobject_cast<frmAbout *>(w))
@@ -605,6 +617,76 @@ void TestMainWindow::companionWindowsAreReused()
     menuAction("mnuAbout")->trigger();
     menuAction("mnuAbout")->trigger();
     QCOMPARE(aboutBoxes(), 2); // a new about box each time
+}
+
+void TestMainWindow::browserLoadsOnFirstUseFromEveryPlace_data()
+{
+    QTest::addColumn<QString>("place");  // [window:]object name of the command
+    QTest::addColumn<QString>("page");   // the address it goes to after the starting address
+    QTest::newRow("Tools > Web Browser") << "mnuBrowser" << "";
+    QTest::newRow("Online > Publisher Home") << "mnuHome" << "/";
+    QTest::newRow("editor's Online > Today's News") << "editor:mnuNews" << "/tarn_news.htm";
+    QTest::newRow("about box's download button") << "about:cmdDownload"
+                                                 << "/trials/tarnbase/tarnbase-personal-3.2-setup.run";
+    QTest::newRow("browser's File > Open of a local page") << "browser:mnuOpen" << "offline";
+}
+
+void TestMainWindow::browserLoadsOnFirstUseFromEveryPlace()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, page);
+    const QString site = QStringLiteral("http://127.0.0.1:9"); // nothing answers: pages fail at once
+    qputenv("PARCELO_PUBLISHER_URL", site.toUtf8());
+    QTemporaryDir pages;
+    QFile offline(pages.filePath("offline.htm"));
+    QVERIFY(offline.open(QIODevice::WriteOnly));
+    offline.write("<html><head><title>Offline Test Page</title></head><body>Saved</body></html>");
+    offline.close();
+
+    // The main window is up; the web engine comes in with the browser plugin and not before.
+    window();
+    QCOMPARE(mapped("libQt6WebEngineCore"), BrowserWindow::isLoaded());
+    QVERIFY(!BrowserWindow::existing());
+
+    const QString owner = place.section(QLatin1Char(':'), 0, -2);
+    const QString name = place.section(QLatin1Char(':'), -1);
+    if (owner == "editor") {
+        frmEditor::primary()->findChild<QAction *>(name)->trigger();
+    } else if (owner == "about") {
+        frmAbout *box = frmAbout::openNew();
+        box->findChild<QPushButton *>(name)->click();
+    } else if (owner == "browser") {
+        menuAction("mnuBrowser")->trigger();
+        ui->openAnswers << offline.fileName();
+        BrowserWindow::existing()->findChild<QAction *>(name)->trigger();
+    } else {
+        menuAction(qPrintable(name))->trigger();
+    }
+
+    QWidget *browser = BrowserWindow::existing();
+    QVERIFY(browser && browser->isVisible());
+    QVERIFY(mapped("libQt6WebEngineCore"));
+    QVERIFY(ui->messages.isEmpty());
+    QStringList entries;
+    auto *list = browser->findChild<QComboBox *>("cboAddress");
+    for (int i = 0; i < list->count(); ++i)
+        entries << list->itemText(i);
+    QStringList expected{site};
+    if (page == "offline")
+        expected.prepend(QUrl::fromLocalFile(offline.fileName()).toString());
+    else if (!page.isEmpty())
+        expected.prepend(site + page);
+    QCOMPARE(entries, expected);
+    if (page == "offline") {
+        QTRY_COMPARE_WITH_TIMEOUT(browser->windowTitle(),
+                                  "Tarn Surfer" + QString(23, ' ') + "Offline Test Page", 15000);
+    }
+
+    // Closed again, so that the next place opens it afresh.
+    QPointer<QWidget> closed = browser;
+    browser->close();
+    QVERIFY(!BrowserWindow::existing());
+    QTRY_VERIFY(!closed);
 }
 
 void TestMainWindow::rightPressOnSurfacePopsFileMenu()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole program as a user uses it, under Xvfb with a window manager and a tray host, driven
 # with xdotool only through keys, clicks and the file dialogs:
-#   the splash, then the main window; Ctrl+Z zips a file chosen in the file dialog (the archive
+#   the splash, then the main window, light (no web engine, at most 70 MB resident); Ctrl+Z zips a file chosen in the file dialog (the archive
 #   passes unzip -t); Ctrl+U unzips it; Ctrl+E zips another file and brings the mail window
 #   with the archive attached, which is then sent to a local SMTP server; Ctrl+M, Ctrl+T and
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
@@ -56,7 +56,7 @@ export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtim
 mkdir -p "$HOME/docs" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/program" "$work/site"
 chmod 700 "$XDG_RUNTIME_DIR"
 # The program runs from a folder of its own, so that everything it writes stays in the test.
-cp "$bin/parcelo" "$bin/parcelo-regcomp" "$bin/pnvzip12.so" "$work/program/"
+cp "$bin/parcelo" "$bin/parcelo-regcomp" "$bin/pnvzip12.so" "$bin/parcelo-browser.so" "$work/program/"
 seq 1 50000 | sed 's/$/ quarterly figures, region north/' > "$HOME/docs/report.txt"
 printf 'Notes for Bob\n' > "$HOME/docs/notes.txt"
 cp "$HOME/docs/report.txt" "$work/report.orig"
@@ -88,6 +88,12 @@ import -window root "$out/splash-screen.png"
 wait_for 10 visible '^Parcelo™' || fail "the main window did not open"
 activate '^Parcelo™'
 shot main-window '^Parcelo™'
+# The web engine and the OpenGL it draws with come in with the first browser window only.
+! grep -q libQt6WebEngineCore "/proc/$app/maps" || fail "the web engine is loaded before any browser window"
+! grep -qE '_dri\.so|libGLX_|libEGL_' "/proc/$app/maps" || fail "an OpenGL driver is loaded before any browser window"
+rss_kb=$(awk '/^VmRSS:/ { print $2 }' "/proc/$app/status")
+echo "   main window: $((rss_kb / 1024)) MB resident"
+[ "$rss_kb" -le $((70 * 1024)) ] || fail "the main window takes $((rss_kb / 1024)) MB resident (at most 70)"
 
 step "Ctrl+Z zips a file chosen in the file dialog"
 xdotool key ctrl+z
@@ -142,6 +148,7 @@ shot editor-window '^Text Editor'
 activate '^Parcelo™'
 xdotool key ctrl+w
 wait_for 30 visible '^Tarn Surfer' || fail "Ctrl+W did not open the browser"
+grep -qE '_dri\.so|libGLX_|libEGL_' "/proc/$app/maps" || fail "the browser draws without an OpenGL driver"
 
 step "Online > Product Page opens the page of the local server in the browser"
 activate '^Parcelo™'

@@ -33,7 +33,7 @@ deb=$work/parcelo_${version}_$(dpkg --print-architecture).deb
 
 echo "-- the files and the dependencies"
 expected=(
-    usr/bin/parcelo "$private/parcelo" "$private/parcelo-regcomp" "$private/pnvzip12.so"
+    usr/bin/parcelo "$private/parcelo" "$private/parcelo-regcomp" "$private/pnvzip12.so" "$private/parcelo-browser.so"
     usr/share/applications/parcelo.desktop
     usr/share/kio/servicemenus/parcelo-unzip.desktop usr/share/kio/servicemenus/parcelo-zip.desktop
     usr/share/nemo/actions/parcelo-unzip.nemo_action usr/share/nemo/actions/parcelo-zip-and-mail.nemo_action

@@ -11,7 +11,48 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
+#include <functional>
+
+namespace {
+
+// Runs `then` once `window` is on the screen (placed by the window manager), so that the
+// message boxes of a command open over the window rather than where it was before.
+class WhenOnScreen : public QObject
+{
+public:
+    WhenOnScreen(QWidget *window, std::function<void()> then)
+        : QObject(window)
+        , m_then(std::move(then))
+    {
+        QWindow *handle = window->windowHandle();
+        if (handle && !handle->isExposed())
+            handle->installEventFilter(this);
+        else
+            QTimer::singleShot(0, this, &WhenOnScreen::run);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Expose && static_cast<QWindow *>(watched)->isExposed()) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, &WhenOnScreen::run); // after the window's first paint
+        }
+        return false;
+    }
+
+private:
+    void run()
+    {
+        deleteLater();
+        std::exchange(m_then, nullptr)();
+    }
+    std::function<void()> m_then;
+};
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -40,18 +81,20 @@ int main(int argc, char *argv[])
     Services::instance().installQtDefaults();
 
     auto run = [request] {
-        if (const std::optional<int> status = frmZip::instance()->runCommandLine(request))
-            QCoreApplication::exit(*status);
+        new WhenOnScreen(frmZip::instance(), [request] {
+            if (const std::optional<int> status = frmZip::instance()->runCommandLine(request))
+                QCoreApplication::exit(*status);
+        });
     };
     if (request.action == CommandLine::Action::Start) {
         auto *splash = new frmSplash;
         if (!request.file.isEmpty())
-            QObject::connect(splash, &frmSplash::mainWindowShown, &app, run, Qt::QueuedConnection);
+            QObject::connect(splash, &frmSplash::mainWindowShown, &app, run);
         splash->show();
     } else {
         // A command: no splash; the main window shows the file and runs the command at once.
         frmZip::instance()->show();
-        QTimer::singleShot(0, &app, run);
+        run();
     }
     return app.exec();
 }

@@ -2,13 +2,16 @@
 # Sets up, builds and runs Parcelo from this source folder on Debian 12 or later.
 #   ./dev.sh run    install what is missing, build, start Parcelo
 #   ./dev.sh test   install what is missing (test tools too), build, run every test
+#   ./dev.sh package  install what is missing, build, make the Debian package parcelo_*.deb here
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# deps/*.txt list the Debian packages: "build <package>" or "test <package>".
+# deps/*.txt list the Debian packages: "build <package>", "test <package>" or "package <package>"
+# (what making and checking the Debian package takes; the tests check it too).
 packages() { cat deps/*.txt | awk -v kind="$1" '$1 == kind { print $2 }' | sort -u; }
 mapfile -t build_packages < <(packages build)
 mapfile -t test_packages < <(packages test)
+mapfile -t package_packages < <(packages package)
 
 install_missing() {
     local missing=()
@@ -36,12 +39,19 @@ run)
     exec build/bin/parcelo
     ;;
 test)
-    install_missing "${build_packages[@]}" "${test_packages[@]}"
+    install_missing "${build_packages[@]}" "${test_packages[@]}" "${package_packages[@]}"
     build
     ctest --test-dir build --output-on-failure --timeout 900
     ;;
+package)
+    install_missing "${build_packages[@]}" "${package_packages[@]}"
+    build
+    cpack --config build/CPackConfig.cmake -G DEB -B build/package
+    cp build/package/parcelo_*.deb .
+    ls parcelo_*.deb
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac

@@ -138,5 +138,6 @@ void frmSplash::openMainWindow()
     main->show();
     main->raise();
     main->activateWindow();
+    Q_EMIT mainWindowShown();
     close();
 }

@@ -15,6 +15,10 @@ class frmSplash : public QWidget
 public:
     explicit frmSplash(QWidget *parent = nullptr);
 
+Q_SIGNALS:
+    // The main window has been shown; the splash closes right after.
+    void mainWindowShown();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -126,6 +126,7 @@ frmZip::frmZip(QWidget *parent)
     txtZip->setReadOnly(true);
     txtZip->setToolTip(QStringLiteral("Double-click or click Browse button to select a file"));
     txtZip->installEventFilter(this);
+    txtZip->setAcceptDrops(false); // a file dropped on the box is taken by the window
 
     auto makeButton = [surface](const char *name, const QString &caption, const QRect &geometry,
                                 const QString &tip) {
@@ -182,6 +183,7 @@ frmZip::frmZip(QWidget *parent)
     setupMenus();
     setupTray();
     surface->installEventFilter(this);
+    setAcceptDrops(true);
 
     Form_Initialize();
     setupProgress();
@@ -271,13 +273,19 @@ void frmZip::cmdBrowse_Click()
         OpenDlg.setFileName(QString());
         OpenDlg.setFilter(QStringLiteral("All Files |*.*"));
         OpenDlg.ShowOpen();
-        txtZip->setText(OpenDlg.fileName());
-        strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
+        chooseFile(OpenDlg.fileName());
     } catch (const AppError &error) {
         // On cancel the commands keep acting on the file the path box shows.
         if (error.isCancel())
             OpenDlg.setFileName(txtZip->text());
     }
+}
+
+void frmZip::chooseFile(const QString &path)
+{
+    OpenDlg.takeFile(path);
+    txtZip->setText(OpenDlg.fileName());
+    strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
 }
 
 QString frmZip::BrowseForFolder(const QString &prompt)
@@ -286,6 +294,18 @@ QString frmZip::BrowseForFolder(const QString &prompt)
     while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
         folder.chop(1);
     return folder;
+}
+
+bool frmZip::writesElsewhere() const
+{
+    if (m_commandLineFolder)
+        return !m_commandLineFolder->isEmpty();
+    return chkDir->checkState() == Qt::Unchecked;
+}
+
+QString frmZip::otherFolder(const QString &prompt)
+{
+    return m_commandLineFolder ? *m_commandLineFolder : BrowseForFolder(prompt);
 }
 
 ZipComponent &frmZip::zipComponent()
@@ -312,12 +332,13 @@ void frmZip::showCommandError()
 void frmZip::cmdZipp_Click()
 {
     m_lastZipMadeArchive = false;
+    m_commandDone = false;
     try {
         const QString source = OpenDlg.fileName();
         QString targetFolder = strFileDir;
         QString targetBase = source;
-        if (chkDir->checkState() == Qt::Unchecked) {
-            targetFolder = BrowseForFolder(QStringLiteral("Select a location to save your zipped file"));
+        if (writesElsewhere()) {
+            targetFolder = otherFolder(QStringLiteral("Select a location to save your zipped file"));
             if (targetFolder.isEmpty())
                 return; // the user cancelled the folder picker: nothing is written
             targetBase = targetFolder + QLatin1Char('/') + OpenDlg.fileTitle();
@@ -327,6 +348,7 @@ void frmZip::cmdZipp_Click()
         strZipPath = targetBase + QStringLiteral(".zip");
         const QString outcome = zipComponent().ZipFile(source, strZipPath);
         m_lastZipMadeArchive = true;
+        m_commandDone = true;
         MsgBox(outcome, MsgButtons::OK, MsgIcon::Information, AppInfo::title(), this);
         if (chkOpen->checkState() == Qt::Checked)
             Services::instance().desktop().openWithShell(this, targetFolder);
@@ -338,15 +360,17 @@ void frmZip::cmdZipp_Click()
 
 void frmZip::cmdUnzipp_Click()
 {
+    m_commandDone = false;
     try {
         QString targetFolder = strFileDir;
-        if (chkDir->checkState() == Qt::Unchecked) {
-            targetFolder = BrowseForFolder(QStringLiteral("Select a location to save your unzipped file"));
+        if (writesElsewhere()) {
+            targetFolder = otherFolder(QStringLiteral("Select a location to save your unzipped file"));
             if (targetFolder.isEmpty())
                 return; // the user cancelled the folder picker: nothing is written
         }
         setWindowTitle(QStringLiteral("Uncompressing! Please wait..."));
         const QString outcome = zipComponent().UnzipFile(OpenDlg.fileName(), targetFolder);
+        m_commandDone = true;
         MsgBox(outcome, MsgButtons::OK, MsgIcon::Information, AppInfo::title(), this);
         if (chkOpen->checkState() == Qt::Checked)
             Services::instance().desktop().openWithShell(this, targetFolder);

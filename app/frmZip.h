@@ -5,7 +5,9 @@
 #include "commondialog.h"
 
 #include <QMainWindow>
+#include <QUrl>
 #include <memory>
+#include <optional>
 
 class DecorBar;
 class QMenu;
@@ -16,6 +18,7 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 class ZipComponent;
+struct CommandLine;
 
 class frmZip : public QMainWindow
 {
@@ -32,6 +35,13 @@ public:
     void cmdZipp_Click();
     void cmdUnzipp_Click();
     void cmdBrowse_Click();
+    // Takes `path` as the chosen file, as Browse does: the path box (and so the enabled
+    // command), the dialog's file name and title, and the folder. Browse, a drop and the
+    // command line all choose through here.
+    void chooseFile(const QString &path);
+    // Runs what the command line asked for (not --help, --version or an invalid line).
+    // Returns the status the program should end with now, or nothing while it goes on.
+    std::optional<int> runCommandLine(const CommandLine &request);
 
     // --- menus and the tray (the menus act on the dialog's file, never on the path box)
     void mnuOpen_Click();
@@ -65,6 +75,9 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     explicit frmZip(QWidget *parent = nullptr);
@@ -75,6 +88,12 @@ private:
     void chkOpen_Click();
     // The folder picked by the user, without a trailing separator (except "/"); empty on cancel.
     QString BrowseForFolder(const QString &prompt);
+    // Whether a command writes elsewhere than beside its file, and where: the folder picker,
+    // or without asking the folder the command line gave.
+    bool writesElsewhere() const;
+    QString otherFolder(const QString &prompt);
+    void mailLastArchive();
+    void takeDrop(const QList<QUrl> &urls);
     ZipComponent &zipComponent();
     void showCommandError();
     enum class OpenThen { ZipOrUnzip, Zip, Unzip };
@@ -111,4 +130,7 @@ private:
     QString strZipPath;
     QString strZipName;
     bool m_lastZipMadeArchive = false;
+    bool m_commandDone = false; // the last zip or unzip command's component call worked
+    // While a command from the command line runs: its target folder, empty for the file's own.
+    std::optional<QString> m_commandLineFolder;
 };

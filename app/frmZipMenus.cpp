@@ -142,6 +142,11 @@ void frmZip::mnuMailZip_Click()
 {
     m_lastZipMadeArchive = false;
     mnuZipp_Click();
+    mailLastArchive();
+}
+
+void frmZip::mailLastArchive()
+{
     // Only an archive made by this run is handed over: after a cancel or a failed zip (which
     // the zip command has already reported) nothing stale or missing gets attached.
     if (!m_lastZipMadeArchive)

@@ -35,6 +35,8 @@ public:
     QString fileName() const { return m_fileName; }
     void setFileName(const QString &name) { m_fileName = name; }
     QString fileTitle() const { return m_fileTitle; }
+    // Takes a file as if it had been picked in the open dialog: name, title and folder.
+    void takeFile(const QString &fileName) { acceptFile(fileName); }
     QString filter() const { return m_filter; }
     void setFilter(const QString &filter) { m_filter = filter; }
     int filterIndex() const { return m_filterIndex; } // 1-based, as in the filter text's pairs

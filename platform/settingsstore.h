@@ -1,6 +1,6 @@
 #pragma once
 // The per-user settings store: text values by application name, section and key, kept by
-// QSettings in the user's configuration folder ($XDG_CONFIG_HOME/<application>/<application>.conf).
+// QSettings in the user's configuration folder ($XDG_CONFIG_HOME/<application>/<application>.ini).
 
 #include <QString>
 

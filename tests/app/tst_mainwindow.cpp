@@ -1,8 +1,11 @@
 // The main window driven through its widgets: path box rule, Browse, the zip and unzip
 // commands with their naming rules, captions and messages, settings, the missing component,
-// the browser window loaded (with its web engine) only when a window first asks for it.
+// the browser window loaded (with its web engine) only when a window first asks for it; the
+// commands given on the command line, and files dropped on the window.
 
 #include "browserwindow.h"
+#include "busyguard.h"
+#include "commandline.h"
 #include "fakezip.h"
 #include "frmAbout.h"
 #include "frmEditor.h"
@@ -23,6 +26,7 @@
 #include <QTreeWidget>
 #include <QDir>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -71,6 +75,11 @@ private Q_SLOTS:
     void browserLoadsOnFirstUseFromEveryPlace();
     void rightPressOnSurfacePopsFileMenu();
     void minimizeToTrayWithoutTrayMinimizes();
+
+    void commandLineRunsCommandWithoutAsking_data();
+    void commandLineRunsCommandWithoutAsking();
+    void dropChoosesOneLocalFile_data();
+    void dropChoosesOneLocalFile();
 
 private:
     frmZip *window();
@@ -860,6 +869,159 @@ void TestMainWindow::minimizeToTrayWithoutTrayMinimizes()
     QVERIFY(w->isVisible());
     QVERIFY(w->isMinimized());
     QVERIFY(!w->trayControl()->isPlaced());
+}
+
+void TestMainWindow::commandLineRunsCommandWithoutAsking_data()
+{
+    // "@" stands for a folder holding report.txt and a.zip. Every row starts with "same
+    // directory" off in the stored settings: the command line must neither ask for a folder
+    // nor change that setting.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("zipError");
+    QTest::addColumn<QString>("call");      // "method first second", empty when none
+    QTest::addColumn<int>("status");        // -1: the program goes on
+    QTest::addColumn<QString>("boxTitle");  // the one message box shown
+    QTest::addColumn<QString>("pathBox");
+    QTest::addColumn<int>("mailRows");      // -1: no mail window
+
+    QTest::newRow("zip beside the file") << QStringList{"--zip", "@/report.txt"} << 0
+        << "ZipFile @/report.txt @/report.txt.zip" << 0 << "Parcelo" << "@/report.txt" << -1;
+    QTest::newRow("zip into --to, made on the way") << QStringList{"--zip", "@/report.txt", "--to", "@/out/new"} << 0
+        << "ZipFile @/report.txt @/out/new/report.txt.zip" << 0 << "Parcelo" << "@/report.txt" << -1;
+    QTest::newRow("unzip beside the archive") << QStringList{"--unzip", "@/a.zip"} << 0
+        << "UnzipFile @/a.zip @/" << 0 << "Parcelo" << "@/a.zip" << -1;
+    QTest::newRow("unzip into --to") << QStringList{"--unzip", "@/a.zip", "--to", "@/out/"} << 0
+        << "UnzipFile @/a.zip @/out" << 0 << "Parcelo" << "@/a.zip" << -1;
+    QTest::newRow("the component fails") << QStringList{"--unzip", "@/a.zip"} << 30004
+        << "UnzipFile @/a.zip @/" << 1 << "Error: 30004" << "@/a.zip" << -1;
+    QTest::newRow("zip and mail leaves the mail window") << QStringList{"--zip-and-mail", "@/report.txt"} << 0
+        << "ZipFile @/report.txt @/report.txt.zip" << -1 << "Parcelo" << "@/report.txt" << 1;
+    QTest::newRow("zip and mail, zip fails") << QStringList{"--zip-and-mail", "@/report.txt"} << 30009
+        << "ZipFile @/report.txt @/report.txt.zip" << 1 << "Error: 30009" << "@/report.txt" << -1;
+    QTest::newRow("unzip without a file asks for it") << QStringList{"--unzip"} << 0
+        << "UnzipFile @/a.zip @/" << 0 << "Parcelo" << "" << -1;
+    QTest::newRow("a missing file, then the end") << QStringList{"--zip", "@/gone.txt"} << 0
+        << "" << 1 << "Parcelo" << "" << -1;
+    QTest::newRow("a file alone is chosen") << QStringList{"@/report.txt"} << 0
+        << "" << -1 << "" << "@/report.txt" << -1;
+    QTest::newRow("a missing file alone") << QStringList{"@/gone.txt"} << 0
+        << "" << -1 << "Parcelo" << "" << -1;
+}
+
+void TestMainWindow::commandLineRunsCommandWithoutAsking()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, zipError);
+    QFETCH(QString, call);
+    QFETCH(int, status);
+    QFETCH(QString, boxTitle);
+    QFETCH(QString, pathBox);
+    QFETCH(int, mailRows);
+    QTemporaryDir dir;
+    for (const char *name : {"report.txt", "a.zip"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const auto here = [&dir](QString text) { return text.replace('@', dir.path()); };
+    for (QString &argument : arguments)
+        argument = here(argument);
+    SettingsStore::SaveSetting("Orvanne", "Parcelo", "same-directory", "0");
+    zip.answer = {zipError, zipError ? QString("It went wrong") : QString("Done")};
+    ui->openAnswers << here("@/a.zip"); // only the row without a file asks
+
+    const std::optional<int> ended = window()->runCommandLine(CommandLine::parse(QStringList{"parcelo"} + arguments));
+
+    QCOMPARE(ended.value_or(-1), status);
+    QStringList calls;
+    for (const FakeZip::Call &c : std::as_const(zip.calls))
+        calls << QStringList{c.method, c.first, c.second}.join(' ');
+    QCOMPARE(calls, call.isEmpty() ? QStringList{} : QStringList{here(call)});
+    QCOMPARE(ui->messages.size(), boxTitle.isEmpty() ? 0 : 1);
+    if (!boxTitle.isEmpty()) {
+        QCOMPARE(ui->messages.at(0).title, boxTitle);
+        if (call.isEmpty()) // the file was refused: the box names it
+            QVERIFY2(ui->messages.at(0).prompt.contains(here("@/gone.txt")), qPrintable(ui->messages.at(0).prompt));
+    }
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), here(pathBox));
+    QVERIFY(ui->folderPrompts.isEmpty());
+    if (arguments.contains("--to"))
+        QVERIFY(QFileInfo(arguments.last()).isDir());
+    QCOMPARE(child<QCheckBox>("chkDir")->checkState(), Qt::Unchecked);
+    QCOMPARE(SettingsStore::GetSetting("Orvanne", "Parcelo", "same-directory"), QString("0"));
+    frmMail *mail = frmMail::existing();
+    QCOMPARE(mail && mail->isVisible() ? mail->findChild<QTreeWidget *>("lvwAttachments")->topLevelItemCount() : -1,
+             mailRows);
+
+    // Afterwards the window's own commands ask for a folder again, as the box says.
+    if (!calls.isEmpty()) {
+        ui->folderAnswers << QString();
+        if (calls.first().startsWith("Zip"))
+            window()->cmdZipp_Click();
+        else
+            window()->cmdUnzipp_Click();
+        QCOMPARE(ui->folderPrompts.size(), 1);
+    }
+}
+
+void TestMainWindow::dropChoosesOneLocalFile_data()
+{
+    QTest::addColumn<QStringList>("urls");   // "@" stands for a folder holding report.txt
+    QTest::addColumn<bool>("busy");          // a component call is running
+    QTest::addColumn<QString>("chosen");     // the path box afterwards
+    QTest::addColumn<QString>("refusal");    // a part of the message box, empty for none
+
+    QTest::newRow("one file") << QStringList{"file://@/report.txt"} << false << "@/report.txt" << "";
+    QTest::newRow("a folder") << QStringList{"file://@"} << false << "@/earlier.doc" << "it is a folder";
+    QTest::newRow("two files") << QStringList{"file://@/report.txt", "file://@/report.txt"} << false
+                               << "@/earlier.doc" << "one file at a time";
+    QTest::newRow("a web address") << QStringList{"https://example.org/report.txt"} << false
+                                   << "@/earlier.doc" << "not a file on this computer";
+    QTest::newRow("a file that is gone") << QStringList{"file://@/gone.txt"} << false << "@/earlier.doc"
+                                         << "no such file";
+    QTest::newRow("during a component call") << QStringList{"file://@/report.txt"} << true << "@/earlier.doc" << "";
+}
+
+void TestMainWindow::dropChoosesOneLocalFile()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(bool, busy);
+    QFETCH(QString, chosen);
+    QFETCH(QString, refusal);
+    QTemporaryDir dir;
+    QFile file(dir.filePath("report.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const auto here = [&dir](QString text) { return text.replace('@', dir.path()); };
+    choose(here("@/earlier.doc"));
+    QList<QUrl> list;
+    for (const QString &url : std::as_const(urls))
+        list << QUrl(here(url));
+    QMimeData data;
+    data.setUrls(list);
+
+    // Dropped on the path box, through the window as the windowing system delivers it.
+    frmZip *w = window();
+    QWindow *handle = w->windowHandle();
+    const QPoint onPathBox = child<QLineEdit>("txtZip")->mapTo(w, QPoint(20, 10));
+    std::optional<BusyGuard> guard;
+    if (busy)
+        guard.emplace();
+    QDragEnterEvent enter(onPathBox, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(handle, &enter);
+    QCOMPARE(enter.isAccepted(), !busy);
+    QDropEvent drop(onPathBox, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(handle, &drop);
+    guard.reset();
+    QCoreApplication::processEvents(); // the drop is answered once it is over
+
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), here(chosen));
+    QCOMPARE(w->openDialog().fileName(), here(chosen));
+    QCOMPARE(w->fileDir(), QFileInfo(here(chosen)).path() + '/');
+    QCOMPARE(ui->messages.size(), refusal.isEmpty() ? 0 : 1);
+    if (!refusal.isEmpty()) {
+        QVERIFY2(ui->messages.at(0).prompt.contains(refusal), qPrintable(ui->messages.at(0).prompt));
+        QCOMPARE(ui->messages.at(0).icon, MsgIcon::Exclamation);
+    }
+    QVERIFY(zip.calls.isEmpty());
 }
 
 PARCELO_TEST_MAIN(TestMainWindow)

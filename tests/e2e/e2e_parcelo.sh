@@ -8,6 +8,11 @@
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
 #   browser; Help shows the about box; Ctrl+H puts the window in the tray and the tray menu
 #   brings it back; Exit ends the program at once.
+# Then from outside, as a file manager or a shell starts it: --help and --version without a
+# display, a wrong option refused; `parcelo FILE` opens the window with the file chosen; an
+# archive opened with xdg-open through the installed desktop entry; --unzip and --zip --to run
+# at once without asking and end with status 0 when the result box is closed; a corrupt
+# archive ends with its error box and a non-zero status.
 # Screenshots of every window go to the output folder.
 #   e2e_parcelo.sh PROGRAM-FOLDER MAIL-PEER-SCRIPT [OUTPUT-FOLDER]
 # Exits 77 (skipped) when the X tools are not installed.
@@ -19,7 +24,7 @@ out=${3:-$PWD/e2e-parcelo}
 python=/usr/bin/python3
 
 source "${0%/*}/../support/e2e_common.sh"
-e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip
+e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip xdg-open update-desktop-database
 "$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
 e2e_on_display "$@"
 e2e_start
@@ -197,5 +202,94 @@ wait_for 15 bash -c "! kill -0 $app 2>/dev/null" || fail "the program did not en
 wait "$app" || fail "the program ended with an error"
 # The editor and mail windows were open: Exit runs no closing steps, so neither stored anything.
 [ ! -s "$work/program/TextEditor.set" ] || fail "the editor stored its settings on Exit"
+
+step "--help and --version without a display; a wrong option gets one line and status 2"
+no_display() { env -u DISPLAY -u WAYLAND_DISPLAY "$work/program/parcelo" "$@"; }
+[ "$(no_display --version)" = "Parcelo 1.0.20" ] || fail "--version says: $(no_display --version)"
+no_display --help | grep -q -- '--zip-and-mail' || fail "--help does not list the commands"
+status=0
+no_display --frobnicate >"$work/out.txt" 2>"$work/err.txt" || status=$?
+[ "$status" = 2 ] && [ "$(wc -l < "$work/err.txt")" = 1 ] && [ ! -s "$work/out.txt" ] \
+    || fail "a wrong option gave status $status and: $(cat "$work/err.txt")"
+
+# ended PID: whether the program has ended.
+ended() { ! kill -0 "$1" 2>/dev/null; }
+# wait_end PID: waits for the program to end; sets `status` to its exit status.
+wait_end() { wait_for 15 ended "$1" || fail "the program did not end"; status=0; wait "$1" || status=$?; }
+
+step "parcelo FILE: the window with the file chosen, only Zip it! enabled"
+mkdir -p "$HOME/open" "$HOME/cli"
+cp "$work/report.orig" "$HOME/open/report.txt"
+"$work/program/parcelo" "$HOME/open/report.txt" >>"$out/parcelo.log" 2>&1 &
+app=$!
+wait_for 10 visible '^Parcelo™' || fail "the main window did not open"
+activate '^Parcelo™'
+shot main-window-with-file '^Parcelo™'
+xdotool key alt+u
+sleep 1.5
+visible '^Parcelo$' && fail "Unzip it! is enabled for a text file"
+xdotool key alt+z
+confirm_result cli-open-zip-result
+unzip -tq "$HOME/open/report.txt.zip" >/dev/null || fail "Zip it! made no archive of the file given"
+activate '^Parcelo™'
+xdotool key alt+F4
+wait_end "$app"
+[ "$status" = 0 ] || fail "closing the window ended the program with $status"
+
+step "xdg-open ARCHIVE through the installed desktop entry opens it in Parcelo"
+mkdir -p "$HOME/.local/share/applications"
+cp "${0%/*}/../../desktop/parcelo.desktop" "$HOME/.local/share/applications/"
+update-desktop-database "$HOME/.local/share/applications"
+export XDG_DATA_HOME=$HOME/.local/share PATH="$work/program:$PATH"
+[ "$(xdg-mime query default application/zip)" = parcelo.desktop ] \
+    || fail "zip archives do not open with Parcelo: $(xdg-mime query default application/zip)"
+rm "$HOME/open/report.txt"
+xdg-open "$HOME/open/report.txt.zip" >>"$out/parcelo.log" 2>&1 &
+opener=$!
+wait_for 10 visible '^Parcelo™' || fail "xdg-open did not start Parcelo"
+activate '^Parcelo™'
+xdotool key alt+u
+confirm_result xdg-open-unzip-result
+cmp -s "$HOME/open/report.txt" "$work/report.orig" || fail "the archive opened by xdg-open did not unzip"
+activate '^Parcelo™'
+xdotool key alt+F4
+wait_end "$opener"
+[ "$status" = 0 ] || fail "xdg-open ended with $status"
+
+# "Same directory" off in the stored settings: the command line must neither ask nor change it.
+mkdir -p "$XDG_CONFIG_HOME/Orvanne"
+printf '\n[Parcelo]\nsame-directory=0\n' >> "$XDG_CONFIG_HOME/Orvanne/Orvanne.ini"
+cp "$XDG_CONFIG_HOME/Orvanne/Orvanne.ini" "$work/settings.before"
+
+step "parcelo --unzip: no splash, the result box at once; closing it ends with 0"
+cp "$HOME/docs/report.txt.zip" "$HOME/cli/"
+"$work/program/parcelo" --unzip "$HOME/cli/report.txt.zip" >>"$out/parcelo.log" 2>&1 &
+app=$!
+confirm_result cli-unzip-result
+wait_end "$app"
+[ "$status" = 0 ] || fail "--unzip ended with $status"
+cmp -s "$HOME/cli/report.txt" "$work/report.orig" || fail "--unzip did not extract beside the archive"
+
+step "parcelo --zip FILE --to FOLDER writes there"
+"$work/program/parcelo" --zip "$HOME/docs/notes.txt" --to "$HOME/cli/made here" >>"$out/parcelo.log" 2>&1 &
+app=$!
+confirm_result cli-zip-to-result
+wait_end "$app"
+[ "$status" = 0 ] || fail "--zip --to ended with $status"
+unzip -tq "$HOME/cli/made here/notes.txt.zip" >/dev/null || fail "--zip --to made no archive in the folder"
+cmp -s "$XDG_CONFIG_HOME/Orvanne/Orvanne.ini" "$work/settings.before" || fail "the command line changed the settings"
+
+step "parcelo --unzip on a corrupt archive: the error box, then a non-zero status"
+head -c 20000 "$HOME/docs/report.txt.zip" > "$HOME/cli/broken.zip"
+"$work/program/parcelo" --unzip "$HOME/cli/broken.zip" >>"$out/parcelo.log" 2>&1 &
+app=$!
+wait_for 30 visible '^Error: ' || fail "no error box"
+activate '^Error: '
+import -window root "$out/cli-corrupt-error-screen.png"
+xdotool key Return
+wait_end "$app"
+[ "$status" != 0 ] || fail "a corrupt archive ended with status 0"
+
 exec 3>&-
-echo "PASS: splash, zip, unzip, cancelled zip, zip and mail, companions, online page, about, tray, exit"
+echo "PASS: splash, zip, unzip, cancelled zip, zip and mail, companions, online page, about, tray, exit;"
+echo "      command line: help, version, FILE, xdg-open, --unzip, --zip --to, corrupt archive"

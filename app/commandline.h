@@ -1,0 +1,35 @@
+#pragma once
+// What the program is asked to do on its command line, read before any window or display
+// exists (so --help and --version work anywhere):
+//   parcelo [FILE]                                the splash, then the main window, FILE chosen
+//   parcelo --zip|--unzip [FILE] [--to FOLDER]    that command at once; the program then ends
+//   parcelo --zip-and-mail [FILE]                 zip, then the mail window with the archive
+//   parcelo --help | --version
+// Without FILE the commands start with the file dialog, as their menu entries do.
+
+#include <QString>
+#include <QStringList>
+
+struct CommandLine
+{
+    enum class Action { Start, Zip, Unzip, ZipAndMail, Help, Version, Invalid };
+    // Exit statuses: the command worked; it failed (after its message box); the command line
+    // itself was wrong (nothing was shown).
+    enum Status { Done = 0, Failed = 1, UsageError = 2 };
+
+    Action action = Action::Start;
+    // The file named, as an absolute path; empty when none was named.
+    QString file;
+    // --to: absolute, without a trailing separator (except "/"); empty for the file's own folder.
+    QString folder;
+    // Help: the help text. Version: "Parcelo 1.0.20". Invalid: the error, on one line.
+    QString text;
+    // Why the file or the folder named cannot be used (missing, a folder, unreadable...);
+    // empty when both can.
+    QString problem;
+
+    // arguments[0] is the program itself.
+    static CommandLine parse(const QStringList &arguments);
+    // Why `path` cannot be zipped or unzipped, as a sentence naming it; empty when it can.
+    static QString problemWithFile(const QString &path);
+};

@@ -75,6 +75,8 @@ private:
     QString BrowseForFolder(const QString &prompt);
     ZipComponent &zipComponent();
     void showCommandError();
+    // After a cancelled file dialog: the commands act on the file the path box shows.
+    void actOnShownFile();
     enum class OpenThen { ZipOrUnzip, Zip, Unzip };
     void openAndRun(const QString &filter, OpenThen then);
     void setupMenus();

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QLineEdit>
@@ -233,10 +234,12 @@ bool frmZip::eventFilter(QObject *watched, QEvent *event)
         cmdBrowse_Click();
         return true;
     }
-    // The right button pressed on the window's own surface pops up the File menu.
+    // The right button pressed on the window's own surface pops up the File menu. Buttons and
+    // check boxes ignore that button, so their presses travel on to the surface: only a press
+    // outside every control counts.
     if (watched == centralWidget() && event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::RightButton) {
+        if (mouse->button() == Qt::RightButton && !centralWidget()->childAt(mouse->position().toPoint())) {
             mnuFile->popup(mouse->globalPosition().toPoint());
             return true;
         }
@@ -275,9 +278,8 @@ void frmZip::cmdBrowse_Click()
         OpenDlg.ShowOpen();
         chooseFile(OpenDlg.fileName());
     } catch (const AppError &error) {
-        // On cancel the commands keep acting on the file the path box shows.
         if (error.isCancel())
-            OpenDlg.setFileName(txtZip->text());
+            actOnShownFile();
     }
 }
 
@@ -286,6 +288,15 @@ void frmZip::chooseFile(const QString &path)
     OpenDlg.takeFile(path);
     txtZip->setText(OpenDlg.fileName());
     strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
+}
+
+void frmZip::actOnShownFile()
+{
+    // The file, its folder and its name go together, so that no command mixes the shown file
+    // with the folder of a file chosen through the menus before.
+    const QString shown = txtZip->text();
+    OpenDlg.setFileName(shown);
+    strFileDir = folderOf(shown, QFileInfo(shown).fileName());
 }
 
 QString frmZip::BrowseForFolder(const QString &prompt)
@@ -335,16 +346,17 @@ void frmZip::cmdZipp_Click()
     m_commandDone = false;
     try {
         const QString source = OpenDlg.fileName();
+        const QString sourceTitle = QFileInfo(source).fileName();
         QString targetFolder = strFileDir;
         QString targetBase = source;
         if (writesElsewhere()) {
             targetFolder = otherFolder(QStringLiteral("Select a location to save your zipped file"));
             if (targetFolder.isEmpty())
                 return; // the user cancelled the folder picker: nothing is written
-            targetBase = targetFolder + QLatin1Char('/') + OpenDlg.fileTitle();
+            targetBase = targetFolder + QLatin1Char('/') + sourceTitle;
         }
         setWindowTitle(QStringLiteral("Compressing! Please wait..."));
-        strZipName = OpenDlg.fileTitle() + QStringLiteral(".zip");
+        strZipName = sourceTitle + QStringLiteral(".zip");
         strZipPath = targetBase + QStringLiteral(".zip");
         const QString outcome = zipComponent().ZipFile(source, strZipPath);
         m_lastZipMadeArchive = true;

@@ -96,6 +96,8 @@ private:
     void takeDrop(const QList<QUrl> &urls);
     ZipComponent &zipComponent();
     void showCommandError();
+    // After a cancelled file dialog: the commands act on the file the path box shows.
+    void actOnShownFile();
     enum class OpenThen { ZipOrUnzip, Zip, Unzip };
     void openAndRun(const QString &filter, OpenThen then);
     void setupMenus();

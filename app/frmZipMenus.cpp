@@ -119,7 +119,7 @@ void frmZip::openAndRun(const QString &filter, OpenThen then)
             cmdZipp_Click();
     } catch (const AppError &error) {
         if (error.isCancel())
-            OpenDlg.setFileName(txtZip->text());
+            actOnShownFile();
     }
 }
 

@@ -106,6 +106,7 @@ frmBrowser::frmBrowser(QWidget *parent)
                        qBound(Twips::toPixels(315), cboAddress->sizeHint().height(),
                               tbToolBar->height() - 4));
     cboAddress->lineEdit()->installEventFilter(this);
+    cboAddress->installEventFilter(this);
     cboAddress->raise();
 
     WebBrowser = new WebBrowserControl(client);
@@ -321,7 +322,23 @@ bool frmBrowser::eventFilter(QObject *watched, QEvent *event)
         // The tool bar is aligned to the top: it spans the window by itself.
         tbToolBar->resize(client->width(), tbToolBar->height());
         Form_Resize();
-    } else if (watched == cboAddress->lineEdit()) {
+    } else if (watched == cboAddress || watched == cboAddress->lineEdit()) {
+        // On the closed box the wheel and the arrow and page keys would step to another entry
+        // and report each step as a pick. Only a pick from the open list navigates: the wheel
+        // leaves the box alone, the keys open the list.
+        if (event->type() == QEvent::Wheel)
+            return true;
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            const bool stepKey = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down
+                                 || key->key() == Qt::Key_PageUp || key->key() == Qt::Key_PageDown;
+            if (stepKey && !(key->modifiers() & (Qt::AltModifier | Qt::ControlModifier))) {
+                cboAddress->showPopup();
+                return true;
+            }
+        }
+    }
+    if (watched == cboAddress->lineEdit()) {
         if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
             if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && cboAddress_KeyPress(13))

@@ -101,15 +101,22 @@ void frmEditor::mnuExit_Click()
     close();
 }
 
+// The selection's text for the clipboard: pictures, which stand in the text as U+FFFC, have no
+// text and leave nothing there.
+static QString clipboardText(const RichTextBox *rtf)
+{
+    return rtf->selText().remove(QChar::ObjectReplacementCharacter);
+}
+
 void frmEditor::mnuCopy_Click()
 {
-    TrapAndSkip({[&] { QApplication::clipboard()->setText(Rtf->selText()); }});
+    TrapAndSkip({[&] { QApplication::clipboard()->setText(clipboardText(Rtf)); }});
 }
 
 void frmEditor::mnuCut_Click()
 {
     TrapAndSkip({
-        [&] { QApplication::clipboard()->setText(Rtf->selText()); },
+        [&] { QApplication::clipboard()->setText(clipboardText(Rtf)); },
         [&] { Rtf->setSelText(QString()); },
     });
 }

@@ -168,6 +168,9 @@ void frmEditor::Toolbar1_ButtonClick(const QString &key)
     else if (const auto command = commands.value(key))
         (this->*command)();
     // "Delete" and "Justify" have no command.
+    // A click flips a pressable button by itself; the seven show the document's state instead
+    // (a click on a pressed "Align Left" leaves it pressed, "Center" releases "Align Left").
+    Rtf_SelChange();
 }
 
 void frmEditor::setupContextMenu()

@@ -16,6 +16,9 @@
 #include <QMenu>
 #include <QToolBar>
 
+#include <cmath>
+#include <optional>
+
 namespace {
 
 frmEditor *thePrimary = nullptr;
@@ -40,6 +43,16 @@ qint16 windowStateValue(Qt::WindowStates state)
     if (state & Qt::WindowMaximized)
         return 2;
     return 0;
+}
+
+// A stored position or size in twips as a whole number, or nothing for a value no window can
+// have: not a number, infinite, or beyond the 16-bit coordinates of a desktop.
+std::optional<int> storedTwips(float value)
+{
+    constexpr float Limit = float(Twips::fromPixels(32767));
+    if (!std::isfinite(value) || value < -Limit || value > Limit)
+        return std::nullopt;
+    return qRound(value);
 }
 
 } // namespace
@@ -93,6 +106,8 @@ frmEditor::frmEditor(bool isPrimary)
 
     connect(Rtf, &QTextEdit::cursorPositionChanged, this, &frmEditor::Rtf_SelChange);
     connect(Rtf, &QTextEdit::selectionChanged, this, &frmEditor::Rtf_SelChange);
+    // Formatting that changes under a still caret (commands, undo, redo) shows at once too.
+    connect(Rtf->document(), &QTextDocument::contentsChanged, this, &frmEditor::Rtf_SelChange);
 
     Form_Load();
 }
@@ -204,19 +219,23 @@ void frmEditor::applySettings(const PropertyBag &bag)
     TrapAndSkip({
         [&] {
             if (bag.readFloat(QStringLiteral("frmEditorWidth"), &f) && f > 0)
-                geometry->resize(Twips::toPixels(qRound(f)), geometry->height());
+                if (const auto twips = storedTwips(f))
+                    geometry->resize(Twips::toPixels(*twips), geometry->height());
         },
         [&] {
             if (bag.readFloat(QStringLiteral("frmEditorHeight"), &f) && f > 0)
-                geometry->resize(geometry->width(), Twips::toPixels(qRound(f)));
+                if (const auto twips = storedTwips(f))
+                    geometry->resize(geometry->width(), Twips::toPixels(*twips));
         },
         [&] {
             if (bag.readFloat(QStringLiteral("frmEditorTop"), &f))
-                geometry->move(geometry->x(), Twips::toPixels(qRound(f)));
+                if (const auto twips = storedTwips(f))
+                    geometry->move(geometry->x(), Twips::toPixels(*twips));
         },
         [&] {
             if (bag.readFloat(QStringLiteral("frmEditorLeft"), &f))
-                geometry->move(Twips::toPixels(qRound(f)), geometry->y());
+                if (const auto twips = storedTwips(f))
+                    geometry->move(Twips::toPixels(*twips), geometry->y());
         },
         [&] {
             if (!bag.readInt16(QStringLiteral("frmEditorWindowState"), &i16))

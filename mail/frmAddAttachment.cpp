@@ -5,6 +5,7 @@
 #include "messagebox.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -88,12 +89,15 @@ void frmAddAttachment::Form_Load()
     cmbEncoding->setCurrentIndex(0);
 }
 
-bool frmAddAttachment::isAttachableFile(const QString &path)
+std::optional<QString> frmAddAttachment::attachmentProblem(const QString &path)
 {
-    if (path.isEmpty())
-        return false;
     const QFileInfo info(path);
-    return info.exists() && info.isFile() && info.isReadable();
+    if (path.isEmpty() || !info.exists() || !info.isFile())
+        return QStringLiteral("doesn't exist");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read");
+    return std::nullopt;
 }
 
 void frmAddAttachment::cmdBrowse_Click()
@@ -109,8 +113,8 @@ void frmAddAttachment::cmdBrowse_Click()
 void frmAddAttachment::cmdOK_Click()
 {
     const QString path = txtPath->text();
-    if (!isAttachableFile(path)) {
-        MsgBox(QStringLiteral("<<") + path + QStringLiteral(">> doesn't exist"), MsgButtons::OK, MsgIcon::None,
+    if (const auto problem = attachmentProblem(path)) {
+        MsgBox(QStringLiteral("<<") + path + QStringLiteral(">> ") + *problem, MsgButtons::OK, MsgIcon::None,
                QStringLiteral("Error"), this);
         return;
     }

@@ -5,6 +5,7 @@
 #include "commondialog.h"
 
 #include <QDialog>
+#include <optional>
 
 class QComboBox;
 class QLineEdit;
@@ -22,9 +23,10 @@ public:
     void cmdOK_Click();
     void cmdCancel_Click();
 
-    // Whether the path names a file that can be attached: a readable regular file (a name
-    // starting with a dot included), not a folder, device or unreadable file.
-    static bool isAttachableFile(const QString &path);
+    // Why the path names no file that can be attached ("doesn't exist" for a missing file, a
+    // folder or a device; "cannot be read"), or nothing for a readable regular file (a name
+    // starting with a dot included).
+    static std::optional<QString> attachmentProblem(const QString &path);
 
 private:
     void Form_Load();

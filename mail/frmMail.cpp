@@ -462,7 +462,9 @@ void frmMail::cmdSend_Click()
         oSMTP->setMessageSubject(txtMessageSubject->text());
         oSMTP->setMessageText(txtMessageText->toPlainText());
         oSMTP->setMessageHTML(txtMessageHTML->toPlainText());
-        txtStatus->clear();
+        // A send already running keeps its lines; the refusal of this one is added below them.
+        if (!oSMTP->isBusy())
+            txtStatus->clear();
         oSMTP->Send();
     } catch (...) {
         const AppError error = AppError::fromCurrentException();

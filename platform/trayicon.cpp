@@ -10,7 +10,9 @@ TrayIcon::TrayIcon(const QIcon &icon, const QString &toolTip, QObject *parent)
 {
     m_icon->setObjectName(QStringLiteral("TrayControl"));
     connect(m_icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        // Trays that speak StatusNotifierItem (KDE Plasma, GNOME's AppIndicator) report a click
+        // as Trigger and never as DoubleClick: a single activation restores as well.
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             Q_EMIT restoreRequested();
         else if (reason == QSystemTrayIcon::Context)
             Q_EMIT menuRequested(int(reason));

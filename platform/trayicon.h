@@ -1,7 +1,7 @@
 #pragma once
 // The notification-area icon of the main window. The window prepares it, places it and
-// removes it; a double-click on the icon asks to restore the window, and the context gesture
-// (the right button on most desktops) asks for the menu.
+// removes it; activating the icon (a click or a double-click, as the desktop reports it) asks to
+// restore the window, and the context gesture (the right button on most desktops) asks for the menu.
 
 #include <QIcon>
 #include <QObject>

@@ -12,7 +12,28 @@ namespace {
 
 constexpr qint64 ChunkLines = 512; // base64 lines encoded per read
 constexpr int Base64LineBytes = 57; // 76 characters a line
-constexpr int MaxLine = 998;
+constexpr int MaxLine = 998; // RFC 5322: characters a line, its CRLF not counted
+
+// The one rule for text that goes out as it is (7 bit): ASCII without NUL, CR only before LF,
+// lines of at most MaxLine characters. Checks byte c after `previous` ('\n' at the start) and
+// advances `line`, the length of the line so far. Returns the problem, if any.
+std::optional<QString> sevenBitProblem(char previous, char c, int &line)
+{
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x80)
+        return QStringLiteral("holds bytes above 127");
+    if (u == 0)
+        return QStringLiteral("holds NUL bytes");
+    if (previous == '\r' && c != '\n')
+        return QStringLiteral("holds a carriage return that does not end a line");
+    if (c == '\n' || c == '\r') {
+        line = 0;
+        return std::nullopt;
+    }
+    if (++line > MaxLine)
+        return QStringLiteral("has lines longer than 998 characters");
+    return std::nullopt;
+}
 
 MailFailure invalid(const QString &text)
 {
@@ -65,17 +86,13 @@ QByteArray textPart(const QByteArray &subtype, const QString &text)
     const QByteArray body = MailEncoding::crlf(text);
     bool sevenBit = true;
     int line = 0;
+    char previous = '\n';
     for (char c : body) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x80 || u == 0) {
+        if (sevenBitProblem(previous, c, line)) {
             sevenBit = false;
             break;
         }
-        line = (c == '\n') ? 0 : line + 1;
-        if (line > MaxLine) {
-            sevenBit = false;
-            break;
-        }
+        previous = c;
     }
     QByteArray out = "Content-Type: text/" + subtype + "; charset=utf-8\r\n";
     if (sevenBit)
@@ -85,8 +102,7 @@ QByteArray textPart(const QByteArray &subtype, const QString &text)
     return out;
 }
 
-// Checks that a file can be sent as 7-bit text: ASCII without NUL, CR only before LF, lines of at
-// most 998 bytes. Returns the problem, if any.
+// Checks that a whole file can be sent as 7-bit text. Returns the problem, if any.
 std::optional<QString> sevenBitProblem(QFile &file)
 {
     char previous = '\n';
@@ -94,16 +110,8 @@ std::optional<QString> sevenBitProblem(QFile &file)
     QByteArray chunk;
     while (!(chunk = file.read(64 * 1024)).isEmpty()) {
         for (char c : chunk) {
-            const unsigned char u = static_cast<unsigned char>(c);
-            if (u >= 0x80)
-                return QStringLiteral("holds bytes above 127");
-            if (u == 0)
-                return QStringLiteral("holds NUL bytes");
-            if (previous == '\r' && c != '\n')
-                return QStringLiteral("holds a carriage return that does not end a line");
-            line = (c == '\n' || c == '\r') ? 0 : line + 1;
-            if (line > MaxLine)
-                return QStringLiteral("has lines longer than 998 characters");
+            if (auto problem = sevenBitProblem(previous, c, line))
+                return problem;
             previous = c;
         }
     }
@@ -533,9 +541,7 @@ bool MailMessageSource::encodeChunk()
     if (raw.isEmpty())
         return false;
     for (char c : raw) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        const bool badCr = (m_lastByte == '\r' && c != '\n');
-        if (u >= 0x80 || u == 0 || badCr || m_lineLength >= MaxLine) {
+        if (sevenBitProblem(m_lastByte, c, m_lineLength)) {
             m_failure = MailFailure{MailError::AttachmentProblem,
                                     QStringLiteral("The attachment \"%1\" changed while it was being sent "
                                                    "and is no longer 7-bit text; the message was not sent")
@@ -545,7 +551,6 @@ bool MailMessageSource::encodeChunk()
         if (c == '\n' && m_lastByte != '\r')
             m_pending += '\r';
         m_pending += c;
-        m_lineLength = (c == '\n' || c == '\r') ? 0 : m_lineLength + 1;
         m_lastByte = c;
     }
     return true;
@@ -701,24 +706,24 @@ std::variant<PreparedMail, MailFailure> prepareMail(const MailJob &job)
         }
     }
 
-    // Custom headers
+    // Custom headers and attachments: a refusal names the entry, its place in the list (counted
+    // from 1, as the rows of the mail window's lists) and why.
     static const QRegularExpression fieldName(QStringLiteral("^[!-9;-~]{1,76}$"));
     QByteArray custom;
-    for (const MailHeader &header : job.headers) {
+    for (qsizetype row = 1; row <= job.headers.size(); ++row) {
+        const MailHeader &header = job.headers.at(row - 1);
+        const QString which = QStringLiteral("The custom header \"%1\" (row %2)").arg(header.name).arg(row);
         if (hasLineBreak(header.name))
-            return invalid(QStringLiteral("A custom header name contains a line break"));
+            return invalid(QStringLiteral("The name of the custom header in row %1 contains a line break").arg(row));
         if (hasLineBreak(header.value))
-            return invalid(QStringLiteral("The value of the custom header \"%1\" contains a line break")
-                               .arg(header.name));
+            return invalid(which + QStringLiteral(" has a line break in its value"));
         const QString name = header.name.trimmed();
         if (!fieldName.match(name).hasMatch())
-            return invalid(QStringLiteral("\"%1\" is not a valid header name (letters, digits and "
-                                          "punctuation without blanks or \":\")")
-                               .arg(header.name));
+            return invalid(which + QStringLiteral(" has no valid name: use letters, digits and punctuation, "
+                                                  "without blanks or \":\""));
         if (headersWrittenByTheMailer().contains(name.toLower()))
-            return invalid(QStringLiteral("The header \"%1\" is written by the mailer itself and cannot be "
-                                          "added as a custom header")
-                               .arg(name));
+            return invalid(which + QStringLiteral(" is written by the mailer itself and cannot be added as a "
+                                                  "custom header"));
         custom += MailEncoding::unstructured(name.toLatin1(), header.value) + "\r\n";
     }
 
@@ -731,38 +736,31 @@ std::variant<PreparedMail, MailFailure> prepareMail(const MailJob &job)
         qint32 encoding;
     };
     QList<ReadyAttachment> attachments;
-    for (const MailAttachment &a : job.attachments) {
+    for (qsizetype row = 1; row <= job.attachments.size(); ++row) {
+        const MailAttachment &a = job.attachments.at(row - 1);
         const QFileInfo info(a.path);
-        const QString shown = a.path.isEmpty() ? QStringLiteral("(no path)") : a.path;
+        const QString which = QStringLiteral("The attachment \"%1\" (row %2)")
+                                  .arg(a.path.isEmpty() ? QStringLiteral("(no path)") : a.path)
+                                  .arg(row);
+        auto problem = [](const QString &text) { return MailFailure{MailError::AttachmentProblem, text}; };
         if (a.path.isEmpty() || !info.exists())
-            return MailFailure{MailError::AttachmentProblem,
-                               QStringLiteral("The attachment \"%1\" does not exist").arg(shown)};
+            return problem(which + QStringLiteral(" does not exist"));
         if (!info.isFile())
-            return MailFailure{MailError::AttachmentProblem,
-                               QStringLiteral("The attachment \"%1\" is not a regular file").arg(shown)};
+            return problem(which + QStringLiteral(" is not a regular file"));
         QFile file(a.path);
         if (!file.open(QIODevice::ReadOnly))
-            return MailFailure{MailError::AttachmentProblem,
-                               QStringLiteral("The attachment \"%1\" cannot be read: %2")
-                                   .arg(shown, file.errorString())};
+            return problem(which + QStringLiteral(" cannot be read: ") + file.errorString());
         if (a.encoding != MailAttachment::Base64 && a.encoding != MailAttachment::SevenBit)
-            return MailFailure{MailError::AttachmentProblem,
-                               QStringLiteral("Unknown encoding %1 for the attachment \"%2\" (0 Base 64, "
-                                              "1 7 Bit)")
-                                   .arg(a.encoding)
-                                   .arg(shown)};
+            return problem(which + QStringLiteral(" has the unknown encoding %1 (0 Base 64, 1 7 Bit)").arg(a.encoding));
         if (a.encoding == MailAttachment::SevenBit) {
-            if (const auto problem = sevenBitProblem(file))
-                return MailFailure{MailError::AttachmentProblem,
-                                   QStringLiteral("The attachment \"%1\" %2, so it cannot be sent as 7 Bit; "
-                                                  "choose Base 64")
-                                       .arg(shown, *problem)};
+            if (const auto notSevenBit = sevenBitProblem(file))
+                return problem(which + QLatin1Char(' ') + *notSevenBit
+                               + QStringLiteral(", so it cannot be sent as 7 Bit; choose Base 64"));
         }
         if (hasLineBreak(a.name))
-            return invalid(QStringLiteral("The name of the attachment \"%1\" contains a line break").arg(shown));
+            return invalid(which + QStringLiteral(" has a line break in its name"));
         if (hasLineBreak(a.type))
-            return invalid(QStringLiteral("The content type of the attachment \"%1\" contains a line break")
-                               .arg(shown));
+            return invalid(which + QStringLiteral(" has a line break in its content type"));
         const QString name = a.name.isEmpty() ? info.fileName() : a.name;
         QByteArray type = "application/octet-stream";
         const QString typeText = a.type.trimmed();
@@ -771,9 +769,9 @@ std::variant<PreparedMail, MailFailure> prepareMail(const MailJob &job)
             const QString params = typeText.section(QLatin1Char(';'), 1);
             if (mediaType.count(QLatin1Char('/')) != 1 || !isToken(mediaType.section(QLatin1Char('/'), 0, 0))
                 || !isToken(mediaType.section(QLatin1Char('/'), 1)) || !isPlainAscii(params))
-                return invalid(QStringLiteral("\"%1\" is not a valid content type for the attachment \"%2\" "
-                                              "(for example application/octet-stream)")
-                                   .arg(a.type, shown));
+                return invalid(which + QStringLiteral(" has no valid content type: \"%1\" is not a type and a "
+                                                      "subtype such as application/octet-stream")
+                                           .arg(a.type));
             type = typeText.toLatin1();
         }
         attachments << ReadyAttachment{a.path, name, type, a.encoding};

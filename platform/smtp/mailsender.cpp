@@ -523,13 +523,33 @@ void MailSender::Send()
             Qt::QueuedConnection);
         return;
     }
-    m_busy = true;
     if (m_shared->thread.joinable())
         m_shared->thread.join();
-    m_shared->thread = std::thread([job = std::move(job), shared = m_shared]() mutable {
-        MailTransfer transfer(std::move(job), shared);
-        transfer.run();
-    });
+    try {
+        startWorker([job = std::move(job), shared = m_shared]() mutable {
+            MailTransfer transfer(std::move(job), shared);
+            transfer.run();
+        });
+    } catch (const std::exception &error) {
+        // Nothing runs, so nothing will end this send: report it and stay ready for the next.
+        const QString reason = QString::fromLocal8Bit(error.what());
+        QMetaObject::invokeMethod(
+            this,
+            [this, reason] {
+                Q_EMIT ErrorSMTP(MailError::Other,
+                                 QStringLiteral("The message was not sent: the sending could not be started (%1)")
+                                     .arg(reason));
+                Q_EMIT sendFinished(false);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    m_busy = true;
+}
+
+void MailSender::startWorker(std::function<void()> transfer)
+{
+    m_shared->thread = std::thread(std::move(transfer));
 }
 
 void MailSender::finishTransfer(bool delivered)

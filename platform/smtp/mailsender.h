@@ -23,6 +23,7 @@
 #include "mailtypes.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 class MailSender : public QObject
@@ -89,6 +90,10 @@ Q_SIGNALS:
     void ErrorSMTP(qint16 number, const QString &description);
     // After the last event of a send: whether the server accepted the message.
     void sendFinished(bool delivered);
+
+protected:
+    // Runs `transfer` on a thread of its own; throws (std::system_error) when none can be started.
+    virtual void startWorker(std::function<void()> transfer);
 
 private:
     friend class MailTransfer;

@@ -17,6 +17,7 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 namespace {
@@ -30,6 +31,15 @@ bool needsHost(const QString &scheme)
     static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"),
                                      QStringLiteral("ftp"), QStringLiteral("ws"),
                                      QStringLiteral("wss")};
+    return schemes.contains(scheme);
+}
+
+// What the browser navigates to: web pages and the pages on disk. Other schemes (scripts, data,
+// the engine's own pages and resources) are not addresses a user opens here.
+bool isNavigable(const QString &scheme)
+{
+    static const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp"),
+                                     QStringLiteral("file")};
     return schemes.contains(scheme);
 }
 
@@ -48,6 +58,35 @@ QString bareAddress(const QUrl &url)
         bare.remove(0, 2);
     return bare;
 }
+
+// Files on disk load only as what a page shows: the page itself, its style sheets, scripts,
+// pictures, fonts and media. Everything through which a script could read a file's contents
+// (XMLHttpRequest and fetch, frames and objects whose documents it could open, workers) is
+// refused, so a page opened from disk cannot read the user's other files. The engine treats all
+// local files as one origin, so that the same-origin rule alone does not keep them apart.
+class LocalReadFilter : public QWebEngineUrlRequestInterceptor
+{
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (!info.requestUrl().isLocalFile())
+            return;
+        switch (info.resourceType()) {
+        case QWebEngineUrlRequestInfo::ResourceTypeMainFrame:
+        case QWebEngineUrlRequestInfo::ResourceTypeStylesheet:
+        case QWebEngineUrlRequestInfo::ResourceTypeScript:
+        case QWebEngineUrlRequestInfo::ResourceTypeImage:
+        case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
+        case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+        case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+            return;
+        default:
+            info.block(true);
+        }
+    }
+};
 
 // Links that ask for a new window open in this one: the browser has one window.
 class SingleWindowView : public QWebEngineView
@@ -97,6 +136,11 @@ QUrl WebBrowserControl::addressToUrl(const QString &address)
     }
     if (!url.isValid() || url.isRelative() || (needsHost(url.scheme()) && url.host().isEmpty()))
         throw invalidAddress(address);
+    if (!isNavigable(url.scheme()))
+        throw AppError(WebBrowserControl::InvalidAddress,
+                       QStringLiteral("\"%1\" cannot be opened here: only http, https, ftp and file addresses "
+                                      "can.")
+                           .arg(address.trimmed()));
     // The engine shows a site's root with its "/"; so does the address it was asked for.
     if (needsHost(url.scheme()) && url.path().isEmpty())
         url.setPath(QStringLiteral("/"));
@@ -112,6 +156,9 @@ WebBrowserControl::WebBrowserControl(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);
     setFocusProxy(m_view);
+    // A page opened from disk shows its own pictures and style sheets (which the engine loads
+    // only while local content may load local files), but its scripts may not read local files.
+    m_view->page()->setUrlRequestInterceptor(new LocalReadFilter(m_view->page()));
 
     connect(m_view->page(), &QWebEnginePage::loadingChanged, this, &WebBrowserControl::onLoadingChanged);
     connect(m_view, &QWebEngineView::urlChanged, this, &WebBrowserControl::onUrlChanged);

@@ -33,7 +33,8 @@ public:
 
     // What a typed address means: "example.com" and "host:8080" become http addresses,
     // "/path/page.htm" and "~/page.htm" local files (file://). Raises InvalidAddress for
-    // empty text and for text that names no address.
+    // empty text, for text that names no address and for schemes other than http, https, ftp
+    // and file (javascript:, data:, view-source: and the like).
     static QUrl addressToUrl(const QString &address);
 
     explicit WebBrowserControl(QWidget *parent = nullptr);

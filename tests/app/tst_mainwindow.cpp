@@ -31,6 +31,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QtTest>
 
@@ -68,13 +69,18 @@ private Q_SLOTS:
     void openChoosesCommandByName();
     void menusLeavePathBoxAlone();
     void menuCancelResetsDialogFile();
+    void cancelAfterMenuActsOnShownFileAndFolder_data();
+    void cancelAfterMenuActsOnShownFileAndFolder();
     void zipAndMailHandsOverEachNewArchive();
     void zipAndMailSkipsWhenNothingWasMade();
     void companionWindowsAreReused();
     void browserLoadsOnFirstUseFromEveryPlace_data();
     void browserLoadsOnFirstUseFromEveryPlace();
-    void rightPressOnSurfacePopsFileMenu();
+    void rightPressPopsFileMenuOnlyOnSurface_data();
+    void rightPressPopsFileMenuOnlyOnSurface();
     void minimizeToTrayWithoutTrayMinimizes();
+    void trayActivation_data();
+    void trayActivation();
 
     void commandLineRunsCommandWithoutAsking_data();
     void commandLineRunsCommandWithoutAsking();
@@ -723,6 +729,59 @@ void TestMainWindow::menuCancelResetsDialogFile()
     QCOMPARE(window()->openDialog().fileName(), QString("/home/ann/shown.doc"));
 }
 
+void TestMainWindow::cancelAfterMenuActsOnShownFileAndFolder_data()
+{
+    QTest::addColumn<bool>("cancelInMenu");
+    QTest::addColumn<bool>("sameDirectory");
+    QTest::newRow("File > Open cancelled, same folder") << true << true;
+    QTest::newRow("File > Open cancelled, picked folder") << true << false;
+    QTest::newRow("Browse cancelled, same folder") << false << true;
+    QTest::newRow("Browse cancelled, picked folder") << false << false;
+}
+
+void TestMainWindow::cancelAfterMenuActsOnShownFileAndFolder()
+{
+    // The box shows a file; a menu command acts on another one elsewhere; then a file dialog is
+    // cancelled. The buttons act on the shown file again, with its own folder and name.
+    QFETCH(bool, cancelInMenu);
+    QFETCH(bool, sameDirectory);
+    if (!sameDirectory)
+        QTest::mouseClick(child<QCheckBox>("chkDir"), Qt::LeftButton);
+    QTest::mouseClick(child<QCheckBox>("chkOpen"), Qt::LeftButton);
+    choose("/srv/a/p.zip");
+    ui->openAnswers << QString("/home/b/y.txt");
+    if (!sameDirectory)
+        ui->folderAnswers << QString("/out");
+    menuAction("mnuZipp")->trigger();
+    QCOMPARE(zip.calls.size(), 1);
+
+    ui->openAnswers << std::nullopt;
+    if (cancelInMenu)
+        menuAction("mnuOpen")->trigger();
+    else
+        QTest::mouseClick(child<QPushButton>("cmdBrowse"), Qt::LeftButton);
+    QCOMPARE(window()->openDialog().fileName(), QString("/srv/a/p.zip"));
+    QCOMPARE(window()->fileDir(), QString("/srv/a/"));
+
+    ui->shellOpened.clear();
+    if (!sameDirectory)
+        ui->folderAnswers << QString("/picked");
+    QTest::mouseClick(child<QPushButton>("cmdUnzipp"), Qt::LeftButton);
+    const QString target = sameDirectory ? "/srv/a/" : "/picked";
+    QCOMPARE(zip.calls.at(1).method, QString("UnzipFile"));
+    QCOMPARE(zip.calls.at(1).first, QString("/srv/a/p.zip"));
+    QCOMPARE(zip.calls.at(1).second, target);
+    QCOMPARE(ui->shellOpened, QStringList{target});
+
+    // Zipping the shown file names the archive after it, not after the menu's file.
+    if (!sameDirectory)
+        ui->folderAnswers << QString("/picked");
+    window()->cmdZipp_Click();
+    QCOMPARE(zip.calls.at(2).first, QString("/srv/a/p.zip"));
+    QCOMPARE(zip.calls.at(2).second, sameDirectory ? QString("/srv/a/p.zip.zip") : QString("/picked/p.zip.zip"));
+    QCOMPARE(window()->zipName(), QString("p.zip.zip"));
+}
+
 void TestMainWindow::zipAndMailHandsOverEachNewArchive()
 {
     ui->openAnswers << QString("/home/ann/one.doc") << QString("/home/ann/two.doc");
@@ -850,14 +909,38 @@ void TestMainWindow::browserLoadsOnFirstUseFromEveryPlace()
     QTRY_VERIFY(!closed);
 }
 
-void TestMainWindow::rightPressOnSurfacePopsFileMenu()
+void TestMainWindow::rightPressPopsFileMenuOnlyOnSurface_data()
 {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("pops");
+    QTest::newRow("surface") << "surface" << true;
+    QTest::newRow("decoration bar") << "Image1_1" << true; // a picture, not a control
+    QTest::newRow("Browse button") << "cmdBrowse" << false;
+    QTest::newRow("disabled Zip button") << "cmdZipp" << false;
+    QTest::newRow("check box") << "chkDir" << false;
+    QTest::newRow("path box") << "txtZip" << false;
+}
+
+void TestMainWindow::rightPressPopsFileMenuOnlyOnSurface()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, pops);
     auto *file = window()->findChild<QMenu *>("mnuFile");
-    QTest::mousePress(window()->centralWidget(), Qt::LeftButton, {}, QPoint(200, 280));
+    QWidget *surface = window()->centralWidget();
+    QWidget *widget = target == "surface" ? surface : window()->findChild<QWidget *>(target);
+    QVERIFY(widget);
+    const QPoint at = target == "surface" ? QPoint(200, 280) : widget->rect().center();
+    QTest::mousePress(widget, Qt::LeftButton, {}, at);
     QVERIFY(!file->isVisible());
-    QTest::mousePress(window()->centralWidget(), Qt::RightButton, {}, QPoint(200, 280));
-    QTRY_VERIFY(file->isVisible());
-    file->hide();
+    QTest::mousePress(widget, Qt::RightButton, {}, at);
+    if (pops) {
+        QTRY_VERIFY(file->isVisible());
+        QCOMPARE(file->pos(), widget->mapToGlobal(at));
+        file->hide();
+    } else {
+        QTest::qWait(50);
+        QVERIFY(!file->isVisible());
+    }
 }
 
 void TestMainWindow::minimizeToTrayWithoutTrayMinimizes()
@@ -1022,6 +1105,33 @@ void TestMainWindow::dropChoosesOneLocalFile()
         QCOMPARE(ui->messages.at(0).icon, MsgIcon::Exclamation);
     }
     QVERIFY(zip.calls.isEmpty());
+}
+
+void TestMainWindow::trayActivation_data()
+{
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("restores");
+    QTest::addColumn<bool>("popsMenu");
+    // Desktops whose tray speaks StatusNotifierItem report every click as Trigger.
+    QTest::newRow("click") << int(QSystemTrayIcon::Trigger) << true << false;
+    QTest::newRow("double-click") << int(QSystemTrayIcon::DoubleClick) << true << false;
+    QTest::newRow("context gesture") << int(QSystemTrayIcon::Context) << false << true;
+    QTest::newRow("middle button") << int(QSystemTrayIcon::MiddleClick) << false << false;
+}
+
+void TestMainWindow::trayActivation()
+{
+    QFETCH(int, reason);
+    QFETCH(bool, restores);
+    QFETCH(bool, popsMenu);
+    frmZip *w = window();
+    w->hide(); // as after "Minimize to tray"
+    auto *icon = w->findChild<QSystemTrayIcon *>("TrayControl");
+    QVERIFY(icon);
+    Q_EMIT icon->activated(QSystemTrayIcon::ActivationReason(reason)); // as the desktop reports it
+    QCOMPARE(w->isVisible(), restores);
+    QCOMPARE(w->trayMenu()->isVisible(), popsMenu);
+    w->trayMenu()->hide();
 }
 
 PARCELO_TEST_MAIN(TestMainWindow)

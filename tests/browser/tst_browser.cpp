@@ -11,6 +11,7 @@
 #include "twips.h"
 #include "webtestmain.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +22,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QWebEngineView>
+#include <QWheelEvent>
 
 namespace {
 constexpr int LoadTimeout = 15000;
@@ -50,12 +52,15 @@ private Q_SLOTS:
     void sameAddressKeepsOneEntryCaseVariantsTwo();
     void enterNavigatesWithoutAddingToList();
     void pickingAnEntryNavigates();
+    void otherSchemesAreRefused_data();
+    void otherSchemesAreRefused();
     void backForwardStopAndOtherKeys();
     void homeSearchAndRefresh();
     void untitledPageAndAnchorsSettle();
     void offlinePageOpensLocalFile();
     void offlineCancelIsSilent();
     void offlineErrorAsksAbortRetryIgnore();
+    void localPageShowsItsFilesButScriptsCannotReadOthers();
     void onlineLinksOpenPublisherPages_data();
     void onlineLinksOpenPublisherPages();
     void onlineMenuOrder();
@@ -365,8 +370,28 @@ void TestBrowser::pickingAnEntryNavigates()
     WAIT_FOR_TITLE("Orvanne Catalog");
     window->NavigateTo(url("/store.htm"));
     WAIT_FOR_TITLE("Orvanne Store");
-    // Down in the box picks the next entry (the catalogue), which navigates there.
-    QTest::keyClick(address()->lineEdit(), Qt::Key_Down);
+    const int requests = int(server.requests.size());
+
+    // A wheel step over the closed box neither changes the entry nor navigates.
+    const QPoint at = address()->rect().center();
+    QWheelEvent wheel(at, address()->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(address(), &wheel);
+    QTest::qWait(300);
+    QCOMPARE(address()->currentIndex(), 0);
+    QCOMPARE(server.requests.size(), requests);
+    QCOMPARE(control()->LocationURL(), url("/store.htm"));
+
+    // Down opens the list; there Down and Enter pick the next entry (the catalogue), which
+    // navigates there.
+    QLineEdit *box = address()->lineEdit();
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Down);
+    QTRY_VERIFY(address()->view()->isVisible());
+    QCOMPARE(server.requests.size(), requests);
+    QTest::keyClick(address()->view(), Qt::Key_Down);
+    QTest::keyClick(address()->view(), Qt::Key_Return);
+    QTRY_VERIFY(!address()->view()->isVisible());
     QCOMPARE(address()->currentIndex(), 1);
     WAIT_FOR_TITLE("Orvanne Catalog");
     QCOMPARE(control()->LocationURL(), url("/catalog.htm"));
@@ -374,11 +399,44 @@ void TestBrowser::pickingAnEntryNavigates()
 
     // A pick that cannot navigate is reported rather than lost.
     address()->addItem(QStringLiteral("http://"));
-    address()->setCurrentIndex(2);
-    QTest::keyClick(address()->lineEdit(), Qt::Key_Down);
-    QCOMPARE(ui->messages.size(), 1);
+    address()->showPopup();
+    QTRY_VERIFY(address()->view()->isVisible());
+    address()->view()->setCurrentIndex(address()->model()->index(3, 0));
+    QTest::keyClick(address()->view(), Qt::Key_Return);
+    QTRY_COMPARE(ui->messages.size(), 1);
     QCOMPARE(ui->messages.at(0).title, QString("Error: 5"));
     QCOMPARE(ui->messages.at(0).buttons, MsgButtons::OK);
+}
+
+void TestBrowser::otherSchemesAreRefused_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::newRow("script") << "javascript:document.title='taken over'";
+    QTest::newRow("data") << "data:text/html,<title>taken over</title>";
+    QTest::newRow("page source") << "view-source:" + url("/catalog.htm");
+    QTest::newRow("resource") << "qrc:/qt-project.org/qmessagebox/images/qtlogo-64.png";
+    QTest::newRow("engine page") << "chrome://version";
+    QTest::newRow("blank page") << "about:blank";
+}
+
+void TestBrowser::otherSchemesAreRefused()
+{
+    // Only http, https, ftp and file addresses go to the engine; others are refused like an
+    // address that cannot be opened, and the page stays as it was.
+    QFETCH(QString, typed);
+    frmBrowser *window = open();
+    window->NavigateTo(url("/store.htm"));
+    WAIT_FOR_TITLE("Orvanne Store");
+    QLineEdit *edit = address()->lineEdit();
+    edit->setText(typed);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("Error: 5"));
+    QVERIFY2(ui->messages.at(0).prompt.contains(typed), qPrintable(ui->messages.at(0).prompt));
+    QTest::qWait(300);
+    QCOMPARE(control()->LocationURL(), url("/store.htm"));
+    QCOMPARE(window->windowTitle(), title("Orvanne Store"));
+    QCOMPARE(control()->view()->title(), QString("Orvanne Store"));
 }
 
 void TestBrowser::backForwardStopAndOtherKeys()
@@ -490,6 +548,48 @@ void TestBrowser::offlinePageOpensLocalFile()
     QCOMPARE(ui->openRequests.at(1).initialPath, path);
     WAIT_FOR_TITLE("Saved Offline");
     QCOMPARE(entries(), (QStringList{fileUrl, server.base()}));
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestBrowser::localPageShowsItsFilesButScriptsCannotReadOthers()
+{
+    // A page on disk with its picture and style sheet beside it, and a private file its script
+    // tries to read: by fetch, by XMLHttpRequest and through a frame.
+    QTemporaryDir folder;
+    QImage picture(30, 20, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    QVERIFY(picture.save(folder.filePath("picture.png")));
+    const auto write = [&](const char *name, const QByteArray &text) {
+        QFile file(folder.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    };
+    write("style.css", "body { background-color: rgb(1, 2, 3); }");
+    write("private.txt", "secret");
+    write("page.htm", R"(<html><head><title>loading</title><link rel="stylesheet" href="style.css"></head>
+<body><img id="picture" src="picture.png"><iframe src="private.txt" onload="
+  try { framed = 'read ' + this.contentDocument.body.textContent; } catch (e) { framed = 'refused'; }
+  report();"></iframe><script>
+let fetched = null, requested = null, framed = null;
+function report() {
+  if (fetched === null || requested === null || framed === null || !document.getElementById('picture').complete) return;
+  document.title = 'picture ' + document.getElementById('picture').naturalWidth
+      + ' style ' + getComputedStyle(document.body).backgroundColor
+      + ' fetch ' + fetched + ' request ' + requested + ' frame ' + framed;
+}
+fetch('private.txt').then(r => r.text()).then(t => { fetched = 'read ' + t; report(); })
+                    .catch(() => { fetched = 'refused'; report(); });
+const request = new XMLHttpRequest();
+request.onload = () => { requested = 'read ' + request.responseText; report(); };
+request.onerror = () => { requested = 'refused'; report(); };
+try { request.open('GET', 'private.txt'); request.send(); } catch (e) { requested = 'refused'; }
+window.addEventListener('load', report);
+</script></body></html>)");
+
+    frmBrowser *window = open();
+    ui->openAnswers << folder.filePath("page.htm");
+    window->mnuOpen_Click();
+    WAIT_FOR_TITLE("picture 30 style rgb(1, 2, 3) fetch refused request refused frame refused");
     QVERIFY(ui->messages.isEmpty());
 }
 
@@ -608,10 +708,15 @@ void TestBrowser::downloadEntriesAskWhereToSave()
         for (QAction *link : links) {
             QVERIFY2(sized.match(link->text()).hasMatch(), qPrintable(link->text()));
             if (!link->isEnabled()) {
+                // Disabled, and with no command behind it even if its signal came.
                 ++disabled;
                 const QStringList before = entries();
-                link->trigger();
+                const int requests = int(server.requests.size());
+                Q_EMIT link->triggered(false);
+                QTest::qWait(200);
                 QCOMPARE(entries(), before);
+                QCOMPARE(server.requests.size(), requests);
+                QVERIFY(!timer()->isActive());
                 continue;
             }
             link->trigger();

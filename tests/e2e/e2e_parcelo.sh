@@ -7,7 +7,7 @@
 #   with the archive attached, which is then sent to a local SMTP server; Ctrl+M, Ctrl+T and
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
 #   browser; Help shows the about box; Ctrl+H puts the window in the tray and the tray menu
-#   brings it back; Exit ends the program at once.
+#   brings it back, as does a click on the icon; Exit ends the program at once.
 # Then from outside, as a file manager or a shell starts it: --help and --version without a
 # display, a wrong option refused; `parcelo FILE` opens the window with the file chosen; an
 # archive opened with xdg-open through the installed desktop entry; --unzip and --zip --to run
@@ -194,6 +194,14 @@ sleep 1
 import -window root "$out/tray-menu-screen.png"
 xdotool key s
 wait_for 10 visible '^Parcelo™' || fail "Show Parcelo did not bring the window back"
+
+step "A single click on the tray icon brings the window back as well"
+activate '^Parcelo™'
+xdotool key ctrl+h
+wait_for 10 gone '^Parcelo™' || fail "the main window did not go to the tray again"
+sleep 1
+xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 1
+wait_for 10 visible '^Parcelo™' || fail "a click on the tray icon did not bring the window back"
 
 step "Exit ends the program at once"
 activate '^Parcelo™'

@@ -38,6 +38,8 @@ private Q_SLOTS:
     void maximizedAndMinimizedStates();
     void furtherWindowKeepsStoredGeometryOfClosedPrimary();
     void staleTailAndForeignFileAreHarmless();
+    void impossibleGeometryIsRefused_data();
+    void impossibleGeometryIsRefused();
 
     void newPageAsks();
     void openPlainTextAndCancel();
@@ -65,6 +67,10 @@ private:
     QString settingsPath() const { return QDir(m_folder->path()).filePath("TextEditor.set"); }
     void type(frmEditor *editor, const QString &text);
     QAction *action(frmEditor *editor, const char *name) { return editor->findChild<QAction *>(QLatin1String(name)); }
+    // A click on a tool-bar button, as the user makes it.
+    void click(frmEditor *editor, const char *name);
+    // The pressable tool-bar buttons shown pressed, in their order on the bar.
+    QStringList pressed(frmEditor *editor);
 
     std::unique_ptr<ScriptedUi> ui;
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -108,6 +114,27 @@ void TestEditor::type(frmEditor *editor, const QString &text)
 {
     editor->richText()->setFocus();
     QTest::keyClicks(editor->richText(), text);
+}
+
+void TestEditor::click(frmEditor *editor, const char *name)
+{
+    auto *bar = editor->findChild<QToolBar *>("Toolbar1");
+    QWidget *button = bar->widgetForAction(action(editor, name));
+    QVERIFY(button);
+    if (!button->isVisible()) // a narrow window puts the last buttons behind the bar's extension
+        editor->resize(bar->sizeHint().width() + 40, editor->height());
+    QTRY_VERIFY(button->isVisible());
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+QStringList TestEditor::pressed(frmEditor *editor)
+{
+    QStringList keys;
+    for (QAction *a : editor->findChild<QToolBar *>("Toolbar1")->actions()) {
+        if (a->isChecked())
+            keys << a->text();
+    }
+    return keys;
 }
 
 void TestEditor::firstOpeningCreatesEmptyFileAndClosingWritesAll()
@@ -268,6 +295,39 @@ void TestEditor::staleTailAndForeignFileAreHarmless()
     editor = openPrimary();
     QCOMPARE(editor->richText()->baseFont().family(), QString("Verdana"));
     QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::impossibleGeometryIsRefused_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<float>("value");
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float infinite = std::numeric_limits<float>::infinity();
+    QTest::newRow("width not a number") << "frmEditorWidth" << nan;
+    QTest::newRow("width beyond any integer") << "frmEditorWidth" << 1e30f;
+    QTest::newRow("height infinite") << "frmEditorHeight" << infinite;
+    QTest::newRow("height beyond a desktop") << "frmEditorHeight" << 4e8f;
+    QTest::newRow("top minus infinite") << "frmEditorTop" << -infinite;
+    QTest::newRow("top beyond a desktop") << "frmEditorTop" << 6e5f;
+    QTest::newRow("left not a number") << "frmEditorLeft" << nan;
+    QTest::newRow("left far below any integer") << "frmEditorLeft" << -1e12f;
+}
+
+void TestEditor::impossibleGeometryIsRefused()
+{
+    // A foreign settings file with a value no window can have: that value is skipped like any
+    // other refused one, the others still apply.
+    QFETCH(QString, name);
+    QFETCH(float, value);
+    const QRect designed = frmEditor::primary()->geometry();
+    delete frmEditor::existingPrimary();
+    PropertyBag bag;
+    bag.writeProperty(name, value);
+    bag.writeProperty("rtfBackColor", qint32(0x00ff00)); // green, as 0x00BBGGRR
+    SettingsFile::write(settingsPath(), bag.contents());
+    frmEditor *editor = frmEditor::primary();
+    QCOMPARE(editor->geometry(), designed);
+    QCOMPARE(editor->richText()->backColor(), QColor(0, 255, 0));
 }
 
 void TestEditor::newPageAsks()
@@ -519,39 +579,47 @@ void TestEditor::findMissingTextAndSeparateSearchTexts()
 
 void TestEditor::togglesAndButtonsFollowSelection()
 {
+    // After every click and every selection change the seven buttons show exactly what the
+    // document holds at the selection.
     frmEditor *editor = openPrimary();
     RichTextBox *rtf = editor->richText();
     type(editor, "plain bold");
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
     rtf->setSelStart(6);
     rtf->setSelLength(4);
-    QAction *bold = action(editor, "tbBold");
-    bold->trigger();
-    QVERIFY(bold->isChecked());
+    click(editor, "tbBold");
     QCOMPARE(rtf->selBold(), std::optional<bool>(true));
+    QCOMPARE(pressed(editor), (QStringList{"Bold", "Align Left"}));
 
     rtf->setSelStart(8); // caret inside the bold word
-    QVERIFY(bold->isChecked());
+    QCOMPARE(pressed(editor), (QStringList{"Bold", "Align Left"}));
     rtf->setSelStart(2); // into plain text
-    QVERIFY(!bold->isChecked());
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
 
-    // A selection that is partly bold becomes wholly bold; a second click makes it plain.
+    // A selection that is partly bold shows released and becomes wholly bold; a second click
+    // makes it plain.
     rtf->setSelStart(0);
     rtf->setSelLength(10);
-    QVERIFY(!bold->isChecked());
-    bold->trigger();
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
+    click(editor, "tbBold");
     QCOMPARE(rtf->selBold(), std::optional<bool>(true));
-    QVERIFY(bold->isChecked());
-    bold->trigger();
+    QCOMPARE(pressed(editor), (QStringList{"Bold", "Align Left"}));
+    click(editor, "tbBold");
     QCOMPARE(rtf->selBold(), std::optional<bool>(false));
-    QVERIFY(!bold->isChecked());
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
 
-    action(editor, "tbItalic")->trigger();
-    action(editor, "tbUnderline")->trigger();
-    action(editor, "tbStrikeThrough")->trigger();
+    click(editor, "tbItalic");
+    click(editor, "tbUnderline");
+    click(editor, "tbStrikeThrough");
     QCOMPARE(rtf->selItalic(), std::optional<bool>(true));
     QCOMPARE(rtf->selUnderline(), std::optional<bool>(true));
     QCOMPARE(rtf->selStrikeThru(), std::optional<bool>(true));
-    QVERIFY(action(editor, "tbStrikeThrough")->isChecked());
+    QCOMPARE(pressed(editor), (QStringList{"Italic", "Underline", "Strike Through", "Align Left"}));
+    // Undo takes the strike-through away under a still selection: its button follows at once.
+    while (rtf->selStrikeThru() == std::optional<bool>(true) && rtf->document()->isUndoAvailable())
+        rtf->undo();
+    QCOMPARE(rtf->selStrikeThru(), std::optional<bool>(false));
+    QCOMPARE(pressed(editor), (QStringList{"Italic", "Underline", "Align Left"}));
 }
 
 void TestEditor::alignmentButtons()
@@ -561,15 +629,33 @@ void TestEditor::alignmentButtons()
     type(editor, "centred");
     action(editor, "mnuAC")->trigger();
     QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignCenter));
-    rtf->setSelStart(1); // the buttons follow on the next selection change
-    QVERIFY(action(editor, "tbCenter")->isChecked());
-    QVERIFY(!action(editor, "tbAlignLeft")->isChecked());
-    QVERIFY(!action(editor, "tbAlignRight")->isChecked());
-    action(editor, "tbAlignRight")->trigger();
+    QCOMPARE(pressed(editor), QStringList{"Center"});
+    click(editor, "tbAlignRight");
     QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignRight));
-    action(editor, "mnuRAL")->trigger();
-    rtf->setSelStart(2);
-    QVERIFY(action(editor, "tbAlignLeft")->isChecked());
+    QCOMPARE(pressed(editor), QStringList{"Align Right"});
+    click(editor, "tbAlignLeft");
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
+    // A click on the pressed button leaves the paragraph and the button as they are.
+    click(editor, "tbAlignLeft");
+    QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignLeft));
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
+    click(editor, "tbCenter");
+    QCOMPARE(pressed(editor), QStringList{"Center"});
+    // The plain "Justify" button neither aligns nor stays pressed.
+    click(editor, "tbJustify");
+    QCOMPARE(rtf->selAlignment(), std::optional<int>(RichTextBox::AlignCenter));
+    QCOMPARE(pressed(editor), QStringList{"Center"});
+    action(editor, "mnuRAR")->trigger();
+    QCOMPARE(pressed(editor), QStringList{"Align Right"});
+
+    // Paragraphs aligned differently, selected together: no alignment button is pressed.
+    rtf->moveCursor(QTextCursor::End);
+    QTest::keyClick(rtf, Qt::Key_Return);
+    type(editor, "left");
+    action(editor, "mnuAL")->trigger();
+    QCOMPARE(pressed(editor), QStringList{"Align Left"});
+    action(editor, "mnuSelect")->trigger();
+    QCOMPARE(pressed(editor), QStringList());
 }
 
 void TestEditor::fontAndBackColourShareTheColour()
@@ -628,7 +714,16 @@ void TestEditor::insertImageThroughClipboard()
     rtf->setSelStart(0);
     rtf->setSelLength(6);
     action(editor, "mnuPaste")->trigger();
-    QVERIFY(rtf->toPlainText().startsWith(" "));
+    QCOMPARE(rtf->toPlainText(), QString(" ") + QChar(QChar::ObjectReplacementCharacter) + "after");
+
+    // Copy and Cut of a selection with the picture: its text only, the picture leaves no mark.
+    action(editor, "mnuSelect")->trigger();
+    action(editor, "mnuCopy")->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QString(" after"));
+    QApplication::clipboard()->clear();
+    action(editor, "mnuCut")->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), QString(" after"));
+    QVERIFY(rtf->toPlainText().isEmpty());
 }
 
 void TestEditor::unreadablePictureAsks()
@@ -661,9 +756,28 @@ void TestEditor::menusAndToolBar()
     QCOMPARE(action(editor, "mnuFindNext")->shortcut(), QKeySequence(Qt::Key_F3));
     QCOMPARE(action(editor, "mnuExit")->text(), QString("Close Text&Editor"));
     QCOMPARE(action(editor, "mnuTH")->text(), QString("Tile &Horizentally"));
-    // Font and BackColor only in the context menu.
-    QVERIFY(!editor->menuBar()->findChild<QAction *>("mnuRFont"));
-    QCOMPARE(action(editor, "mnuRFont")->parent(), editor->findChild<QMenu *>("mnuRClick"));
+    // Font and BackColor only in the context menu: no menu of the menu bar holds them, whether
+    // as the same entries or as entries of that caption.
+    QList<QAction *> barEntries;
+    QStringList barCaptions;
+    QList<QMenu *> menusLeft;
+    for (QAction *top : editor->menuBar()->actions())
+        menusLeft << top->menu();
+    while (!menusLeft.isEmpty()) {
+        for (QAction *entry : menusLeft.takeFirst()->actions()) {
+            if (entry->menu())
+                menusLeft << entry->menu();
+            barEntries << entry;
+            barCaptions << entry->text().remove('&').toLower();
+        }
+    }
+    QVERIFY(barEntries.size() > 30);
+    for (const char *name : {"mnuRFont", "mnuRBC"}) {
+        QVERIFY(editor->findChild<QMenu *>("mnuRClick")->actions().contains(action(editor, name)));
+        QVERIFY2(!barEntries.contains(action(editor, name)), name);
+    }
+    QVERIFY(!barCaptions.contains("font"));
+    QVERIFY(!barCaptions.contains("backcolor"));
 
     QStringList tips;
     for (QAction *a : editor->findChild<QToolBar *>("Toolbar1")->actions())

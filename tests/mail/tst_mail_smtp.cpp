@@ -16,6 +16,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <system_error>
+
 namespace {
 
 struct Outcome
@@ -100,6 +102,23 @@ QStringList partTypes(const ReceivedMail &mail)
     return types;
 }
 
+// A sender whose first transfers cannot get a thread, as when the system has none to spare.
+class ThreadlessSender : public MailSender
+{
+public:
+    int refusals = 1;
+
+protected:
+    void startWorker(std::function<void()> transfer) override
+    {
+        if (refusals > 0) {
+            --refusals;
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        MailSender::startWorker(std::move(transfer));
+    }
+};
+
 int unusedPort()
 {
     QTcpServer probe;
@@ -135,6 +154,7 @@ private Q_SLOTS:
     void refusedBeforeConnecting_data();
     void refusedBeforeConnecting();
     void secondSendWhileBusy();
+    void sendThatCannotStartLeavesSenderReady();
     void sendTakesItsOwnCopy();
     void popBeforeSmtp();
     void popWrongPassword();
@@ -214,7 +234,9 @@ void TestMailSmtp::plainMessageArrives()
 void TestMailSmtp::fullMessageArrivesIntact()
 {
     const QByteArray binary = randomBytes(100000);
-    const QByteArray text = "first line\n.a line starting with a dot\n\nlast line without newline";
+    // Lines of exactly 998 characters (the longest a line may be) with either line end, and last.
+    const QByteArray text = "first line\n" + QByteArray(998, 'a') + "\n" + QByteArray(998, 'b')
+                            + "\r\n.a line starting with a dot\n\n" + QByteArray(998, 'c');
     const QString binPath = writeFile(m_dir.filePath("data.bin"), binary);
     const QString textPath = writeFile(m_dir.filePath("notes.txt"), text);
     const QString emptyPath = writeFile(m_dir.filePath("empty"), {});
@@ -274,7 +296,7 @@ void TestMailSmtp::fullMessageArrivesIntact()
     QCOMPARE(notes.value("filename").toString(), QString("notes.txt"));
     QCOMPARE(notes.value("encoding").toString(), QString("7bit"));
     // Sent as text with CRLF line ends, which a reader sees as the same lines.
-    QCOMPARE(notes.value("text").toString().replace("\r\n", "\n"), QString::fromLatin1(text));
+    QCOMPARE(notes.value("text").toString().replace("\r\n", "\n"), QString::fromLatin1(text).replace("\r\n", "\n"));
     QCOMPARE(part(mail, 6).value("size").toInt(), 0);
     QCOMPARE(part(mail, 6).value("filename").toString(), QString("empty.dat"));
 }
@@ -477,13 +499,15 @@ void TestMailSmtp::refusedBeforeConnecting_data()
     QTest::newRow("sender with LF") << "from" << "ann@example.org\nDATA" << 1 << "The sender address contains a line break";
     QTest::newRow("CC with CR") << "cc" << "x@example.org\r" << 1 << "The CC address contains a line break";
     QTest::newRow("BCC with LF") << "bcc" << "y@example.org\n" << 1 << "The BCC address contains a line break";
-    QTest::newRow("header value") << "headerValue" << "a\r\nBcc: victim@example.org" << 1 << "The value of the custom header \"X-Test\" contains a line break";
-    QTest::newRow("header name") << "headerName" << "X-Test\r\nBcc" << 1 << "A custom header name contains a line break";
-    QTest::newRow("header name with blank") << "headerName" << "X Test" << 1 << "\"X Test\" is not a valid header name (letters, digits and punctuation without blanks or \":\")";
-    QTest::newRow("header the mailer writes") << "headerName" << "Subject" << 1 << "The header \"Subject\" is written by the mailer itself and cannot be added as a custom header";
-    QTest::newRow("attachment name") << "attachmentName" << "a.txt\r\nContent-Type: text/html" << 1 << "@contains a line break";
-    QTest::newRow("attachment type") << "attachmentType" << "text/plain\r\nX: y" << 1 << "@contains a line break";
-    QTest::newRow("attachment type not a type") << "attachmentType" << "just words" << 1 << "@is not a valid content type";
+    QTest::newRow("header value") << "headerValue" << "a\r\nBcc: victim@example.org" << 1 << "The custom header \"X-Test\" (row 2) has a line break in its value";
+    QTest::newRow("header name") << "headerName" << "X-Test\r\nBcc" << 1 << "The name of the custom header in row 2 contains a line break";
+    QTest::newRow("header name with blank") << "headerName" << "X Test" << 1 << "The custom header \"X Test\" (row 2) has no valid name: use letters, digits and punctuation, without blanks or \":\"";
+    QTest::newRow("header the mailer writes") << "headerName" << "Subject" << 1 << "The custom header \"Subject\" (row 2) is written by the mailer itself and cannot be added as a custom header";
+    QTest::newRow("Date as a header") << "headerName" << "date" << 1 << "@\"date\" (row 2) is written by the mailer itself";
+    QTest::newRow("attachment name") << "attachmentName" << "a.txt\r\nContent-Type: text/html" << 1 << "@(row 2) has a line break in its name";
+    QTest::newRow("attachment type") << "attachmentType" << "text/plain\r\nX: y" << 1 << "@(row 2) has a line break in its content type";
+    QTest::newRow("attachment type not a type") << "attachmentType" << "just words" << 1 << "@(row 2) has no valid content type: \"just words\" is not a type and a subtype";
+    QTest::newRow("attachment type without subtype") << "attachmentType" << "text" << 1 << "@(row 2) has no valid content type: \"text\"";
     QTest::newRow("user name") << "username" << "ann\r\nRSET" << 1 << "The user name contains a line break";
     QTest::newRow("password") << "password" << "pw\nQUIT" << 1 << "The password contains a line break";
     QTest::newRow("server with LF") << "server" << "127.0.0.1\nX" << 1 << "The server name contains a line break";
@@ -496,14 +520,14 @@ void TestMailSmtp::refusedBeforeConnecting_data()
     QTest::newRow("no recipient") << "to" << " ; " << 1 << "No recipient address was given";
     QTest::newRow("non-ASCII mailbox") << "to" << QString::fromUtf8("jörg@example.org") << 1 << "@has characters outside ASCII";
     QTest::newRow("auth type 7") << "authType" << "7" << 1 << "Unknown authentication type 7 (0 none, 1 POP, 2 Login, 3 Plain)";
-    QTest::newRow("missing attachment") << "attachmentPath" << "/nonexistent/file.zip" << 2 << "The attachment \"/nonexistent/file.zip\" does not exist";
-    QTest::newRow("folder as attachment") << "attachmentPath" << "/tmp" << 2 << "The attachment \"/tmp\" is not a regular file";
-    QTest::newRow("device as attachment") << "attachmentPath" << "/dev/null" << 2 << "The attachment \"/dev/null\" is not a regular file";
+    QTest::newRow("missing attachment") << "attachmentPath" << "/nonexistent/file.zip" << 2 << "The attachment \"/nonexistent/file.zip\" (row 2) does not exist";
+    QTest::newRow("folder as attachment") << "attachmentPath" << "/tmp" << 2 << "The attachment \"/tmp\" (row 2) is not a regular file";
+    QTest::newRow("device as attachment") << "attachmentPath" << "/dev/null" << 2 << "The attachment \"/dev/null\" (row 2) is not a regular file";
     QTest::newRow("8-bit file as 7 Bit") << "sevenBit" << QString::fromUtf8("Grüße\n") << 2 << "@holds bytes above 127, so it cannot be sent as 7 Bit; choose Base 64";
     QTest::newRow("long line as 7 Bit") << "sevenBit" << QString(1000, 'a') << 2 << "@has lines longer than 998 characters";
     QTest::newRow("bare CR as 7 Bit") << "sevenBit" << "a\rb" << 2 << "@holds a carriage return that does not end a line";
     QTest::newRow("NUL as 7 Bit") << "sevenBit" << QString("a") + QChar(0) + "b" << 2 << "@holds NUL bytes";
-    QTest::newRow("unknown encoding") << "encoding" << "2" << 2 << "@Unknown encoding 2";
+    QTest::newRow("unknown encoding") << "encoding" << "2" << 2 << "@(row 2) has the unknown encoding 2";
 }
 
 void TestMailSmtp::refusedBeforeConnecting()
@@ -533,8 +557,9 @@ void TestMailSmtp::refusedBeforeConnecting()
     else if (field == "password") { sender.setAuthType(1); sender.setPOPServer("127.0.0.1"); sender.setPassword(value); }
     else if (field == "server") sender.setServer(value);
     else if (field == "authType") sender.setAuthType(value.toInt());
-    sender.attachments() << attachment;
-    sender.customHeaders() << header;
+    // Each list starts with an entry that is fine, so that a refusal names the second row.
+    sender.attachments() << MailAttachment{file, "first.txt", "text/plain", 0} << attachment;
+    sender.customHeaders() << MailHeader{"X-Fine", "1"} << header;
 
     const Outcome outcome = sendAndWait(sender);
     QVERIFY(outcome.finished && !outcome.delivered);
@@ -574,6 +599,22 @@ void TestMailSmtp::secondSendWhileBusy()
     ReceivedMail mail;
     QVERIFY(receivedMail(inbox.path(), 1, &mail));
     QCOMPARE(partTypes(mail), (QStringList{"multipart/mixed", "text/plain", "text/plain"}));
+}
+
+void TestMailSmtp::sendThatCannotStartLeavesSenderReady()
+{
+    ThreadlessSender sender;
+    configure(sender, m_plain->address());
+    const Outcome failed = sendAndWait(sender);
+    QVERIFY(failed.finished && !failed.delivered);
+    QCOMPARE(failed.firstNumber(), int(MailError::Other));
+    QVERIFY2(failed.firstError().startsWith("The message was not sent: the sending could not be started"),
+             qPrintable(failed.firstError()));
+    QVERIFY(!sender.isBusy());
+    // The next send goes out: nothing is left waiting for a transfer that never ran.
+    const Outcome next = sendAndWait(sender);
+    QVERIFY2(next.delivered, qPrintable(next.firstError()));
+    QCOMPARE(receivedCount(m_inbox), m_mailCount + 1);
 }
 
 void TestMailSmtp::sendTakesItsOwnCopy()
@@ -658,17 +699,30 @@ void TestMailSmtp::closingWhileSendingEndsPromptly()
     auto sender = std::make_unique<MailSender>();
     configure(*sender, peer->address());
     sender->setTimeouts(30, 30);
-    QSignalSpy sending(sender.get(), &MailSender::SendSMTP);
+    // Every event is counted from the start, so that the count shows whether any comes once
+    // the sender is being destroyed (from its destructor, or from an event loop it would run).
+    bool closing = false;
+    int eventsBefore = 0;
     int eventsAfter = 0;
+    auto count = [&] { ++(closing ? eventsAfter : eventsBefore); };
+    QObject::connect(sender.get(), &MailSender::ConnectSMTP, count);
+    QObject::connect(sender.get(), &MailSender::SendSMTP, count);
+    QObject::connect(sender.get(), &MailSender::CloseSMTP, count);
+    QObject::connect(sender.get(), &MailSender::StatusChanged, count);
+    QObject::connect(sender.get(), &MailSender::ErrorSMTP, count);
+    QObject::connect(sender.get(), &MailSender::sendFinished, count);
+    QSignalSpy sending(sender.get(), &MailSender::SendSMTP);
     sender->Send();
     QVERIFY(sending.wait(10000));
-    QObject::connect(sender.get(), &MailSender::StatusChanged, [&] { ++eventsAfter; });
+    QVERIFY(eventsBefore >= 3); // status, connect, send: the counting works
     QElapsedTimer clock;
     clock.start();
+    closing = true;
     sender.reset();
     QVERIFY(clock.elapsed() < 3000);
     QTest::qWait(200);
     QCOMPARE(eventsAfter, 0);
+    QCOMPARE(receivedCount(inbox.path()), 0); // stopped without sending
 }
 
 PARCELO_TEST_MAIN(TestMailSmtp)

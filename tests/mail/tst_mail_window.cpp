@@ -25,6 +25,10 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList rows(QTreeWidget *list)
@@ -61,6 +65,30 @@ void whenShown(std::function<void(Dialog *)> action)
     timer->start();
 }
 
+// While it lives, this thread lacks the capabilities that let root read any file.
+class WithoutReadOverride
+{
+public:
+    WithoutReadOverride()
+    {
+        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        m_dropped = ::syscall(SYS_capset, &m_header, reduced) == 0;
+    }
+    ~WithoutReadOverride()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+
+private:
+    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
+
 } // namespace
 
 class TestMailWindow : public QObject
@@ -86,6 +114,7 @@ private Q_SLOTS:
     void logInValuesHandedOver();
     void sendsTheRowsAndShowsStatus();
     void errorsGoToTheStatusBox();
+    void sendDuringSendKeepsItsLines();
     void enterSends();
     void removeTakesTheSelectedRow();
     void operationsForOtherWindows();
@@ -199,7 +228,8 @@ void TestMailWindow::opensWithItsDesign()
         QVERIFY2(shown.contains(l), qPrintable(l));
 
     // Focus starts in the server field; tab order through the fourteen, then the lists.
-    QVERIFY(QTest::qWaitForWindowActive(w) || true);
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
     QCOMPARE(w->focusWidget(), child<QWidget>("txtServer"));
     QStringList order;
     QWidget *at = child<QWidget>("txtServer");
@@ -503,7 +533,45 @@ void TestMailWindow::errorsGoToTheStatusBox()
     QTest::mouseClick(child<QPushButton>("cmdSend"), Qt::LeftButton);
     QVERIFY(finished.wait(10000));
     QCOMPARE(child<QPlainTextEdit>("txtStatus")->toPlainText(), QString("Error 1: The subject contains a line break\n"));
+
+    // A header name that the dialog takes but no message can carry: the line names the row.
+    child<QLineEdit>("txtMessageSubject")->setText("Hi");
+    delete child<QTreeWidget>("lvwAttachments")->topLevelItem(0);
+    w->appendCustomHeader("X-Fine", "1");
+    whenShown<frmAddCustomHeader>([&](frmAddCustomHeader *d) {
+        d->findChild<QLineEdit *>("txtName")->setText("X Spaced");
+        QTest::mouseClick(d->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
+    });
+    QTest::mouseClick(child<QPushButton>("cmdAddCustomHeader"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("cmdSend"), Qt::LeftButton);
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(child<QPlainTextEdit>("txtStatus")->toPlainText(),
+             QString("Error 1: The custom header \"X Spaced\" (row 2) has no valid name: use letters, digits and "
+                     "punctuation, without blanks or \":\"\n"));
     QVERIFY(ui->messages.isEmpty()); // errors of the exchange never show a message box
+}
+
+void TestMailWindow::sendDuringSendKeepsItsLines()
+{
+    QTemporaryDir inbox;
+    auto slow = MailPeer::smtp(inbox.path(), {"--stall-data", "1.5"});
+    QVERIFY2(slow->isReady(), qPrintable(slow->errors()));
+    frmMail *w = window();
+    child<QLineEdit>("txtServer")->setText(slow->address());
+    child<QLineEdit>("txtMailFrom")->setText("ann@example.org");
+    child<QLineEdit>("txtSendTo")->setText("bob@example.org");
+    auto *status = child<QPlainTextEdit>("txtStatus");
+    QSignalSpy finished(w->smtp(), &MailSender::sendFinished);
+    QTest::mouseClick(child<QPushButton>("cmdSend"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(status->toPlainText().contains("Sending the message"), 10000);
+    const QString running = status->toPlainText();
+    QTest::mouseClick(child<QPushButton>("cmdSend"), Qt::LeftButton); // refused: one at a time
+    QTRY_VERIFY(status->toPlainText().contains("Error 3: "));
+    QVERIFY2(status->toPlainText().startsWith(running + "Error 3: "), qPrintable(status->toPlainText()));
+    QVERIFY(finished.wait(20000));
+    QVERIFY(finished.first().first().toBool()); // the first send went on and arrived
+    QVERIFY(status->toPlainText().endsWith("Connection closed\n"));
+    QCOMPARE(receivedCount(inbox.path()), 1);
 }
 
 void TestMailWindow::enterSends()
@@ -640,22 +708,40 @@ void TestMailWindow::attachmentDialog()
 void TestMailWindow::attachmentDialogRefusals_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("folder") << QDir::tempPath();
-    QTest::newRow("device") << "/dev/null";
-    QTest::newRow("missing file") << "/nonexistent/file.zip";
-    QTest::newRow("empty path") << "";
-    QTest::newRow("wildcard") << QDir::tempPath() + "/*";
+    QTest::addColumn<QString>("why");
+    QTest::newRow("folder") << QDir::tempPath() << "doesn't exist";
+    QTest::newRow("device") << "/dev/null" << "doesn't exist";
+    QTest::newRow("missing file") << "/nonexistent/file.zip" << "doesn't exist";
+    QTest::newRow("empty path") << "" << "doesn't exist";
+    QTest::newRow("wildcard") << QDir::tempPath() + "/*" << "doesn't exist";
+    QTest::newRow("unreadable file") << "unreadable" << "cannot be read";
 }
 
 void TestMailWindow::attachmentDialogRefusals()
 {
     QFETCH(QString, path);
+    QFETCH(QString, why);
+    // An existing file without read permission (root reads it all the same, so the check runs
+    // without root's power to read any file).
+    QTemporaryDir folder;
+    const bool unreadable = path == "unreadable";
+    if (unreadable) {
+        path = folder.filePath("secret.txt");
+        QFile secret(path);
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("private");
+        secret.close();
+        QVERIFY(secret.setPermissions(QFile::WriteOwner));
+    }
     window();
     bool stayedOpen = false;
     whenShown<frmAddAttachment>([&](frmAddAttachment *d) {
         d->findChild<QLineEdit *>("txtPath")->setText(path);
         d->findChild<QLineEdit *>("txtName")->setText("kept");
-        QTest::mouseClick(d->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
+        {
+            WithoutReadOverride asUser;
+            QTest::mouseClick(d->findChild<QPushButton *>("cmdOK"), Qt::LeftButton);
+        }
         stayedOpen = d->isVisible() && d->findChild<QLineEdit *>("txtPath")->text() == path
                      && d->findChild<QLineEdit *>("txtName")->text() == "kept";
         d->reject();
@@ -663,7 +749,7 @@ void TestMailWindow::attachmentDialogRefusals()
     QTest::mouseClick(child<QPushButton>("cmdAdd"), Qt::LeftButton);
     QVERIFY(stayedOpen);
     QCOMPARE(ui->messages.size(), 1);
-    QCOMPARE(ui->messages.at(0).prompt, "<<" + path + ">> doesn't exist");
+    QCOMPARE(ui->messages.at(0).prompt, "<<" + path + ">> " + why);
     QCOMPARE(ui->messages.at(0).title, QString("Error"));
     QCOMPARE(ui->messages.at(0).icon, MsgIcon::None);
     QCOMPARE(ui->messages.at(0).buttons, MsgButtons::OK);

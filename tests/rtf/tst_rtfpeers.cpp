@@ -216,8 +216,7 @@ private:
 void TestRtfPeers::initTestCase()
 {
     m_soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (m_soffice.isEmpty())
-        QSKIP("LibreOffice (soffice) is not installed; deps/rtf.txt lists it");
+    PARCELO_REQUIRE_PEER(!m_soffice.isEmpty(), "LibreOffice (soffice) is not installed; deps/rtf.txt lists it");
     QVERIFY(m_dir.isValid());
     QDir root(m_dir.path());
     for (const char *folder : {"in", "lo", "ours", "back-text", "back-odt"})
@@ -479,8 +478,7 @@ void TestRtfPeers::libreOfficeReadsOurPictures()
 void TestRtfPeers::unrtfReadsOurs()
 {
     const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
-    if (unrtf.isEmpty())
-        QSKIP("unrtf is not installed; deps/rtf.txt lists it");
+    PARCELO_REQUIRE_PEER(!unrtf.isEmpty(), "unrtf is not installed; deps/rtf.txt lists it");
     QTemporaryDir work;
     QProcess process;
     process.setWorkingDirectory(work.path()); // it writes the pictures there

@@ -16,6 +16,17 @@ private:
     QTemporaryDir m_root;
 };
 
+// A peer program a test needs is missing: the test is skipped on a developer's machine and
+// fails in CI (CI=true), where every peer is installed. `reason` says what is missing.
+#define PARCELO_REQUIRE_PEER(found, reason)                                                   \
+    do {                                                                                      \
+        if (!(found)) {                                                                       \
+            if (qEnvironmentVariable("CI") == QLatin1String("true"))                          \
+                QFAIL(reason " (CI=true: every peer must be installed)");                     \
+            QSKIP(reason);                                                                    \
+        }                                                                                     \
+    } while (false)
+
 // QTEST_MAIN with the environment set up first.
 #define PARCELO_TEST_MAIN(TestClass)                                                          \
     int main(int argc, char *argv[])                                                          \

@@ -24,7 +24,7 @@ out=${3:-$PWD/e2e-parcelo}
 python=/usr/bin/python3
 
 source "${0%/*}/../support/e2e_common.sh"
-e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip xdg-open update-desktop-database
+e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip 7zz xdg-open update-desktop-database
 "$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
 e2e_on_display "$@"
 e2e_start
@@ -110,6 +110,30 @@ xdotool key ctrl+u
 choose_file "$HOME/docs/report.txt.zip"
 confirm_result unzip-result
 cmp -s "$HOME/docs/report.txt" "$work/report.orig" || fail "the unzipped file differs"
+
+step "Ctrl+U on a 7-Zip AES-256 archive asks for the password in a masked box, again after a wrong one"
+mkdir -p "$HOME/locked"
+(cd "$HOME/docs" && 7zz a -tzip -pletmein -mem=AES256 "$HOME/locked/locked.zip" report.txt >/dev/null) \
+    || fail "7zz could not make the encrypted archive"
+activate '^Parcelo™'
+xdotool key ctrl+u
+choose_file "$HOME/locked/locked.zip"
+# answer_password SHOT TEXT: types TEXT into the password box and confirms it.
+answer_password() {
+    wait_for 30 visible '^Parcelo$' || fail "no password box"
+    local box
+    box=$(window_of '^Parcelo$')
+    activate '^Parcelo$'
+    type_text "$2"
+    shot "$1" '^Parcelo$'
+    xdotool key Return
+    wait_for 10 bash -c "! xdotool getwindowname $box >/dev/null 2>&1 || ! xwininfo -id $box | grep -q IsViewable" \
+        || fail "the password box stayed open"
+}
+answer_password password-box wrong
+answer_password password-box-again letmein
+confirm_result encrypted-unzip-result
+cmp -s "$HOME/locked/report.txt" "$work/report.orig" || fail "the encrypted archive did not extract the same bytes"
 
 step "a long zip shows its progress; Esc stops it and leaves the folder as it was"
 truncate -s 20G "$HOME/docs/disk.img" # sparse: takes no room, but long to compress

@@ -7,11 +7,13 @@
 // block appended, which brings the stream to a byte boundary (where that block starts is
 // found by walking the blocks, deflatewalk.h): the pieces' encodings,
 // laid one after the other, are then a single valid deflate stream. A piece that deflate
-// would not shrink, or whose samples at level 1 do not shrink (data compressed already),
-// is written as stored blocks instead.
+// does not shrink is written as stored blocks instead; so is, without a deflate pass, a
+// piece that a scan of all its bytes shows deflate could not shrink (ShrinkScanner).
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace pnvzip {
 
@@ -19,6 +21,34 @@ inline constexpr size_t PieceSize = size_t(1) << 20;
 
 // The most bytes PieceCompressor::compress writes for `size` input bytes.
 size_t pieceBound(size_t size);
+
+// Tells, from every byte of a piece but several times faster than deflate, whether
+// deflate could make it smaller by more than 1/BudgetShare (0.25%). Where it says no,
+// storing the piece loses at most that much against deflate; it adds up two bounds:
+//  - literals: no Huffman code spends fewer bits on a stretch of bytes than their
+//    entropy under the stretch's byte counts. The scan takes that bound for every window
+//    of ScanWindow bytes against 8 bits a byte, less the ~184 bits by which random bytes
+//    fall short of 8 bits by chance alone (a block's code description costs more). As
+//    the entropy of a union of windows is at least the sum of theirs, literal codes
+//    over any blocks of whole windows gain at most the windows' margins together.
+//  - repeats: strings of 7 bytes or more that occurred earlier within deflate's 32 KiB
+//    window, found through a table of each 4-byte string's last position. A match
+//    saves at most the bytes it covers.
+// Data compressed already (archives, images, video) is mostly stored at scanning speed;
+// gzip streams, whose byte counts are not quite even, often need a deflate pass.
+class ShrinkScanner
+{
+public:
+    static constexpr size_t ScanWindow = 64 * 1024;
+    static constexpr size_t BudgetShare = 400;
+
+    // False only when deflate cannot gain more than 1/BudgetShare of `size`.
+    bool mayShrink(const unsigned char *data, size_t size);
+
+private:
+    static constexpr int HashBits = 15;
+    std::vector<uint16_t> m_last; // per 4-byte hash: its last position, low 16 bits
+};
 
 class PieceCompressor
 {

@@ -356,25 +356,19 @@ std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers)
 
 bool looksIncompressible(int fd, unsigned long long size)
 {
-    constexpr size_t SampleSize = 128 * 1024;
+    constexpr size_t SampleSize = 2 * ShrinkScanner::ScanWindow;
     constexpr int Samples = 16;
     if (size < 8ull * SampleSize)
         return false; // small: just deflate it and compare
-    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>
-        compressor(libdeflate_alloc_compressor(1), &libdeflate_free_compressor);
-    if (!compressor)
-        return false;
-    std::vector<char> in(SampleSize);
-    std::vector<char> out(libdeflate_deflate_compress_bound(compressor.get(), SampleSize));
+    ShrinkScanner scanner;
+    std::vector<unsigned char> in(SampleSize);
     for (int i = 0; i < Samples; ++i) {
         const unsigned long long offset = (size - SampleSize) / (Samples - 1) * unsigned(i);
         const ssize_t got = ::pread(fd, in.data(), SampleSize, off_t(offset));
         if (got != ssize_t(SampleSize))
             return false;
-        const size_t packed = libdeflate_deflate_compress(compressor.get(), in.data(), SampleSize,
-                                                          out.data(), out.size());
-        // Any sample that shrinks by more than 1% means deflate is worth a try.
-        if (packed != 0 && packed < SampleSize - SampleSize / 100)
+        // Any sample that deflate might shrink means the pieces are worth a look.
+        if (scanner.mayShrink(in.data(), SampleSize))
             return false;
     }
     return true;

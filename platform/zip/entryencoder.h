@@ -35,8 +35,8 @@ std::unique_ptr<EntryEncoder> makeLibzipEncoder();
 // libzip's copy.
 std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers = 0);
 
-// True when samples spread over the file show that deflate would not make it smaller,
-// so the writer can store it without spending a full deflate pass first.
+// True when samples spread over the file all show that deflate would not make them
+// smaller (ShrinkScanner), so the writer can store it without a pass over the pieces.
 bool looksIncompressible(int fd, unsigned long long size);
 
 } // namespace pnvzip

@@ -43,13 +43,21 @@ size_t writeStored(const unsigned char *data, size_t size, bool last, unsigned c
     return written;
 }
 
-// c * log2(c) for the byte counts of one window, in bits.
+// The sum of c * log2(c) over the byte counts of a window, in bits; a table holds the
+// terms for the counts of a window of ScanWindow bytes.
 double countBits(const uint32_t *counts)
 {
+    constexpr size_t Table = ShrinkScanner::ScanWindow + 1;
+    static const std::vector<float> terms = [] {
+        std::vector<float> t(Table, 0.0f);
+        for (size_t c = 2; c < Table; ++c)
+            t[c] = float(double(c) * std::log2(double(c)));
+        return t;
+    }();
     double sum = 0;
     for (int i = 0; i < 256; ++i) {
-        if (counts[i] > 1)
-            sum += double(counts[i]) * std::log2(double(counts[i]));
+        const uint32_t c = counts[i];
+        sum += c < Table ? double(terms[c]) : double(c) * std::log2(double(c));
     }
     return sum;
 }
@@ -65,13 +73,21 @@ uint32_t load32(const unsigned char *p)
 
 bool ShrinkScanner::mayShrink(const unsigned char *data, size_t size)
 {
-    if (size < 2 * ScanWindow)
+    if (size < 64 * 1024)
         return true; // small enough to just compress and compare
     const double budget = double(size) / BudgetShare; // bytes
-    // Literals: each window's entropy against 8 bits a byte, less what chance alone
-    // leaves in random bytes (about 255 / (2 ln 2) bits a window).
-    constexpr double ChanceBits = 184;
-    double literalBits = 0;
+    // Literals: a block of literals with its own codes gains at most the entropy its
+    // bytes fall short of 8 bits a byte, less the codes' description (HeaderBits). The
+    // shortfall of a block is at most the sum of its windows' (entropy is concave), each
+    // taken less what chance alone leaves in random bytes (ChanceBits, 255 / (2 ln 2)).
+    // The best set of blocks over whole windows is a running maximum: `gain` is the most
+    // the windows so far can give, `open` the best start of a block still open.
+    constexpr double ChanceBits = 186;
+    constexpr double HeaderBits = 256; // about what the code lengths of 256 bytes of varied
+                                       // frequencies take in a block header
+    double gain = 0;
+    double shortfall = 0; // sum over the windows so far
+    double open = 0;      // max over block starts of gain there less shortfall there
     const size_t windows = size / ScanWindow; // the last one takes the rest
     for (size_t w = 0; w < windows; ++w) {
         const size_t begin = w * ScanWindow;
@@ -90,13 +106,18 @@ bool ShrinkScanner::mayShrink(const unsigned char *data, size_t size)
             counts[0][b] += counts[1][b] + counts[2][b] + counts[3][b];
         const double n = double(end - begin);
         const double entropyBits = n * std::log2(n) - countBits(counts[0]);
-        literalBits += std::max(0.0, 8 * n - entropyBits - ChanceBits);
-        if (literalBits / 8 > budget)
+        shortfall += 8 * n - entropyBits - ChanceBits;
+        gain = std::max(gain, shortfall + open - HeaderBits);
+        open = std::max(open, gain - shortfall);
+        if (gain / 8 > budget)
             return true;
     }
+    const double literalBits = gain;
+
     // Repeats: strings seen again within deflate's 32 KiB. Every position's 4 bytes go
     // into a table, every fourth position looks its own up, so any repeat of 7 bytes or
-    // more is met (shorter ones hardly pay in data of this entropy). The table keeps the
+    // more is met (shorter ones hardly pay in data of this entropy); a match of L bytes
+    // counts L - 2, as its length and distance take 2 bytes or more. The table keeps the
     // low 16 bits of the last position of each hash, enough to reach back 32 KiB; the
     // bytes are compared, so a stale or colliding entry is harmless.
     m_last.assign(size_t(1) << HashBits, 0);
@@ -119,7 +140,7 @@ bool ShrinkScanner::mayShrink(const unsigned char *data, size_t size)
             size_t length = 4;
             while (i + length < size && length < 258 && from[length] == data[i + length])
                 ++length;
-            repeated += length;
+            repeated += length - 2; // a match costs 2 bytes at least this far back
             if (double(repeated) > limit)
                 return true;
             i += length;

@@ -356,7 +356,7 @@ std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers)
 
 bool looksIncompressible(int fd, unsigned long long size)
 {
-    constexpr size_t SampleSize = 2 * ShrinkScanner::ScanWindow;
+    constexpr size_t SampleSize = 128 * 1024;
     constexpr int Samples = 16;
     if (size < 8ull * SampleSize)
         return false; // small: just deflate it and compare

@@ -886,6 +886,45 @@ private slots:
         QCOMPARE(storedCount, 2); // the random ones
     }
 
+    // The scan that lets a piece be stored without a deflate pass: wherever it says
+    // deflate cannot gain more than 1/BudgetShare, libdeflate level 6 indeed does not.
+    void scannerBoundsWhatDeflateGains_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("mayShrink"); // expected; -1: either
+        const QByteArray noise = randomBytes(1 << 20, 21);
+        QByteArray repeatedNear = noise; // 16 stretches of 1 KiB again 8 KiB later
+        for (int i = 0; i < 16; ++i)
+            repeatedNear.replace(i * 60000 + 8192, 1024, noise.mid(i * 60000, 1024));
+        QByteArray repeatedFar = noise; // 64 KiB again 100 KiB later, past deflate's reach
+        repeatedFar.replace(300000, 65536, noise.mid(200000, 65536));
+        QByteArray wordsInside = noise;
+        wordsInside.replace(500000, 12000, wordBytes(12000, 22));
+        QTest::newRow("random") << noise << 0;
+        QTest::newRow("random, repeats within 32 KiB") << repeatedNear << 1;
+        QTest::newRow("random, a repeat beyond 32 KiB") << repeatedFar << 0;
+        QTest::newRow("random, 12 KB of words inside") << wordsInside << 1;
+        QTest::newRow("random, under 64 KiB") << randomBytes(60000, 23) << 1;
+        QTest::newRow("text") << textBytes(1 << 20) << 1;
+        QTest::newRow("zeros") << QByteArray(1 << 20, '\0') << 1;
+        QTest::newRow("gzip files with words between") << documentationBytes(1 << 20, 24) << 1;
+        QTest::newRow("gzip files alone") << documentationBytes(4 << 20, 25).right(1 << 20) << -1;
+    }
+    void scannerBoundsWhatDeflateGains()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, mayShrink);
+        pnvzip::ShrinkScanner scanner;
+        const bool may = scanner.mayShrink(reinterpret_cast<const unsigned char *>(data.constData()), size_t(data.size()));
+        if (mayShrink >= 0)
+            QCOMPARE(may, bool(mayShrink));
+        if (!may) {
+            const qint64 deflated = libdeflateStream(data, 6).size();
+            QVERIFY2(deflated >= data.size() - data.size() / qsizetype(pnvzip::ShrinkScanner::BudgetShare),
+                     qPrintable(u"deflate makes %1 bytes of %2"_s.arg(deflated).arg(data.size())));
+        }
+    }
+
     void zipReportsWhatItMade()
     {
         const QByteArray content = textBytes(1234567);

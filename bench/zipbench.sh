@@ -128,7 +128,7 @@ for top in ("/usr/include", "/usr/share/doc", "/usr/lib/python3", "/usr/share/lo
         dirs.sort()
         for name in sorted(names):
             path = os.path.join(folder, name)
-            if os.path.isfile(path) and not os.path.islink(path) and 0 < os.path.getsize(path) < 40960:
+            if os.path.isfile(path) and not os.path.islink(path) and 0 < os.path.getsize(path) < 28000:
                 picked.append(path)
 for k, path in enumerate(picked[:count]):
     leaf = k % (8 * 12 * 12)
@@ -139,7 +139,7 @@ PY
 (cd "$work/tree" && zip -q -r -6 "$corpus/many-files.zip" .)
 many_files=$(find "$work/tree" -type f | wc -l)
 many_folders=$(find "$work/tree" -mindepth 1 -type d | wc -l)
-many_bytes=$(du -sb --apparent-size "$work/tree" | cut -f1)
+many_bytes=$(find "$work/tree" -type f -printf '%s\n' | awk '{ s += $1 } END { print s }')
 rm -rf "$work/tree"
 
 # ---- measuring -----------------------------------------------------------------------

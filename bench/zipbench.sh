@@ -46,7 +46,7 @@ while [ $# -gt 0 ]; do
         --files) files=$2; shift 2 ;;
         --zipbench) zipbench=$2; shift 2 ;;
         --results) results=$2; shift 2 ;;
-        -h|--help) sed -n '2,36p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,34p' "$0"; exit 0 ;;
         *) echo "zipbench.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done

@@ -24,8 +24,8 @@ size_t pieceBound(size_t size);
 
 // Tells, from every byte of a piece but several times faster than deflate, whether
 // deflate could make it smaller by more than 1/BudgetShare (0.25%). Where it says no,
-// storing the piece loses no more than that against deflate (libdeflate level 6 gains
-// a half to a third of the estimate on gzip data); the estimate adds up two parts:
+// storing the piece loses about that much at most against deflate (libdeflate level 6
+// gains a half to a third of the estimate on gzip data); the estimate adds two parts:
 //  - literals: a block with its own codes spends at least the entropy of its bytes, and
 //    the description of those codes. Entropy is taken per window of ScanWindow bytes,
 //    less what chance alone leaves random bytes short of 8 bits; since the entropy of

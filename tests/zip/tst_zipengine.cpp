@@ -440,7 +440,7 @@ private slots:
         QTest::addColumn<int>("method"); // expected; -1: either
         QTest::newRow("text") << "report.doc" << textBytes(300000) << int(ZIP_CM_DEFLATE);
         QTest::newRow("empty") << "empty.txt" << QByteArray() << int(ZIP_CM_STORE);
-        QTest::newRow("random, sampled") << "photo.jpg" << randomBytes(2 << 20, 1) << int(ZIP_CM_STORE);
+        QTest::newRow("random, scanned and stored") << "photo.jpg" << randomBytes(2 << 20, 1) << int(ZIP_CM_STORE);
         QTest::newRow("random, small") << "key.bin" << randomBytes(3000, 2) << int(ZIP_CM_STORE);
         QTest::newRow("one byte") << "x" << QByteArray("x") << int(ZIP_CM_STORE);
         QTest::newRow("ends in zeros") << "disk.img" << QByteArray("header") + QByteArray(600 * 1024, '\0') << int(ZIP_CM_DEFLATE);
@@ -448,7 +448,7 @@ private slots:
         QTest::newRow("UTF-8 name") << "Überblick – 数据 ✓.txt" << textBytes(5000) << int(ZIP_CM_DEFLATE);
         QTest::newRow("exactly one piece") << "piece.txt" << textBytes(1 << 20) << int(ZIP_CM_DEFLATE);
         QTest::newRow("one piece and a byte") << "over.txt" << textBytes((1 << 20) + 1) << int(ZIP_CM_DEFLATE);
-        QTest::newRow("random, unsampled, one piece less a byte") << "noise.bin" << randomBytes((1 << 20) - 1, 9) << int(ZIP_CM_STORE);
+        QTest::newRow("random, one piece less a byte: deflated, then stored") << "noise.bin" << randomBytes((1 << 20) - 1, 9) << int(ZIP_CM_STORE);
         QTest::newRow("awkward name") << "it's a \"test\" (1) [x] #2.txt" << textBytes(100) << -1;
     }
     void roundTrip()

@@ -4,8 +4,9 @@
 
 #include <libdeflate.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 namespace pnvzip {
 
@@ -42,7 +43,114 @@ size_t writeStored(const unsigned char *data, size_t size, bool last, unsigned c
     return written;
 }
 
+// The sum of c * log2(c) over the byte counts of a window, in bits; a table holds the
+// terms for the counts of a window of ScanWindow bytes.
+double countBits(const uint32_t *counts)
+{
+    constexpr size_t Table = ShrinkScanner::ScanWindow + 1;
+    static const std::vector<float> terms = [] {
+        std::vector<float> t(Table, 0.0f);
+        for (size_t c = 2; c < Table; ++c)
+            t[c] = float(double(c) * std::log2(double(c)));
+        return t;
+    }();
+    double sum = 0;
+    for (int i = 0; i < 256; ++i) {
+        const uint32_t c = counts[i];
+        sum += c < Table ? double(terms[c]) : double(c) * std::log2(double(c));
+    }
+    return sum;
+}
+
+uint32_t load32(const unsigned char *p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 } // namespace
+
+bool ShrinkScanner::mayShrink(const unsigned char *data, size_t size)
+{
+    if (size < 64 * 1024)
+        return true; // small enough to just compress and compare
+    const double budget = double(size) / BudgetShare; // bytes
+    // Literals: a block of literals with its own codes gains at most the entropy its
+    // bytes fall short of 8 bits a byte, less the codes' description (HeaderBits). The
+    // shortfall of a block is at most the sum of its windows' (entropy is concave), each
+    // taken less what chance alone leaves in random bytes (ChanceBits, 255 / (2 ln 2)).
+    // The best set of blocks over whole windows is a running maximum: `gain` is the most
+    // the windows so far can give, `open` the best start of a block still open.
+    constexpr double ChanceBits = 186;
+    constexpr double HeaderBits = 256; // about what the code lengths of 256 bytes of varied
+                                       // frequencies take in a block header
+    double gain = 0;
+    double shortfall = 0; // sum over the windows so far
+    double open = 0;      // max over block starts of gain there less shortfall there
+    const size_t windows = size / ScanWindow; // the last one takes the rest
+    for (size_t w = 0; w < windows; ++w) {
+        const size_t begin = w * ScanWindow;
+        const size_t end = w + 1 == windows ? size : begin + ScanWindow;
+        uint32_t counts[4][256] = {};
+        size_t i = begin;
+        for (; i + 4 <= end; i += 4) {
+            ++counts[0][data[i]];
+            ++counts[1][data[i + 1]];
+            ++counts[2][data[i + 2]];
+            ++counts[3][data[i + 3]];
+        }
+        for (; i < end; ++i)
+            ++counts[0][data[i]];
+        for (int b = 0; b < 256; ++b)
+            counts[0][b] += counts[1][b] + counts[2][b] + counts[3][b];
+        const double n = double(end - begin);
+        const double entropyBits = n * std::log2(n) - countBits(counts[0]);
+        shortfall += 8 * n - entropyBits - ChanceBits;
+        gain = std::max(gain, shortfall + open - HeaderBits);
+        open = std::max(open, gain - shortfall);
+        if (gain / 8 > budget)
+            return true;
+    }
+    const double literalBits = gain;
+
+    // Repeats: strings seen again within deflate's 32 KiB. Every position's 4 bytes go
+    // into a table, every fourth position looks its own up, so any repeat of 7 bytes or
+    // more is met (shorter ones hardly pay in data of this entropy); a match of L bytes
+    // counts L - 2, as its length and distance take 2 bytes or more. The table keeps the
+    // low 16 bits of the last position of each hash, enough to reach back 32 KiB; the
+    // bytes are compared, so a stale or colliding entry is harmless.
+    m_last.assign(size_t(1) << HashBits, 0);
+    auto hash = [](uint32_t v) { return (v * 0x9E3779B1u) >> (32 - HashBits); };
+    const double limit = budget - literalBits / 8;
+    size_t repeated = 0;
+    size_t i = 4;
+    while (i + 8 <= size) {
+        const uint32_t v = load32(data + i);
+        uint16_t &slot = m_last[hash(v)];
+        size_t distance = (i - slot) & 0xffff;
+        distance = distance <= i ? distance : 0;
+        slot = uint16_t(i);
+        m_last[hash(load32(data + i + 1))] = uint16_t(i + 1);
+        m_last[hash(load32(data + i + 2))] = uint16_t(i + 2);
+        m_last[hash(load32(data + i + 3))] = uint16_t(i + 3);
+        // No branch but the rare one of a hit: random data would mispredict the others.
+        if ((distance - 1 < 32768) & (load32(data + i - distance) == v)) {
+            const unsigned char *from = data + i - distance;
+            size_t length = 4;
+            while (i + length < size && length < 258 && from[length] == data[i + length])
+                ++length;
+            repeated += length - 2; // a match costs 2 bytes at least this far back
+            if (double(repeated) > limit)
+                return true;
+            i += length;
+            i += 4 - i % 4;
+            continue;
+        }
+        i += 4;
+    }
+    return false;
+}
 
 size_t pieceBound(size_t size)
 {
@@ -53,39 +161,18 @@ size_t pieceBound(size_t size)
 struct PieceCompressor::Private
 {
     libdeflate_compressor *compressor = nullptr;
-    libdeflate_compressor *quick = nullptr; // level 1, for the samples
-
-    // True when samples spread over the piece all stay within 2% of their size at
-    // level 1: data compressed already, which level 6 would only spend time on.
-    bool samplesIncompressible(const unsigned char *data, size_t size)
-    {
-        constexpr size_t Sample = 16 * 1024;
-        constexpr int Samples = 4;
-        if (size < 16 * Sample || !quick)
-            return false;
-        unsigned char out[Sample];
-        for (int i = 0; i < Samples; ++i) {
-            const size_t offset = (size - Sample) / (Samples - 1) * size_t(i);
-            const size_t n = libdeflate_deflate_compress(quick, data + offset, Sample, out, Sample);
-            if (n != 0 && n < Sample - Sample / 50)
-                return false;
-        }
-        return true;
-    }
+    ShrinkScanner scanner;
 };
 
 PieceCompressor::PieceCompressor(int level) : d(std::make_unique<Private>())
 {
     d->compressor = libdeflate_alloc_compressor(level);
-    d->quick = libdeflate_alloc_compressor(1);
 }
 
 PieceCompressor::~PieceCompressor()
 {
     if (d->compressor)
         libdeflate_free_compressor(d->compressor);
-    if (d->quick)
-        libdeflate_free_compressor(d->quick);
 }
 
 bool PieceCompressor::valid() const
@@ -106,9 +193,10 @@ size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool la
         return 2;
     }
     const size_t asStored = storedSize(size);
-    const size_t n = d->samplesIncompressible(data, size)
-                         ? 0
-                         : libdeflate_deflate_compress(d->compressor, data, size, out, asStored);
+    // Compressed whenever the scan cannot rule out a gain; then what deflate made decides.
+    const size_t n = d->scanner.mayShrink(data, size)
+                         ? libdeflate_deflate_compress(d->compressor, data, size, out, asStored)
+                         : 0;
     if (n != 0 && last)
         return n;
     FinalBlock final;

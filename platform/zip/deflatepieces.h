@@ -7,11 +7,13 @@
 // block appended, which brings the stream to a byte boundary (where that block starts is
 // found by walking the blocks, deflatewalk.h): the pieces' encodings,
 // laid one after the other, are then a single valid deflate stream. A piece that deflate
-// would not shrink, or whose samples at level 1 do not shrink (data compressed already),
-// is written as stored blocks instead.
+// does not shrink is written as stored blocks instead; so is, without a deflate pass, a
+// piece that a scan of all its bytes shows deflate could not shrink (ShrinkScanner).
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace pnvzip {
 
@@ -19,6 +21,34 @@ inline constexpr size_t PieceSize = size_t(1) << 20;
 
 // The most bytes PieceCompressor::compress writes for `size` input bytes.
 size_t pieceBound(size_t size);
+
+// Tells, from every byte of a piece but several times faster than deflate, whether
+// deflate could make it smaller by more than 1/BudgetShare (0.25%). Where it says no,
+// storing the piece loses about that much at most against deflate (libdeflate level 6
+// gains a half to a third of the estimate on gzip data); the estimate adds two parts:
+//  - literals: a block with its own codes spends at least the entropy of its bytes, and
+//    the description of those codes. Entropy is taken per window of ScanWindow bytes,
+//    less what chance alone leaves random bytes short of 8 bits; since the entropy of
+//    a union of windows is at least the sum of theirs, the best blocks over whole
+//    windows bound what literal codes gain. Small windows keep a stretch of text
+//    inside compressed data from being averaged away.
+//  - repeats: strings of 7 bytes or more found again within deflate's 32 KiB window,
+//    less what their matches cost.
+// Data compressed already (archives, images, video) is mostly stored at scanning speed;
+// gzip streams, whose bytes are not quite even, often take a deflate pass.
+class ShrinkScanner
+{
+public:
+    static constexpr size_t ScanWindow = 4096;
+    static constexpr size_t BudgetShare = 400;
+
+    // False only when deflate cannot gain more than 1/BudgetShare of `size`.
+    bool mayShrink(const unsigned char *data, size_t size);
+
+private:
+    static constexpr int HashBits = 15;
+    std::vector<uint16_t> m_last; // per 4-byte hash: its last position, low 16 bits
+};
 
 class PieceCompressor
 {

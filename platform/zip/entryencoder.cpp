@@ -463,28 +463,55 @@ std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers)
 
 bool looksIncompressible(int fd, unsigned long long size)
 {
-    constexpr size_t SampleSize = 128 * 1024;
-    constexpr int Samples = 16;
-    if (size < 8ull * SampleSize)
+    if (size < PieceSize)
         return false; // small: just deflate it and compare
-    std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)>
-        compressor(libdeflate_alloc_compressor(1), &libdeflate_free_compressor);
-    if (!compressor)
-        return false;
-    std::vector<char> in(SampleSize);
-    std::vector<char> out(libdeflate_deflate_compress_bound(compressor.get(), SampleSize));
-    for (int i = 0; i < Samples; ++i) {
-        const unsigned long long offset = (size - SampleSize) / (Samples - 1) * unsigned(i);
-        const ssize_t got = ::pread(fd, in.data(), SampleSize, off_t(offset));
-        if (got != ssize_t(SampleSize))
-            return false;
-        const size_t packed = libdeflate_deflate_compress(compressor.get(), in.data(), SampleSize,
-                                                          out.data(), out.size());
-        // Any sample that shrinks by more than 1% means deflate is worth a try.
-        if (packed != 0 && packed < SampleSize - SampleSize / 100)
-            return false;
+    // Every piece is scanned, on every core, in order; the first that deflate might
+    // shrink ends the scan, so a file that compresses costs next to nothing here.
+    const unsigned long long pieces = (size + PieceSize - 1) / PieceSize;
+    std::atomic<unsigned long long> next = 0;
+    std::atomic<bool> mayShrink = false;
+    auto scan = [&] {
+        ShrinkScanner scanner;
+        std::vector<unsigned char> in;
+        try {
+            in.resize(PieceSize);
+        } catch (...) {
+            mayShrink = true; // the pieces will tell
+            return;
+        }
+        while (!mayShrink.load(std::memory_order_relaxed)) {
+            const unsigned long long piece = next++;
+            if (piece >= pieces)
+                return;
+            // A short last piece is scanned as the file's last PieceSize bytes.
+            const unsigned long long offset = std::min(piece * PieceSize, size - PieceSize);
+            size_t got = 0;
+            while (got < PieceSize) {
+                const ssize_t n = ::pread(fd, in.data() + got, PieceSize - got, off_t(offset + got));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0)
+                    break;
+                got += size_t(n);
+            }
+            if (got < PieceSize || scanner.mayShrink(in.data(), PieceSize)) {
+                mayShrink = true; // a read problem is left to the pieces to report
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    try {
+        for (unsigned i = 1; i < cores && i < pieces; ++i)
+            helpers.emplace_back(scan);
+    } catch (...) {
+        // fewer helpers, same answer
     }
-    return true;
+    scan();
+    for (std::thread &t : helpers)
+        t.join();
+    return !mayShrink;
 }
 
 } // namespace pnvzip

@@ -44,8 +44,9 @@ std::unique_ptr<EntryEncoder> makeLibzipEncoder();
 // libzip's copy.
 std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers = 0);
 
-// True when samples spread over the file show that deflate would not make it smaller,
-// so the writer can store it without spending a full deflate pass first.
+// True when a scan of every piece of the file (ShrinkScanner, on every core) shows that
+// deflate would not make it smaller, so the writer can store it without deflating.
+// It stops at the first piece that might shrink.
 bool looksIncompressible(int fd, unsigned long long size);
 
 } // namespace pnvzip

@@ -519,7 +519,7 @@ private slots:
         QTest::addColumn<int>("method"); // expected; -1: either
         QTest::newRow("text") << "report.doc" << textBytes(300000) << int(ZIP_CM_DEFLATE);
         QTest::newRow("empty") << "empty.txt" << QByteArray() << int(ZIP_CM_STORE);
-        QTest::newRow("random, sampled") << "photo.jpg" << randomBytes(2 << 20, 1) << int(ZIP_CM_STORE);
+        QTest::newRow("random, scanned and stored") << "photo.jpg" << randomBytes(2 << 20, 1) << int(ZIP_CM_STORE);
         QTest::newRow("random, small") << "key.bin" << randomBytes(3000, 2) << int(ZIP_CM_STORE);
         QTest::newRow("one byte") << "x" << QByteArray("x") << int(ZIP_CM_STORE);
         QTest::newRow("ends in zeros") << "disk.img" << QByteArray("header") + QByteArray(600 * 1024, '\0') << int(ZIP_CM_DEFLATE);
@@ -527,7 +527,7 @@ private slots:
         QTest::newRow("UTF-8 name") << "Überblick – 数据 ✓.txt" << textBytes(5000) << int(ZIP_CM_DEFLATE);
         QTest::newRow("exactly one piece") << "piece.txt" << textBytes(1 << 20) << int(ZIP_CM_DEFLATE);
         QTest::newRow("one piece and a byte") << "over.txt" << textBytes((1 << 20) + 1) << int(ZIP_CM_DEFLATE);
-        QTest::newRow("random, unsampled, one piece less a byte") << "noise.bin" << randomBytes((1 << 20) - 1, 9) << int(ZIP_CM_STORE);
+        QTest::newRow("random, one piece less a byte: deflated, then stored") << "noise.bin" << randomBytes((1 << 20) - 1, 9) << int(ZIP_CM_STORE);
         QTest::newRow("awkward name") << "it's a \"test\" (1) [x] #2.txt" << textBytes(100) << -1;
     }
     void roundTrip()
@@ -1079,6 +1079,45 @@ private slots:
         QVERIFY(inflated == expected);
         QCOMPARE(count, 12);
         QCOMPARE(storedCount, 2); // the random ones
+    }
+
+    // The scan that lets a piece be stored without a deflate pass: wherever it says
+    // deflate cannot gain more than 1/BudgetShare, libdeflate level 6 indeed does not.
+    void scannerBoundsWhatDeflateGains_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("mayShrink"); // expected; -1: either
+        const QByteArray noise = randomBytes(1 << 20, 21);
+        QByteArray repeatedNear = noise; // 16 stretches of 1 KiB again 8 KiB later
+        for (int i = 0; i < 16; ++i)
+            repeatedNear.replace(i * 60000 + 8192, 1024, noise.mid(i * 60000, 1024));
+        QByteArray repeatedFar = noise; // 64 KiB again 100 KiB later, past deflate's reach
+        repeatedFar.replace(300000, 65536, noise.mid(200000, 65536));
+        QByteArray wordsInside = noise;
+        wordsInside.replace(500000, 12000, wordBytes(12000, 22));
+        QTest::newRow("random") << noise << 0;
+        QTest::newRow("random, repeats within 32 KiB") << repeatedNear << 1;
+        QTest::newRow("random, a repeat beyond 32 KiB") << repeatedFar << 0;
+        QTest::newRow("random, 12 KB of words inside") << wordsInside << 1;
+        QTest::newRow("random, under 64 KiB") << randomBytes(60000, 23) << 1;
+        QTest::newRow("text") << textBytes(1 << 20) << 1;
+        QTest::newRow("zeros") << QByteArray(1 << 20, '\0') << 1;
+        QTest::newRow("gzip files with words between") << documentationBytes(1 << 20, 24) << 1;
+        QTest::newRow("gzip files alone") << documentationBytes(4 << 20, 25).right(1 << 20) << -1;
+    }
+    void scannerBoundsWhatDeflateGains()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, mayShrink);
+        pnvzip::ShrinkScanner scanner;
+        const bool may = scanner.mayShrink(reinterpret_cast<const unsigned char *>(data.constData()), size_t(data.size()));
+        if (mayShrink >= 0)
+            QCOMPARE(may, bool(mayShrink));
+        if (!may) {
+            const qint64 deflated = libdeflateStream(data, 6).size();
+            QVERIFY2(deflated >= data.size() - data.size() / qsizetype(pnvzip::ShrinkScanner::BudgetShare),
+                     qPrintable(u"deflate makes %1 bytes of %2"_s.arg(deflated).arg(data.size())));
+        }
     }
 
     void zipReportsWhatItMade()

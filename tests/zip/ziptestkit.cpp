@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <ctime>
 #include <unistd.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 using namespace Qt::StringLiterals;
@@ -64,6 +65,60 @@ QByteArray textBytes(qsizetype size)
                + QByteArray::number((line * 7919) % 1000) + "\n";
     out.truncate(size);
     return out;
+}
+
+QByteArray wordBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray out;
+    out.reserve(size + 16);
+    while (out.size() < size) {
+        const int letters = int(gen.bounded(2, 10));
+        for (int i = 0; i < letters; ++i)
+            out += char('a' + gen.bounded(26));
+        out += gen.bounded(12) == 0 ? '\n' : ' ';
+    }
+    out.truncate(size);
+    return out;
+}
+
+QByteArray documentationBytes(qsizetype size, quint32 seed)
+{
+    QRandomGenerator gen(seed);
+    QByteArray out;
+    while (out.size() < size) {
+        const QByteArray text = wordBytes(gen.bounded(40000, 400000), gen.generate());
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY); // gzip
+        QByteArray gz(qsizetype(deflateBound(&z, uLong(text.size()))) + 32, '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
+        z.avail_in = uInt(text.size());
+        z.next_out = reinterpret_cast<Bytef *>(gz.data());
+        z.avail_out = uInt(gz.size());
+        deflate(&z, Z_FINISH);
+        gz.truncate(qsizetype(z.total_out));
+        deflateEnd(&z);
+        out += gz + wordBytes(gen.bounded(500, 8000), gen.generate());
+    }
+    out.truncate(size);
+    return out;
+}
+
+qint64 deflatedPiecesSize(const QByteArray &data)
+{
+    constexpr qsizetype Piece = qsizetype(1) << 20;
+    libdeflate_compressor *compressor = libdeflate_alloc_compressor(6);
+    QByteArray out(2 * Piece, '\0');
+    qint64 total = 0;
+    for (qsizetype at = 0; at < data.size(); at += Piece) {
+        const size_t n = size_t(qMin(Piece, data.size() - at));
+        const size_t deflated = libdeflate_deflate_compress(compressor, data.constData() + at, n, out.data(),
+                                                            size_t(out.size()));
+        const size_t stored = n + 5 * ((n + 65534) / 65535);
+        total += qint64(deflated ? qMin(deflated, stored) : stored);
+    }
+    libdeflate_free_compressor(compressor);
+    return total;
 }
 
 void setMtime(const QString &path, const QDateTime &when)

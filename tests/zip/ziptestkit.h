@@ -35,6 +35,14 @@ void writeFile(const QString &path, const QByteArray &data); // creates parent f
 // Reproducible content: incompressible bytes, or text that deflates well.
 QByteArray randomBytes(qsizetype size, quint32 seed);
 QByteArray textBytes(qsizetype size);
+// Prose-like words of random letters: compresses to about 60%, without long repeats.
+QByteArray wordBytes(qsizetype size, quint32 seed);
+// A folder of documentation read through: gzip files of 20 to 200 KB with a few KB of
+// words between them, as when many small compressed files are concatenated.
+QByteArray documentationBytes(qsizetype size, quint32 seed);
+// What libdeflate level 6 makes of each 1 MiB piece alone, a piece counted as stored
+// blocks where that is smaller: the least the engine's pieces can come to.
+qint64 deflatedPiecesSize(const QByteArray &data);
 void setMtime(const QString &path, const QDateTime &when);
 qint64 mtimeSecs(const QString &path); // of the entry itself, links not followed
 int permissions(const QString &path);  // st_mode & 07777

@@ -1489,7 +1489,9 @@ ZipResult Extractor::run()
                 m_entryStart += qint64(e.size);
         }
     }
-    stopWriter(!ok);
+    // Files read before a damaged entry are written, as they would have been one by one; a
+    // cancel drops those not yet begun.
+    stopWriter(!ok && f.number == Cancelled);
     // A file that failed to be written came before whatever stopped the reading.
     if (writerFailed(&f))
         ok = false;

@@ -161,6 +161,7 @@ struct WriteJob
     mode_t mode = 0;
     std::string data;
     Done *slot = nullptr; // its line of the report, filled in once the file is in place
+    quint64 number = 0;   // in archive order
 };
 
 QString methodName(zip_int32_t method)
@@ -326,7 +327,8 @@ private:
     mode_t fileMode(const Entry &e) const;
     UniqueFd createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const;
     bool storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
-                   const std::function<bool(int, bool *)> &fill, Done *line, Failure *f) const;
+                   const std::function<bool(int, bool *)> &fill, Done *line, Failure *f,
+                   const std::function<bool()> &mayPlace = {}) const;
     bool queueFile(const Entry &e, Failure *f);
     void writerLoop();
     void drainWriter();
@@ -388,13 +390,16 @@ private:
     // inflated here; it writes them in archive order, so names and the report come out as
     // one thread would make them. Everything else (large or encrypted entries, folders that
     // must be made, links) waits until the queue is empty.
-    std::thread m_writer;
     std::mutex m_lock;
     std::condition_variable m_wake;    // the writer: work or the end
     std::condition_variable m_settled; // the reader: room in the queue, or the queue empty
+    std::vector<std::thread> m_writers;
     std::deque<WriteJob> m_jobs;
     size_t m_queuedBytes = 0;
-    bool m_writing = false; // the writer holds a job outside the queue
+    int m_writing = 0; // jobs the writers hold outside the queue
+    quint64 m_queuedCount = 0; // jobs ever queued: the next one's number
+    quint64 m_placeTurn = 0;   // the number of the job whose turn it is to take its name
+    quint64 m_failedJob = 0;   // with m_writeFailure: the job that failed
     bool m_writerEnds = false;
     bool m_writerDiscards = false;
     std::optional<Failure> m_writeFailure;
@@ -1049,7 +1054,8 @@ UniqueFd Extractor::createFile(int dir, const std::string &leaf, mode_t mode, st
 // Creates the file, lets `fill` write its data, sets its times and puts it in place under
 // its name (or a numbered one); on any failure nothing of it is left.
 bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
-                          const std::function<bool(int, bool *)> &fill, Done *line, Failure *f) const
+                          const std::function<bool(int, bool *)> &fill, Done *line, Failure *f,
+                          const std::function<bool()> &mayPlace) const
 {
     const std::string &leaf = e.parts.back();
     std::string tempName;
@@ -1082,6 +1088,8 @@ bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent
         const timespec times[2] = {e.atime, e.mtime};
         ::futimens(out.get(), times); // a time the file system cannot hold is not an error
     }
+    if (mayPlace && !mayPlace())
+        return false; // dropped: nothing of it is left
     std::string placed;
     if (tempName.empty()) {
         if (!place(dir, tempName, leaf, &placed, f, out.get()))
@@ -1159,21 +1167,29 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
         return false;
     }
     m_queuedBytes += bytes;
+    job.number = m_queuedCount++;
     m_jobs.push_back(std::move(job));
-    if (!m_writer.joinable())
-        m_writer = std::thread([this] { writerLoop(); });
+    if (m_writers.empty()) {
+        // Making files is mostly the kernel's work, and that work spreads over the cores.
+        const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        for (unsigned i = 0; i < count; ++i)
+            m_writers.emplace_back([this] { writerLoop(); });
+    }
     m_wake.notify_one();
     return true;
 }
 
+// Writers take jobs in archive order and write them side by side, but give them their
+// names one after another in archive order, so numbered names come out as one thread
+// would make them; after a failure, later files are dropped.
 void Extractor::writerLoop()
 {
     std::unique_lock lock(m_lock);
     for (;;) {
         m_wake.wait(lock, [&] { return m_writerEnds || !m_jobs.empty(); });
-        if (m_jobs.empty() || m_writerDiscards || m_writeFailure) {
-            if (m_writerEnds)
-                return;
+        if (m_jobs.empty())
+            return; // the end
+        if (m_writerDiscards) {
             m_queuedBytes = 0;
             m_jobs.clear();
             m_settled.notify_all();
@@ -1181,7 +1197,7 @@ void Extractor::writerLoop()
         }
         WriteJob job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        m_writing = true;
+        ++m_writing;
         lock.unlock();
         const int dir = job.folder ? job.folder->get() : m_root;
         Failure failure;
@@ -1192,13 +1208,28 @@ void Extractor::writerLoop()
             }
             return true;
         };
-        const bool ok = storeFile(*job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure);
+        bool turnTaken = false;
+        bool dropped = false;
+        const auto takeTurn = [&] {
+            std::unique_lock turn(m_lock);
+            m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
+            turnTaken = true;
+            dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
+            return !dropped;
+        };
+        const bool ok = storeFile(*job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
+                                  takeTurn);
+        if (!turnTaken)
+            takeTurn();
         const size_t bytes = job.data.size();
-        job = WriteJob(); // the folder may close here
+        job.folder.reset(); // the folder may close here
         lock.lock();
-        if (!ok && !m_writeFailure)
+        if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
             m_writeFailure = failure;
-        m_writing = false;
+            m_failedJob = job.number;
+        }
+        ++m_placeTurn;
+        --m_writing;
         m_queuedBytes -= std::min(m_queuedBytes, bytes);
         m_settled.notify_all();
     }
@@ -1208,7 +1239,7 @@ void Extractor::writerLoop()
 void Extractor::drainWriter()
 {
     std::unique_lock lock(m_lock);
-    m_settled.wait(lock, [&] { return m_jobs.empty() && !m_writing; });
+    m_settled.wait(lock, [&] { return m_jobs.empty() && m_writing == 0; });
 }
 
 bool Extractor::writerFailed(Failure *f)
@@ -1223,7 +1254,7 @@ bool Extractor::writerFailed(Failure *f)
 // Ends the writer: after the queued files, or dropping them after a cancel or a failure.
 void Extractor::stopWriter(bool discard)
 {
-    if (!m_writer.joinable())
+    if (m_writers.empty())
         return;
     {
         std::lock_guard lock(m_lock);
@@ -1234,10 +1265,12 @@ void Extractor::stopWriter(bool discard)
         }
         m_writerEnds = true;
     }
-    m_wake.notify_one();
-    // The writer finishes its jobs first unless told to drop them.
+    m_wake.notify_all();
+    // The writers finish their jobs first unless told to drop them.
     drainWriter();
-    m_writer.join();
+    for (std::thread &writer : m_writers)
+        writer.join();
+    m_writers.clear();
 }
 
 bool Extractor::extractFolder(const Entry &e, Failure *f)

@@ -385,6 +385,7 @@ private:
     // mostly come together.
     std::unordered_map<std::string, OpenFolder> m_openFolders;
     bool m_anonymousFiles = false; // files are made unnamed (O_TMPFILE) and linked into place
+    bool m_namesInTurn = true; // two entries may compete for a name: name files in archive order
 
     // Small files are written by a second thread while the next entries are read and
     // inflated here; it writes them in archive order, so names and the report come out as
@@ -1212,7 +1213,8 @@ void Extractor::writerLoop()
         bool dropped = false;
         const auto takeTurn = [&] {
             std::unique_lock turn(m_lock);
-            m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
+            if (m_namesInTurn)
+                m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
             turnTaken = true;
             dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
             return !dropped;
@@ -1228,7 +1230,7 @@ void Extractor::writerLoop()
             m_writeFailure = failure;
             m_failedJob = job.number;
         }
-        ++m_placeTurn;
+        ++m_placeTurn; // in turn, or only counting
         --m_writing;
         m_queuedBytes -= std::min(m_queuedBytes, bytes);
         m_settled.notify_all();
@@ -1477,6 +1479,26 @@ QString Extractor::keptNote(bool cancelled) const
              m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
+// Whether two entries could end up wanting the same name: a path given twice, or any
+// name that looks numbered ("a (2).txt"), which a taken name may turn into. Otherwise the
+// files of different entries never meet and may be named in any order.
+bool mayCompeteForNames(const std::vector<Entry> &entries)
+{
+    std::vector<size_t> hashes;
+    hashes.reserve(entries.size());
+    for (const Entry &e : entries) {
+        size_t h = e.parts.size();
+        for (const std::string &part : e.parts) {
+            if (part.find(" (") != std::string::npos)
+                return true;
+            h = h * 1000003u ^ std::hash<std::string>()(part);
+        }
+        hashes.push_back(h);
+    }
+    std::sort(hashes.begin(), hashes.end());
+    return std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end(); // or two hashes alike
+}
+
 ZipResult Extractor::run()
 {
     Failure f;
@@ -1492,6 +1514,7 @@ ZipResult Extractor::run()
     if (encrypted != m_entries.end() && !askPassword(*encrypted, false, &f))
         return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
     m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0; // unnamed files are linked through it
+    m_namesInTurn = mayCompeteForNames(m_entries);
     // Folders and files in archive order, links last so that none can be in the way.
     constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
     bool ok = true;

@@ -6,8 +6,12 @@
 //  * folders are walked one component at a time with openat(O_NOFOLLOW | O_DIRECTORY)
 //    from a descriptor of the target folder, so an existing link is never followed: a
 //    link (or file) where a folder is needed makes a new folder "name (2)" instead;
-//  * files are created under a fresh temporary name with O_EXCL and renamed into place
-//    with RENAME_NOREPLACE, which never replaces or follows anything already there;
+//  * files are created unnamed (O_TMPFILE) and linked into place once complete, or, where
+//    the file system cannot, under a fresh temporary name with O_EXCL and renamed into
+//    place with RENAME_NOREPLACE; neither ever replaces or follows anything already there;
+//  * small files are read and inflated here while other threads write the ones before
+//    them; folders are made, and large, encrypted and link entries handled, only once
+//    those are written, so every name is taken as in a plain pass in archive order;
 //  * symbolic links are made last, only with relative targets whose ".." components
 //    come first and do not climb above the folder, and a link that resolves outside
 //    the folder through something already on disk is removed again.
@@ -654,7 +658,7 @@ int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, st
         UniqueFd fd = openFolder(parts, count, &folder.disk, &folder.renamed, f);
         if (!fd.valid())
             return -1;
-        constexpr size_t MaxOpenFolders = 256;
+        constexpr size_t MaxOpenFolders = 128;
         if (m_openFolders.size() >= MaxOpenFolders)
             m_openFolders.clear(); // the files queued for writing keep theirs open
         folder.fd = std::make_shared<const UniqueFd>(std::move(fd));

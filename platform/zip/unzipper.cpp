@@ -402,6 +402,8 @@ private:
     std::deque<WriteJob> m_jobs;
     size_t m_queuedBytes = 0;
     int m_writing = 0; // jobs the writers hold outside the queue
+    int m_idleWriters = 0;     // waiting on m_wake
+    int m_waitingSettled = 0;  // waiting on m_settled: woken only when someone waits
     quint64 m_queuedCount = 0; // jobs ever queued: the next one's number
     quint64 m_placeTurn = 0;   // the number of the job whose turn it is to take its name
     quint64 m_failedJob = 0;   // with m_writeFailure: the job that failed
@@ -1163,10 +1165,12 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
     std::unique_lock lock(m_lock);
     constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
     constexpr size_t MaxQueuedFiles = 512;
+    ++m_waitingSettled;
     m_settled.wait(lock, [&] {
         return m_writeFailure || m_jobs.empty()
             || (m_queuedBytes + bytes <= MaxQueuedBytes && m_jobs.size() < MaxQueuedFiles);
     });
+    --m_waitingSettled;
     if (m_writeFailure) {
         *f = *m_writeFailure;
         return false;
@@ -1180,7 +1184,8 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
         for (unsigned i = 0; i < count; ++i)
             m_writers.emplace_back([this] { writerLoop(); });
     }
-    m_wake.notify_one();
+    if (m_idleWriters > 0)
+        m_wake.notify_one();
     return true;
 }
 
@@ -1191,7 +1196,9 @@ void Extractor::writerLoop()
 {
     std::unique_lock lock(m_lock);
     for (;;) {
+        ++m_idleWriters;
         m_wake.wait(lock, [&] { return m_writerEnds || !m_jobs.empty(); });
+        --m_idleWriters;
         if (m_jobs.empty())
             return; // the end
         if (m_writerDiscards) {
@@ -1218,7 +1225,11 @@ void Extractor::writerLoop()
         const auto takeTurn = [&] {
             std::unique_lock turn(m_lock);
             if (m_namesInTurn)
+            {
+                ++m_waitingSettled;
                 m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
+                --m_waitingSettled;
+            }
             turnTaken = true;
             dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
             return !dropped;
@@ -1237,7 +1248,8 @@ void Extractor::writerLoop()
         ++m_placeTurn; // in turn, or only counting
         --m_writing;
         m_queuedBytes -= std::min(m_queuedBytes, bytes);
-        m_settled.notify_all();
+        if (m_waitingSettled > 0)
+            m_settled.notify_all();
     }
 }
 
@@ -1245,7 +1257,10 @@ void Extractor::writerLoop()
 void Extractor::drainWriter()
 {
     std::unique_lock lock(m_lock);
+    ++m_waitingSettled;
+    ++m_waitingSettled;
     m_settled.wait(lock, [&] { return m_jobs.empty() && m_writing == 0; });
+    --m_waitingSettled;
 }
 
 bool Extractor::writerFailed(Failure *f)

@@ -6,8 +6,12 @@
 //  * folders are walked one component at a time with openat(O_NOFOLLOW | O_DIRECTORY)
 //    from a descriptor of the target folder, so an existing link is never followed: a
 //    link (or file) where a folder is needed makes a new folder "name (2)" instead;
-//  * files are created under a fresh temporary name with O_EXCL and renamed into place
-//    with RENAME_NOREPLACE, which never replaces or follows anything already there;
+//  * files are created unnamed (O_TMPFILE) and linked into place once complete, or, where
+//    the file system cannot, under a fresh temporary name with O_EXCL and renamed into
+//    place with RENAME_NOREPLACE; neither ever replaces or follows anything already there;
+//  * small files are read and inflated here while other threads write the ones before
+//    them; folders are made, and large, encrypted and link entries handled, only once
+//    those are written, so every name is taken as in a plain pass in archive order;
 //  * symbolic links are made last, only with relative targets whose ".." components
 //    come first and do not climb above the folder, and a link that resolves outside
 //    the folder through something already on disk is removed again.
@@ -32,16 +36,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace pnvzip {
@@ -140,6 +150,22 @@ struct Done
     QString renamedFrom; // the entry's own name when it had to change
     Kind kind = Kind::File;
     bool merged = false; // a folder that was already there
+};
+
+// An open folder, shared by the reading side and the thread that writes files into it.
+using FolderRef = std::shared_ptr<const UniqueFd>;
+
+// A small file read and checked in memory, waiting to be written.
+struct WriteJob
+{
+    const Entry *entry = nullptr;
+    FolderRef folder;
+    std::string diskParent;
+    bool renamed = false;
+    mode_t mode = 0;
+    std::string data;
+    Done *slot = nullptr; // its line of the report, filled in once the file is in place
+    quint64 number = 0;   // in archive order
 };
 
 QString methodName(zip_int32_t method)
@@ -286,6 +312,7 @@ public:
     {
     }
 
+    ~Extractor() { stopWriter(true); }
     ZipResult run();
 
 private:
@@ -298,13 +325,23 @@ private:
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
     int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                  Failure *f);
+                  Failure *f, FolderRef *ref = nullptr);
     UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
                         bool *renamed, Failure *f);
+    mode_t fileMode(const Entry &e) const;
+    UniqueFd createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const;
+    bool storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
+                   const std::function<bool(int, bool *)> &fill, Done *line, Failure *f,
+                   const std::function<bool()> &mayPlace = {}) const;
+    bool queueFile(const Entry &e, Failure *f);
+    void writerLoop();
+    void drainWriter();
+    bool writerFailed(Failure *f);
+    void stopWriter(bool discard);
     bool placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
                      std::string *placed, bool *created, Failure *f);
     bool place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
-               Failure *f);
+               Failure *f, int unnamedFd = -1) const;
     bool resolvesInside(const std::string &absolutePath) const;
     void finishFolders();
     QString report() const;
@@ -341,11 +378,38 @@ private:
     // Folders this call created (disk path -> attributes from a folder entry, if any).
     std::map<std::string, const Entry *> m_createdFolders;
     std::set<std::string> m_listedFolders;
-    std::vector<Done> m_done;
-    std::string m_lastFolderKey; // archive path of the folder kept open
-    std::string m_lastFolderDisk;
-    bool m_lastFolderRenamed = false;
-    UniqueFd m_lastFolder;
+    std::deque<Done> m_done; // lines stay where they are while the writer fills them in
+    struct OpenFolder
+    {
+        FolderRef fd;
+        std::string disk;
+        bool renamed = false;
+    };
+    // Archive folder path -> its open descriptor; a bounded set, as entries of one folder
+    // mostly come together.
+    std::unordered_map<std::string, OpenFolder> m_openFolders;
+    bool m_anonymousFiles = false; // files are made unnamed (O_TMPFILE) and linked into place
+    bool m_namesInTurn = true; // two entries may compete for a name: name files in archive order
+
+    // Small files are written by a second thread while the next entries are read and
+    // inflated here; it writes them in archive order, so names and the report come out as
+    // one thread would make them. Everything else (large or encrypted entries, folders that
+    // must be made, links) waits until the queue is empty.
+    std::mutex m_lock;
+    std::condition_variable m_wake;    // the writer: work or the end
+    std::condition_variable m_settled; // the reader: room in the queue, or the queue empty
+    std::vector<std::thread> m_writers;
+    std::deque<WriteJob> m_jobs;
+    size_t m_queuedBytes = 0;
+    int m_writing = 0; // jobs the writers hold outside the queue
+    int m_idleWriters = 0;     // waiting on m_wake
+    int m_waitingSettled = 0;  // waiting on m_settled: woken only when someone waits
+    quint64 m_queuedCount = 0; // jobs ever queued: the next one's number
+    quint64 m_placeTurn = 0;   // the number of the job whose turn it is to take its name
+    quint64 m_failedJob = 0;   // with m_writeFailure: the job that failed
+    bool m_writerEnds = false;
+    bool m_writerDiscards = false;
+    std::optional<Failure> m_writeFailure;
     bool m_endsInHole = false; // the file being written
     std::vector<char> m_buffer;
     std::vector<unsigned char> m_input;
@@ -549,6 +613,8 @@ bool Extractor::scan(Failure *f)
 bool Extractor::placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
                             std::string *placed, bool *created, Failure *f)
 {
+    // A file queued for this folder may take the name first, as it would have in archive order.
+    drainWriter();
     for (int n = 1; n <= MaxNumberedNames; ++n) {
         const std::string candidate = n == 1 ? name : numberedName(name, n);
         if (::mkdirat(parentFd, candidate.c_str(), 0700) == 0) {
@@ -575,39 +641,60 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
-// The folder of the first `count` parts, open; entries of one folder come one after
-// another, so the last one stays open for the next entry.
+// The folder of the first `count` parts, open. Folders stay open for the next entries
+// (entries of one folder mostly come together, and a deeper folder is opened from the
+// nearest one already open).
 int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                         Failure *f)
+                         Failure *f, FolderRef *ref)
 {
     if (count == 0) {
         diskPath->clear();
+        if (ref)
+            ref->reset(); // the target folder
         return m_root;
     }
     std::string key = joined(parts, count);
-    if (!m_lastFolder.valid() || key != m_lastFolderKey) {
-        m_lastFolder.reset();
-        m_lastFolderRenamed = false;
-        m_lastFolder = openFolder(parts, count, &m_lastFolderDisk, &m_lastFolderRenamed, f);
-        if (!m_lastFolder.valid())
+    auto found = m_openFolders.find(key);
+    if (found == m_openFolders.end()) {
+        OpenFolder folder;
+        UniqueFd fd = openFolder(parts, count, &folder.disk, &folder.renamed, f);
+        if (!fd.valid())
             return -1;
-        m_lastFolderKey = std::move(key);
+        constexpr size_t MaxOpenFolders = 128;
+        if (m_openFolders.size() >= MaxOpenFolders)
+            m_openFolders.clear(); // the files queued for writing keep theirs open
+        folder.fd = std::make_shared<const UniqueFd>(std::move(fd));
+        found = m_openFolders.emplace(std::move(key), std::move(folder)).first;
     }
-    *diskPath = m_lastFolderDisk;
-    *renamed = *renamed || m_lastFolderRenamed;
-    return m_lastFolder.get();
+    *diskPath = found->second.disk;
+    *renamed = *renamed || found->second.renamed;
+    if (ref)
+        *ref = found->second.fd;
+    return found->second.fd->get();
 }
 
 UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
                                bool *renamed, Failure *f)
 {
-    UniqueFd current(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
-    if (!current.valid()) {
-        *f = writeFailure(errno, QStringLiteral("files"));
-        return {};
+    // From the deepest ancestor already open, or from the target folder.
+    size_t first = count - 1;
+    const OpenFolder *ancestor = nullptr;
+    for (; first > 0; --first) {
+        auto open = m_openFolders.find(joined(parts, first));
+        if (open != m_openFolders.end()) {
+            ancestor = &open->second;
+            break;
+        }
     }
+    UniqueFd current;
+    int base = m_root;
     diskPath->clear();
-    for (size_t i = 0; i < count; ++i) {
+    if (ancestor) {
+        base = ancestor->fd->get();
+        *diskPath = ancestor->disk;
+        *renamed = *renamed || ancestor->renamed;
+    }
+    for (size_t i = first; i < count; ++i) {
         const std::string archivePath = joined(parts, i + 1);
         auto known = m_folderNames.find(archivePath);
         std::string name;
@@ -615,7 +702,7 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
             name = known->second;
         } else {
             bool created = false;
-            if (!placeFolder(current.get(), parts[i], *diskPath, &name, &created, f))
+            if (!placeFolder(base, parts[i], *diskPath, &name, &created, f))
                 return {};
             m_folderNames.emplace(archivePath, name);
             if (created)
@@ -623,7 +710,7 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
         }
         if (name != parts[i])
             *renamed = true;
-        const int next = ::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next = ::openat(base, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             const int err = errno;
             *f = {CannotWrite, QStringLiteral("The folder “%1” in “%2” changed during extraction (%3).")
@@ -631,17 +718,25 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
             return {};
         }
         current.reset(next);
+        base = next;
         *diskPath = diskPath->empty() ? name : *diskPath + "/" + name;
     }
     return current;
 }
 
+// Gives the temporary file `tempName` (or the unnamed file open as `unnamedFd`) the name
+// `name`, or the first free numbered one; nothing already there is replaced.
 bool Extractor::place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
-                      Failure *f)
+                      Failure *f, int unnamedFd) const
 {
+    char procPath[40];
+    if (unnamedFd >= 0)
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", unnamedFd);
     for (int n = 1; n <= MaxNumberedNames; ++n) {
         const std::string candidate = n == 1 ? name : numberedName(name, n);
-        const int err = renameNoReplace(dirFd, tempName.c_str(), candidate.c_str());
+        const int err = unnamedFd < 0 ? renameNoReplace(dirFd, tempName.c_str(), candidate.c_str())
+                      : ::linkat(AT_FDCWD, procPath, dirFd, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
+                                                                                                      : errno;
         if (err == 0) {
             *placed = candidate;
             return true;
@@ -940,20 +1035,39 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
     return Outcome::Done;
 }
 
-bool Extractor::extractFile(const Entry &e, Failure *f)
+mode_t Extractor::fileMode(const Entry &e) const
 {
-    std::string diskParent;
-    bool renamed = false;
-    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
-    if (dir < 0)
-        return false;
-    const std::string &leaf = e.parts.back();
-    // Created with its final permissions: the umask the kernel applies is the one wanted.
     mode_t mode = e.mode ? (*e.mode & 0777) : (e.dosReadOnly ? 0444 : 0666);
-    mode = (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
+    return (mode & ~m_umask) | S_IRUSR; // no set-user/group-ID or sticky bits; the owner can read
+}
+
+// A new, empty file in `dir` with its final permissions: unnamed until it is complete
+// where the file system allows, otherwise under a fresh temporary name (`tempName`).
+UniqueFd Extractor::createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const
+{
+    tempName->clear();
+    if (m_anonymousFiles) {
+        const int fd = ::openat(dir, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode);
+        if (fd >= 0)
+            return UniqueFd(fd);
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+            *err = errno;
+            return {};
+        }
+    }
+    return createTempFile(dir, leaf, tempName, err, mode);
+}
+
+// Creates the file, lets `fill` write its data, sets its times and puts it in place under
+// its name (or a numbered one); on any failure nothing of it is left.
+bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
+                          const std::function<bool(int, bool *)> &fill, Done *line, Failure *f,
+                          const std::function<bool()> &mayPlace) const
+{
+    const std::string &leaf = e.parts.back();
     std::string tempName;
     int err = 0;
-    UniqueFd out = createTempFile(dir, leaf, &tempName, &err, mode);
+    UniqueFd out = createFile(dir, leaf, mode, &tempName, &err);
     if (!out.valid()) {
         *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
         return false;
@@ -963,13 +1077,13 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         int dir;
         const std::string &name;
         bool &keep;
-        ~TempGuard() { if (!keep) ::unlinkat(dir, name.c_str(), 0); }
+        ~TempGuard() { if (!keep && !name.empty()) ::unlinkat(dir, name.c_str(), 0); }
     } guard{dir, tempName, keep};
 
-    m_endsInHole = false;
-    if (!readEntry(e, out.get(), nullptr, f))
+    bool endsInHole = false;
+    if (!fill(out.get(), &endsInHole))
         return false;
-    if (m_endsInHole && ::ftruncate(out.get(), off_t(e.size)) != 0) { // the size, after a final hole
+    if (endsInHole && ::ftruncate(out.get(), off_t(e.size)) != 0) { // the size, after a final hole
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
@@ -981,17 +1095,203 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
         const timespec times[2] = {e.atime, e.mtime};
         ::futimens(out.get(), times); // a time the file system cannot hold is not an error
     }
-    if (::close(out.release()) != 0) {
-        *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
-        return false;
-    }
+    if (mayPlace && !mayPlace())
+        return false; // dropped: nothing of it is left
     std::string placed;
-    if (!place(dir, tempName, leaf, &placed, f))
-        return false;
+    if (tempName.empty()) {
+        if (!place(dir, tempName, leaf, &placed, f, out.get()))
+            return false;
+        if (::close(out.release()) != 0) {
+            const int closeErr = errno;
+            ::unlinkat(dir, placed.c_str(), 0);
+            *f = writeFailure(closeErr, QStringLiteral("“%1”").arg(e.name));
+            return false;
+        }
+    } else {
+        if (::close(out.release()) != 0) {
+            *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
+            return false;
+        }
+        if (!place(dir, tempName, leaf, &placed, f))
+            return false;
+    }
     keep = true;
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
-    m_done.push_back({fromStd(shown), (renamed || placed != leaf) ? e.name : QString(), Kind::File, false});
+    *line = {fromStd(shown), (renamed || placed != leaf) ? e.name : QString(), Kind::File, false};
     return true;
+}
+
+bool Extractor::extractFile(const Entry &e, Failure *f)
+{
+    drainWriter();
+    if (writerFailed(f))
+        return false;
+    std::string diskParent;
+    bool renamed = false;
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
+    if (dir < 0)
+        return false;
+    Done line;
+    const auto fill = [&](int out, bool *endsInHole) {
+        m_endsInHole = false;
+        const bool ok = readEntry(e, out, nullptr, f);
+        *endsInHole = m_endsInHole;
+        return ok;
+    };
+    if (!storeFile(e, dir, diskParent, renamed, fileMode(e), fill, &line, f))
+        return false;
+    m_done.push_back(std::move(line));
+    return true;
+}
+
+// Reads and checks a small entry here and queues it for the writer.
+bool Extractor::queueFile(const Entry &e, Failure *f)
+{
+    if (writerFailed(f))
+        return false;
+    WriteJob job;
+    job.data.reserve(size_t(e.size));
+    zip_uint64_t total = 0;
+    if (attempt(e, -1, &job.data, &total, f) != Outcome::Done)
+        return false;
+    const int dir = folderFor(e.parts, e.parts.size() - 1, &job.diskParent, &job.renamed, f, &job.folder);
+    if (dir < 0)
+        return false;
+    job.entry = &e;
+    job.mode = fileMode(e);
+    m_done.emplace_back();
+    job.slot = &m_done.back();
+    const size_t bytes = job.data.size();
+    std::unique_lock lock(m_lock);
+    constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
+    constexpr size_t MaxQueuedFiles = 512;
+    ++m_waitingSettled;
+    m_settled.wait(lock, [&] {
+        return m_writeFailure || m_jobs.empty()
+            || (m_queuedBytes + bytes <= MaxQueuedBytes && m_jobs.size() < MaxQueuedFiles);
+    });
+    --m_waitingSettled;
+    if (m_writeFailure) {
+        *f = *m_writeFailure;
+        return false;
+    }
+    m_queuedBytes += bytes;
+    job.number = m_queuedCount++;
+    m_jobs.push_back(std::move(job));
+    if (m_writers.empty()) {
+        // Making files is mostly the kernel's work, and that work spreads over the cores.
+        const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+        for (unsigned i = 0; i < count; ++i)
+            m_writers.emplace_back([this] { writerLoop(); });
+    }
+    if (m_idleWriters > 0)
+        m_wake.notify_one();
+    return true;
+}
+
+// Writers take jobs in archive order and write them side by side, but give them their
+// names one after another in archive order, so numbered names come out as one thread
+// would make them; after a failure, later files are dropped.
+void Extractor::writerLoop()
+{
+    std::unique_lock lock(m_lock);
+    for (;;) {
+        ++m_idleWriters;
+        m_wake.wait(lock, [&] { return m_writerEnds || !m_jobs.empty(); });
+        --m_idleWriters;
+        if (m_jobs.empty())
+            return; // the end
+        if (m_writerDiscards) {
+            m_queuedBytes = 0;
+            m_jobs.clear();
+            m_settled.notify_all();
+            continue;
+        }
+        WriteJob job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        ++m_writing;
+        lock.unlock();
+        const int dir = job.folder ? job.folder->get() : m_root;
+        Failure failure;
+        const auto fill = [&](int out, bool *endsInHole) {
+            if (const int err = writeWithHoles(out, job.data.data(), job.data.size(), endsInHole)) {
+                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry->name));
+                return false;
+            }
+            return true;
+        };
+        bool turnTaken = false;
+        bool dropped = false;
+        const auto takeTurn = [&] {
+            std::unique_lock turn(m_lock);
+            if (m_namesInTurn)
+            {
+                ++m_waitingSettled;
+                m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
+                --m_waitingSettled;
+            }
+            turnTaken = true;
+            dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
+            return !dropped;
+        };
+        const bool ok = storeFile(*job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
+                                  takeTurn);
+        if (!turnTaken)
+            takeTurn();
+        const size_t bytes = job.data.size();
+        job.folder.reset(); // the folder may close here
+        lock.lock();
+        if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
+            m_writeFailure = failure;
+            m_failedJob = job.number;
+        }
+        ++m_placeTurn; // in turn, or only counting
+        --m_writing;
+        m_queuedBytes -= std::min(m_queuedBytes, bytes);
+        if (m_waitingSettled > 0)
+            m_settled.notify_all();
+    }
+}
+
+// Waits until every queued file is written (or dropped after a failure).
+void Extractor::drainWriter()
+{
+    std::unique_lock lock(m_lock);
+    ++m_waitingSettled;
+    ++m_waitingSettled;
+    m_settled.wait(lock, [&] { return m_jobs.empty() && m_writing == 0; });
+    --m_waitingSettled;
+}
+
+bool Extractor::writerFailed(Failure *f)
+{
+    std::lock_guard lock(m_lock);
+    if (!m_writeFailure)
+        return false;
+    *f = *m_writeFailure;
+    return true;
+}
+
+// Ends the writer: after the queued files, or dropping them after a cancel or a failure.
+void Extractor::stopWriter(bool discard)
+{
+    if (m_writers.empty())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_writerDiscards = discard;
+        if (discard) {
+            m_jobs.clear();
+            m_queuedBytes = 0;
+        }
+        m_writerEnds = true;
+    }
+    m_wake.notify_all();
+    // The writers finish their jobs first unless told to drop them.
+    drainWriter();
+    for (std::thread &writer : m_writers)
+        writer.join();
+    m_writers.clear();
 }
 
 bool Extractor::extractFolder(const Entry &e, Failure *f)
@@ -1198,6 +1498,26 @@ QString Extractor::keptNote(bool cancelled) const
              m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
+// Whether two entries could end up wanting the same name: a path given twice, or any
+// name that looks numbered ("a (2).txt"), which a taken name may turn into. Otherwise the
+// files of different entries never meet and may be named in any order.
+bool mayCompeteForNames(const std::vector<Entry> &entries)
+{
+    std::vector<size_t> hashes;
+    hashes.reserve(entries.size());
+    for (const Entry &e : entries) {
+        size_t h = e.parts.size();
+        for (const std::string &part : e.parts) {
+            if (part.find(" (") != std::string::npos)
+                return true;
+            h = h * 1000003u ^ std::hash<std::string>()(part);
+        }
+        hashes.push_back(h);
+    }
+    std::sort(hashes.begin(), hashes.end());
+    return std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end(); // or two hashes alike
+}
+
 ZipResult Extractor::run()
 {
     Failure f;
@@ -1212,9 +1532,16 @@ ZipResult Extractor::run()
                                         [](const Entry &e) { return e.cipher != Cipher::None; });
     if (encrypted != m_entries.end() && !askPassword(*encrypted, false, &f))
         return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
+    m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0; // unnamed files are linked through it
+    m_namesInTurn = mayCompeteForNames(m_entries);
     // Folders and files in archive order, links last so that none can be in the way.
+    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
     bool ok = true;
     for (Kind pass : {Kind::File, Kind::Link}) {
+        if (pass == Kind::Link && ok) {
+            drainWriter();
+            ok = !writerFailed(&f);
+        }
         for (Entry &e : m_entries) {
             if (!ok)
                 break;
@@ -1225,11 +1552,26 @@ ZipResult Extractor::run()
                 break;
             }
             startEntry(e);
-            ok = e.kind == Kind::Folder ? extractFolder(e, &f) : e.kind == Kind::File ? extractFile(e, &f) : extractLink(e, &f);
+            if (e.kind == Kind::Folder)
+                ok = extractFolder(e, &f);
+            else if (e.kind == Kind::Link)
+                ok = extractLink(e, &f);
+            else if (e.cipher == Cipher::None && e.size <= MaxInMemory)
+                ok = queueFile(e, &f);
+            else
+                ok = extractFile(e, &f);
             if (e.kind != Kind::Folder)
                 m_entryStart += qint64(e.size);
         }
     }
+    // Files read before a damaged entry are written, as they would have been one by one; a
+    // cancel drops those not yet begun.
+    stopWriter(!ok && f.number == Cancelled);
+    // A file that failed to be written came before whatever stopped the reading.
+    if (writerFailed(&f))
+        ok = false;
+    std::erase_if(m_done, [](const Done &d) { return d.shown.isEmpty(); }); // queued, never written
+    m_openFolders.clear();
     finishFolders();
     if (!ok)
         return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};

@@ -331,6 +331,135 @@ private slots:
         QCOMPARE(readFile(out + u"/latest"_s), QByteArray("read me"));
     }
 
+    // Thousands of small entries in nested folders, with large ones among them, names
+    // taken twice (by a small and a large entry, or a file where a folder is needed later)
+    // and a link: the same files as unzip writes, the taken names numbered in archive
+    // order, and the report listing everything in archive order.
+    void manyEntriesExtractInOrder_data()
+    {
+        QTest::addColumn<bool>("takenNames");
+        QTest::newRow("names taken twice") << true;
+        QTest::newRow("every name once") << false;
+    }
+    void manyEntriesExtractInOrder()
+    {
+        QFETCH(bool, takenNames);
+        struct Item
+        {
+            QString name;
+            QByteArray data;
+            QString kind; // "file", "dir" or "link"
+        };
+        QList<Item> items;
+        QHash<qsizetype, QString> renamedTo; // item -> the name it gets
+        items.append({u"top/"_s, {}, u"dir"_s});
+        for (int i = 0; i < 3000; ++i) {
+            const QString folder = u"top/a%1/b%2/"_s.arg(i % 40).arg(i % 7);
+            if (i < 280)
+                items.append({folder, {}, u"dir"_s});
+            const int size = (i * 7919) % 20000;
+            QByteArray data = i % 5 ? textBytes(size) : randomBytes(size, quint32(i));
+            data.prepend(QByteArray::number(i) + ':'); // no two alike
+            items.append({folder + u"file%1.txt"_s.arg(i), data, u"file"_s});
+            if (i == 1500) // large entries among small ones
+                items.append({u"top/a3/b3/large.bin"_s, randomBytes(2 << 20, 4), u"file"_s});
+            if (!takenNames)
+                continue;
+            if (i == 1000) { // a small entry, then a large one of the same name
+                items.append({u"top/a5/b5/dup.txt"_s, "small", u"file"_s});
+                items.append({u"top/a5/b5/dup.txt"_s, randomBytes(3 << 19, 5), u"file"_s});
+                renamedTo.insert(items.size() - 1, u"top/a5/b5/dup (2).txt"_s);
+            } else if (i == 1500) { // a large entry, then a small one of the same name
+                items.append({u"top/a3/b3/big.bin"_s, randomBytes(2 << 20, 3), u"file"_s});
+                items.append({u"top/a3/b3/big.bin"_s, "small again", u"file"_s});
+                renamedTo.insert(items.size() - 1, u"top/a3/b3/big (2).bin"_s);
+            } else if (i == 2000) {
+                items.append({u"top/a8/b1/twice.txt"_s, "first", u"file"_s});
+                items.append({u"top/a8/b1/twice.txt"_s, "second", u"file"_s});
+                renamedTo.insert(items.size() - 1, u"top/a8/b1/twice (2).txt"_s);
+            } else if (i == 2500) { // a file where a folder is needed next
+                items.append({u"top/a9/clash"_s, "a file", u"file"_s});
+                items.append({u"top/a9/clash/inner.txt"_s, "inside", u"file"_s});
+                renamedTo.insert(items.size() - 1, u"top/a9/clash (2)/inner.txt"_s);
+            }
+        }
+        items.append({u"top/latest"_s, "a1/b6/file41.txt", u"link"_s});
+
+        // The archive, written by Python's zipfile from a list and one blob of contents.
+        QByteArray blob;
+        QByteArray manifest;
+        for (const Item &item : std::as_const(items)) {
+            manifest += item.name.toUtf8() + '\t' + item.kind.toUtf8() + '\t' + QByteArray::number(blob.size()) + '\t'
+                + QByteArray::number(item.data.size()) + '\n';
+            blob += item.data;
+        }
+        writeFile(at(u"blob"_s), blob);
+        writeFile(at(u"manifest"_s), manifest);
+        const QString archive = at(u"many.zip"_s);
+        RunResult r = python(QStringLiteral(R"PY(
+import stat, sys, warnings, zipfile
+warnings.simplefilter("ignore")  # names given twice on purpose
+blob = open(sys.argv[3], "rb").read()
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
+    for line in open(sys.argv[2], encoding="utf-8"):
+        name, kind, offset, size = line.rstrip("\n").split("\t")
+        info = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6))
+        info.create_system = 3
+        mode = {"file": stat.S_IFREG | 0o644, "dir": stat.S_IFDIR | 0o755, "link": stat.S_IFLNK | 0o777}[kind]
+        info.external_attr = mode << 16
+        info.compress_type = zipfile.ZIP_DEFLATED
+        z.writestr(info, blob[int(offset):int(offset) + int(size)])
+)PY"),
+                   {archive, at(u"manifest"_s), at(u"blob"_s)});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+
+        // The report: every item in archive order (links last), numbered names as taken.
+        QStringList lines, renamed;
+        int files = 0, folders = 0;
+        for (qsizetype i = 0; i < items.size() - 1; ++i) {
+            const Item &item = items[i];
+            const bool isRenamed = renamedTo.contains(i);
+            (item.kind == u"dir"_s ? folders : files)++;
+            lines << (isRenamed ? renamedTo[i] + u" (the name “%1” was taken)"_s.arg(item.name) : item.name);
+            if (isRenamed)
+                renamed << lines.last();
+        }
+        QCOMPARE(renamed.size(), takenNames ? 4 : 0);
+        const QStringList shown = result.text.split(u'\n');
+        QCOMPARE(shown.value(0), u"Extracted %1 files, %2 folders, 1 link from %3 into %4. The first 10:"_s
+                                     .arg(QLocale(QLocale::English).toString(files),
+                                          QLocale(QLocale::English).toString(folders),
+                                          archive, QDir::cleanPath(out)));
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(shown.value(1 + i), u"  "_s + lines[i]);
+        const int renamedAt = int(shown.indexOf(u"4 items were saved under new names, as their names were taken."_s));
+        QVERIFY2((renamedAt > 0) == takenNames, qPrintable(result.text));
+        for (int i = 0; i < renamed.size(); ++i)
+            QCOMPARE(shown.value(renamedAt + 1 + i), u"  "_s + renamed[i]);
+
+        // The renamed ones hold the later entry's data; without them, the tree is unzip's
+        // (which keeps the first of two names and cannot put a folder where a file is).
+        for (auto it = renamedTo.cbegin(); it != renamedTo.cend(); ++it)
+            QCOMPARE(readFile(out + u'/' + it.value()), items[it.key()].data);
+        if (takenNames) {
+            QVERIFY(QFile::remove(out + u"/top/a5/b5/dup (2).txt"_s));
+            QVERIFY(QFile::remove(out + u"/top/a3/b3/big (2).bin"_s));
+            QVERIFY(QFile::remove(out + u"/top/a8/b1/twice (2).txt"_s));
+            QVERIFY(QDir(out + u"/top/a9/clash (2)"_s).removeRecursively());
+        }
+        const QString byUnzip = at(u"by-unzip"_s);
+        r = run(u"unzip"_s, {u"-q"_s, u"-n"_s, archive, u"-x"_s, u"top/a9/clash/inner.txt"_s, u"-d"_s, byUnzip});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        const QString difference = treeDifference(byUnzip, out);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QVERIFY(leftovers(out).isEmpty());
+    }
+
     // Archives encrypted by the peers extract once the password is given, asked once for
     // all entries; without a query, or when the user cancels, nothing is extracted.
     void peerEncryptedArchivesExtract_data()

@@ -184,6 +184,19 @@ void RichTextBox::setSelColor(const QColor &color)
     mergeSel(format);
 }
 
+void RichTextBox::setSelFont(const QFont &font)
+{
+    QTextCharFormat format;
+    format.setFontFamilies(QStringList{font.family()});
+    if (font.pointSizeF() > 0)
+        format.setFontPointSize(font.pointSizeF());
+    format.setFontWeight(font.bold() ? QFont::Bold : QFont::Normal);
+    format.setFontItalic(font.italic());
+    format.setFontUnderline(font.underline());
+    format.setFontStrikeOut(font.strikeOut());
+    mergeSel(format);
+}
+
 void RichTextBox::setSelAlignment(int alignment)
 {
     QTextBlockFormat format;

@@ -38,6 +38,9 @@ public:
     void setSelStrikeThru(bool on);
     void setSelAlignment(int alignment);
     void setSelColor(const QColor &color);
+    // Face, size, bold, italic, underline and strike-through of the font go to the selection
+    // (to the typing position when nothing is selected).
+    void setSelFont(const QFont &font);
 
     // --- the area as a whole
     QString text() const { return toPlainText(); }

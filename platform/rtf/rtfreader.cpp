@@ -1243,15 +1243,22 @@ QTextCharFormat Parser::charFormat(const CharState &state)
 {
     if (m_formatValid && state == m_formatState)
         return m_format;
+    // Only what differs from the document's defaults (its default font, 12 points, regular):
+    // the rest follows the editor's base font, as the editor's own text does.
     QTextCharFormat format;
-    const auto font = m_fonts.constFind(state.font);
+    const auto font = state.font == m_defaultFont ? m_fonts.constEnd() : m_fonts.constFind(state.font);
     if (font != m_fonts.constEnd() && !font->family.isEmpty())
         format.setFontFamilies({font->family});
-    format.setFontPointSize(state.halfPoints / 2.0);
-    format.setFontWeight(state.bold ? QFont::Bold : QFont::Normal);
-    format.setFontItalic(state.italic);
-    format.setUnderlineStyle(state.underline);
-    format.setFontStrikeOut(state.strike);
+    if (state.halfPoints != 24)
+        format.setFontPointSize(state.halfPoints / 2.0);
+    if (state.bold)
+        format.setFontWeight(QFont::Bold);
+    if (state.italic)
+        format.setFontItalic(true);
+    if (state.underline != QTextCharFormat::NoUnderline)
+        format.setUnderlineStyle(state.underline);
+    if (state.strike)
+        format.setFontStrikeOut(true);
     if (state.vertical != QTextCharFormat::AlignNormal)
         format.setVerticalAlignment(state.vertical);
     if (state.foreground > 0 && state.foreground < m_colours.size() && m_colours.at(state.foreground).isValid())

@@ -238,7 +238,12 @@ void Writer::setProps(const RunProps &props)
 {
     if (m_propsValid && props == m_props)
         return;
-    m_out.append("\\plain\\f" + QByteArray::number(props.font) + "\\fs" + QByteArray::number(props.halfPoints));
+    // \\plain is the default font (the document's, font 0) at 12 points; only what differs follows.
+    m_out.append("\\plain");
+    if (props.font != 0)
+        m_out.append("\\f" + QByteArray::number(props.font));
+    if (props.halfPoints != 24)
+        m_out.append("\\fs" + QByteArray::number(props.halfPoints));
     if (props.bold)
         m_out.append("\\b");
     if (props.italic)

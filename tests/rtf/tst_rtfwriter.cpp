@@ -146,7 +146,11 @@ void TestRtfWriter::header()
     QVERIFY(rtf.contains("{\\f0\\fnil\\fcharset0 Verdana;}"));
     QVERIFY(rtf.contains("{\\f1\\fnil\\fcharset0 \\u-211\\'3f\\u-205\\'3f \\u26126\\'3f\\u26397\\'3f;}"));
     QVERIFY(rtf.contains("{\\colortbl;\\red1\\green2\\blue3;}")); // colour 0 is "auto"
-    QVERIFY(rtf.contains("\\plain\\f0\\fs24\\b unformatted ")); // the base font, written out
+    // Text in the base font names no font or size (font 0 and 12 points are the defaults); only
+    // what differs from them is written.
+    QVERIFY(rtf.contains("\\plain\\b unformatted "));
+    QVERIFY(rtf.contains("\\plain\\f1\\b\\cf1 named"));
+    QVERIFY(!rtf.contains("\\plain\\f0") && !rtf.contains("\\fs24"));
     for (char byte : rtf)
         QVERIFY(uchar(byte) < 0x80);
     QCOMPARE(describe(*readBack(rtf)), describe(doc));
@@ -309,6 +313,7 @@ void TestRtfWriter::pictures()
 void TestRtfWriter::hyperlinks()
 {
     QTextDocument doc;
+    doc.setDefaultFont(kBase);
     QTextCursor cursor(&doc);
     auto link = [](const QString &href) {
         QTextCharFormat format;

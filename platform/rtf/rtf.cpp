@@ -12,9 +12,11 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextTable>
 #include <QTextDocumentFragment>
 #include <QTextFragment>
 #include <QTextImageFormat>
+#include <QTextList>
 #include <QUrl>
 
 #include <atomic>
@@ -223,7 +225,40 @@ QString plainText(const QTextDocument *doc)
 {
     if (!doc)
         return {};
-    QString text = doc->toPlainText();
+    // Cells of a table row are separated by tabs, as when a row is pasted as text.
+    QString text;
+    text.reserve(doc->characterCount());
+    QTextTable *previousTable = nullptr;
+    QTextTableCell previousCell;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        QTextTable *table = nullptr;
+        QTextTableCell cell;
+        for (QTextFrame *frame = doc->frameAt(block.position()); frame && !table; frame = frame->parentFrame()) {
+            if ((table = qobject_cast<QTextTable *>(frame)))
+                cell = table->cellAt(block.position());
+        }
+        if (block != doc->begin()) {
+            const bool nextCell = table && table == previousTable && cell.row() == previousCell.row()
+                                  && cell.column() != previousCell.column();
+            text.append(nextCell ? u'\t' : u'\n');
+        }
+        previousTable = table;
+        previousCell = cell;
+        if (const QTextList *list = block.textList()) {
+            // The item's bullet or number, as a word processor's text export gives it.
+            switch (list->format().style()) {
+            case QTextListFormat::ListDisc: text.append(u'\u2022'); break;
+            case QTextListFormat::ListCircle: text.append(u'\u25E6'); break;
+            case QTextListFormat::ListSquare: text.append(u'\u25AA'); break;
+            default: text.append(list->itemText(block)); break;
+            }
+            text.append(u'\t');
+        }
+        QString blockText = block.text();
+        blockText.replace(QChar::LineSeparator, u'\n');
+        blockText.replace(QChar::Nbsp, u' ');
+        text.append(blockText);
+    }
     text.remove(QChar(QChar::ObjectReplacementCharacter));
     return text;
 }

@@ -71,6 +71,12 @@ QString plainText(const QTextDocument *doc);
 namespace detail {
 // A resource name for a picture, unique in this program run.
 QString newImageName();
+
+// Format properties that the reader sets and the writer reads where Qt has none:
+// a list's first number (int) and a paragraph's tab leaders (QString, one character per tab
+// stop: ' ' none, 'd' dots, 'h' hyphens, 'u' underline, 't' thick line, 'e' equals, 'm' middle dots).
+constexpr int ListStartProperty = 0x100000 + 0x5201;
+constexpr int TabLeadersProperty = 0x100000 + 0x5202;
 } // namespace detail
 
 } // namespace Rtf

@@ -166,7 +166,7 @@ inline QStringList wordProcessorText()
         QStringLiteral("Symbols: αβ• and ✓"),
         QStringLiteral("Link: Example site"),
         QStringLiteral("Cell A1\tCell B1"),
-        QStringLiteral("Cell A2"),
+        QStringLiteral("Cell A2\t"),
         QStringLiteral("Picture: "),
         QStringLiteral("Floating:  after shape"),
         QStringLiteral("Unicode € version"),

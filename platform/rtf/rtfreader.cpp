@@ -1388,7 +1388,7 @@ DecodeContext Parser::decodeContext()
         context.codePage = 0;
     } else {
         context.symbol = SymbolFont::Other;
-        if (codePage > 0)
+        if (codePage > 0 || codePage == detail::UndefinedCodePage)
             context.codePage = codePage;
     }
     return context;

@@ -209,6 +209,24 @@ void TestRtfReader::codePages_data()
     QTest::newRow("other symbol font") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Dingbats;}}{\\f1 \\'41}}")
                                        << QStringLiteral("\uF041");
     QTest::newRow("unknown code page") << QByteArray("{\\rtf1\\ansicpg99999 \\'e9}") << QStringLiteral("é");
+    // Bytes a code page leaves undefined are U+FFFD, never control characters.
+    QTest::newRow("undefined in cp1252") << QByteArray("{\\rtf1\\ansi a\\'81b\\'9dc}") << QStringLiteral("a\uFFFDb\uFFFDc");
+    QTest::newRow("undefined in cp874") << QByteArray("{\\rtf1\\ansi\\ansicpg874 \\'a1\\'db}") << QStringLiteral("\u0E01\uFFFD");
+    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European;
+    // Hebrew has no codec here.
+    QTest::newRow("mac charsets") << QByteArray("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 Times;}{\\f1\\fcharset78 Osaka;}"
+                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}}"
+                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} {\\f5 a\\'e0}}")
+                                  << QStringLiteral("é“ 日本語 α А á a\uFFFD");
+    QTest::newRow("mac text editor document")
+        << QByteArray("{\\rtf1\\mac\\ansicpg10000\\cocoartf102{\\fonttbl\\f0\\fswiss\\fcharset77 Helvetica;"
+                      "\\f1\\fnil\\fcharset78 Osaka\\'81\\'7c\\'93\\'99\\'95\\'9d;}\n{\\colortbl;\\red255\\green255\\blue255;}\n"
+                      "\\margl1440\\margr1440\\vieww9000\\viewh8400\\viewkind0\n"
+                      "\\pard\\tx560\\tx1120\\ql\\qnatural\n\n\\f0\\fs24 \\cf0 Caf\\'8e cr\\'8fme br\\'9el\\'8ee \\'d2quoted\\'d3\\\n"
+                      "\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea\\'82\\'cc\\'95\\'b6\\'8f\\'cd\\f0 \\'a5}")
+        << QStringLiteral("Café crème brûlée “quoted”\n日本語の文章•");
+    QTest::newRow("ansicpg of Mac Japanese") << QByteArray("{\\rtf1\\mac\\ansicpg10001 \\'82\\'a0}") << QStringLiteral("あ");
+    QTest::newRow("oem 737") << QByteArray("{\\rtf1\\pc\\ansicpg737 \\'80}") << QStringLiteral("Α");
 }
 
 void TestRtfReader::codePages()

@@ -136,8 +136,10 @@ bool insert(QTextCursor &cursor, const QByteArray &data, QString *error)
     return true;
 }
 
-bool loadFile(const QString &path, QTextDocument *doc, QString *error)
+bool loadFile(const QString &path, QTextDocument *doc, QString *error, QStringList *lostOnSave)
 {
+    if (lostOnSave)
+        lostOnSave->clear();
     auto fail = [error](const QString &message) {
         if (error)
             *error = message;
@@ -156,8 +158,14 @@ bool loadFile(const QString &path, QTextDocument *doc, QString *error)
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    if (looksLikeRtf(data))
-        return read(data, doc, error);
+    if (looksLikeRtf(data)) {
+        RtfReader reader;
+        if (!reader.read(data, doc, error))
+            return false;
+        if (lostOnSave)
+            *lostOnSave = reader.stats().lostOnSave();
+        return true;
+    }
     const bool undo = doc->isUndoRedoEnabled();
     doc->setUndoRedoEnabled(false);
     doc->clear();

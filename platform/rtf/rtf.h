@@ -22,6 +22,7 @@
 #include <QByteArray>
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 
 class QImage;
 class QTextCursor;
@@ -49,8 +50,11 @@ QByteArray write(const QTextDocumentFragment &fragment, const QTextDocument *res
 bool insert(QTextCursor &cursor, const QByteArray &data, QString *error = nullptr);
 
 // Loads a file into the document: RTF as rich text, any other file as plain text (see
-// decodePlainText). Fails with a message when the file cannot be read.
-bool loadFile(const QString &path, QTextDocument *doc, QString *error = nullptr);
+// decodePlainText). Fails with a message when the file cannot be read. lostOnSave receives
+// what the document holds that the editor leaves out ("footnotes", "comments" ...), so that
+// saving over the file would lose it.
+bool loadFile(const QString &path, QTextDocument *doc, QString *error = nullptr,
+              QStringList *lostOnSave = nullptr);
 // Saves the document as RTF, whatever the file's name. Fails with a message when the file
 // cannot be written; an existing file is then left as it was.
 bool saveFile(const QString &path, const QTextDocument *doc, QString *error = nullptr);

@@ -44,6 +44,7 @@ private Q_SLOTS:
     void openPlainTextAndCancel();
     void openFailureAsksAbortRetryIgnore();
     void saveAsWritesRichTextWithDefaultExtension();
+    void saveAsOverDocumentWithLeftOutContentAsks();
     void printsSelectionOrWholeDocument();
     void clipboardCommands();
 
@@ -366,6 +367,51 @@ void TestEditor::saveAsWritesRichTextWithDefaultExtension()
     action(editor, "mnuSaveAs")->trigger();
     QCOMPARE(ui->messages.size(), 1);
     QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
+}
+
+void TestEditor::saveAsOverDocumentWithLeftOutContentAsks()
+{
+    // A word processor's document with a footnote and a header: the editor shows the body only.
+    const QString path = QDir(m_folder->path()).filePath("report.rtf");
+    const QByteArray original = "{\\rtf1\\ansi{\\header Page head}Body{\\footnote\\pard note}.\\par}";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(original);
+    file.close();
+    frmEditor *editor = openPrimary();
+    ui->openAnswers << path;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("Body."));
+
+    // Over the same file: asks; No keeps the file as it was.
+    ui->saveAnswers << path;
+    ui->messageAnswers << MsgResult::No;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNo);
+    QVERIFY2(ui->messages.at(0).prompt.contains("footnotes") && ui->messages.at(0).prompt.contains("headers and footers")
+                 && ui->messages.at(0).prompt.contains("report.rtf"),
+             qPrintable(ui->messages.at(0).prompt));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), original);
+    file.close();
+
+    // Under another name: no question.
+    const QString other = QDir(m_folder->path()).filePath("copy.rtf");
+    ui->saveAnswers << other;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QVERIFY(QFile::exists(other));
+
+    // Yes saves over it; the file then holds what the editor shows.
+    ui->saveAnswers << QDir(m_folder->path()).filePath("./report.rtf");
+    ui->messageAnswers << MsgResult::Yes;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 2);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    QVERIFY(saved.contains("Body.") && !saved.contains("note"));
 }
 
 void TestEditor::printsSelectionOrWholeDocument()

@@ -1755,8 +1755,10 @@ void Parser::openTable()
     const QTextBlock before = m_cursor.block().previous();
     const bool dropEmpty = m_cursor.block().length() == 1 && before.isValid()
                            && m_doc->frameAt(before.position()) == m_doc->frameAt(m_cursor.position());
+    // The outermost table's row definition usually comes first: as many columns as it has cells.
+    const int columns = m_tables.empty() ? int(std::clamp<qsizetype>(m_rowDef.cells.size(), 1, 64)) : 1;
     OpenTable open;
-    open.table = m_cursor.insertTable(1, 1, format);
+    open.table = m_cursor.insertTable(1, columns, format);
     m_tables.push_back(open);
     if (dropEmpty) {
         QTextCursor empty(m_doc);

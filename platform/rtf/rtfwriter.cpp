@@ -475,7 +475,10 @@ void Writer::listTables()
                          + QByteArray::number(nfc) + "\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat"
                          + QByteArray::number(start) + "{\\leveltext");
             if (nfc == 23) {
-                m_out.append("\\'01\\u8226 ?;}{\\levelnumbers;}");
+                const char *bullet = format.style() == QTextListFormat::ListCircle   ? "\\'01\\u9702 ?;}"
+                                     : format.style() == QTextListFormat::ListSquare ? "\\'01\\u9642 ?;}"
+                                                                                     : "\\'01\\u8226 ?;}";
+                m_out.append(QByteArray(bullet) + "{\\levelnumbers;}");
             } else {
                 const QString suffix = numberSuffix(format);
                 const QString prefix = format.numberPrefix();

@@ -561,6 +561,7 @@ private:
     std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
     RowDef m_rowDef;              // the outermost table's row
     RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
+    int m_afterTable = -1;        // the position of the block after the table closed last
 
     QList<ListDef> m_listDefs;
     QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
@@ -1752,9 +1753,13 @@ void Parser::openTable()
     format.setCellPadding(2);
     // The empty paragraph the table starts in stays after it; the one before it is ended by
     // the paragraph mark before the table, so an empty one there goes.
-    const QTextBlock before = m_cursor.block().previous();
-    const bool dropEmpty = m_cursor.block().length() == 1 && before.isValid()
-                           && m_doc->frameAt(before.position()) == m_doc->frameAt(m_cursor.position());
+    // (Not after another table, nor at the start of a cell: the block before is in another frame.)
+    const QTextBlock block = m_cursor.block();
+    bool dropEmpty = block.length() == 1 && block.previous().isValid() && block.position() != m_afterTable;
+    if (dropEmpty && !m_tables.empty()) {
+        const OpenTable &outer = m_tables.back();
+        dropEmpty = block.position() > outer.table->cellAt(outer.row, outer.col).firstPosition();
+    }
     // The outermost table's row definition usually comes first: as many columns as it has cells.
     const int columns = m_tables.empty() ? int(std::clamp<qsizetype>(m_rowDef.cells.size(), 1, 64)) : 1;
     OpenTable open;
@@ -1775,6 +1780,7 @@ void Parser::closeTable()
         applyRow(open, m_tables.size() == 1 ? m_rowDef : m_nestRowDef);
     m_cursor = open.table->lastCursorPosition();
     m_cursor.movePosition(QTextCursor::NextBlock);
+    m_afterTable = m_cursor.block().position();
     m_tables.pop_back();
     m_cells = 0;
 }

@@ -1013,7 +1013,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Cellx: {
         RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
         if (def.cells.size() < 256) {
-            def.pending.right = std::clamp(param, -31680, 31680 * 4);
+            def.pending.right = param;
             def.cells.append(def.pending);
         }
         def.pending = CellDef();
@@ -1840,15 +1840,17 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     const int row = open.row;
     const int count = std::min<int>(open.col, table->columns());
     open.rowOpen = false;
-    // The cells' right edges, strictly increasing; cells beyond the definition get an inch each.
+    // The cells' right edges from the left margin, each cell 1 to 31680 twips (22 in) wide;
+    // cells beyond the definition get an inch each.
     QList<int> edges;
     QList<CellDef> cells;
+    qint64 previous = 0;
     for (int i = 0; i < count; ++i) {
         CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
-        if (i >= def.cells.size())
-            cell.right = (edges.isEmpty() ? def.left : edges.last()) + 1440;
-        if (!edges.isEmpty() && cell.right <= edges.last())
-            cell.right = edges.last() + 1;
+        const qint64 right = i < def.cells.size() ? qint64(cell.right) : previous + 1440;
+        const int width = int(std::clamp<qint64>(right - previous, 1, 31680));
+        previous = std::max(right, previous + 1);
+        cell.right = (edges.isEmpty() ? 0 : edges.last()) + width;
         edges.append(cell.right);
         cells.append(cell);
     }
@@ -1911,6 +1913,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
         }
         table->appendRows(1);
         table->removeRows(row, 1);
+        m_afterTable = -1; // positions have moved
         int column = 0;
         for (int i = 0; i < count; ++i) {
             const auto at = std::lower_bound(open.grid.begin(), open.grid.end(), edges.at(i));
@@ -1965,7 +1968,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     if (gridChanged || (row == 0 && open.border)) {
         QTextTableFormat format = table->format();
         QList<QTextLength> widths;
-        int left = def.left;
+        int left = 0;
         for (int edge : std::as_const(open.grid)) {
             widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
             left = edge;
@@ -2034,7 +2037,7 @@ QTextList *Parser::listFor(const ParaState &para)
             if (last > 0) {
                 QString suffix = level.text.mid(last + 1);
                 suffix.remove(u';');
-                format.setNumberSuffix(suffix);
+                format.setNumberSuffix(suffix.left(16));
             }
         }
     } else {

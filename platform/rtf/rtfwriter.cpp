@@ -480,8 +480,8 @@ void Writer::listTables()
                                                                                      : "\\'01\\u8226 ?;}";
                 m_out.append(QByteArray(bullet) + "{\\levelnumbers;}");
             } else {
-                const QString suffix = numberSuffix(format);
-                const QString prefix = format.numberPrefix();
+                const QString suffix = numberSuffix(format).left(16);
+                const QString prefix = format.numberPrefix().left(16);
                 const auto hexByte = [](int value) {
                     static const char digits[] = "0123456789abcdef";
                     return QByteArray("\\'") + digits[(value >> 4) & 15] + digits[value & 15];
@@ -531,6 +531,7 @@ QByteArray Writer::rowDefinition(QTextTable *table, int row)
     for (int &width : widths) {
         if (width <= 0)
             width = std::max(144, (kTableWidth - known) / std::max(1, unknown));
+        width = std::clamp(width, 1, 31680);
     }
     const int padding = twips(format.cellPadding());
     QByteArray out = "\\trowd\\trgaph" + QByteArray::number(padding) + "\\trleft" + QByteArray::number(-padding);

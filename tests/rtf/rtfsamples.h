@@ -211,6 +211,11 @@ inline QList<QByteArray> snippets()
         "{\\*\\listoverridetable{\\listoverride\\listid7\\listoverridecount0\\ls1}}"
         "{\\listtext 3)\\tab}\\pard\\ls1\\ilvl0 one\\par{\\listtext \\u8226 ?\\tab}\\pard\\ls1\\ilvl1 inner\\par"
         "{\\pntext iv.\\tab}\\pard{\\*\\pn\\pnlvlbody\\pnlcrm\\pnstart4{\\pntxta .}}old\\par\\pard plain}",
+        // Cell edges beyond any page, a merge at the edge; a list number with a long suffix.
+        "{\\rtf\\intbl l\\row\\l\\cell\\cell\\s\\cellx1000000\\clmgf\\cellx\\clmrg\\cellx\\cell}",
+        "{\\rtf\\cellx3000\\intbl\\cell\\row\\trowd\\cellx\\cell\\cell\\cell\\l\\itap2b\\cell\\row c}",
+        "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00" + QByteArray(40, 'x')
+            + ";}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\pard\\ls1 one}",
         // Paragraph layout and Mac code pages.
         "{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 T;}{\\f1\\fcharset78 O;}{\\f2\\fcharset84 A;}}\\pard\\sl-360\\slmult0"
         "\\tqr\\tldot\\tx2000\\tqc\\tx4000\\tqdec\\tx5000 \\f0 \\'8e\\tab{\\f1 \\'93\\'fa}\\tab{\\f2 \\'c7}\\par"

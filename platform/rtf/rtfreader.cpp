@@ -14,6 +14,7 @@
 #include <QTextImageFormat>
 #include <QTextList>
 #include <QTextTable>
+#include <QPointer>
 #include <QUrl>
 
 #include <algorithm>
@@ -567,7 +568,7 @@ private:
     QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
     int m_overrideLs = 0;         // \listoverride being read: its \ls
     int m_overrideList = -1;      // and its list
-    QHash<int, QTextList *> m_lists;
+    QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
     QString m_listText;           // \listtext or \pntext waiting for its paragraph
     CharState m_listTextState;
     int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx

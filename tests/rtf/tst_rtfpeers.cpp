@@ -465,6 +465,14 @@ void TestRtfPeers::tablesAndListsBothWays()
     QVERIFY(Rtf::plainText(&doc).contains(QStringLiteral("•\tbullet one\n•\tinner bullet\n•\tbullet two\n1.\tfirst\n2.\tsecond\n"
                                                          "a.\tsub a\nb.\tsub b")));
 
+    // rtfbench --html prints the document as the editor holds it: the same again.
+    QProcess rtfbench;
+    rtfbench.start(QStringLiteral(PARCELO_BIN_DIR "/rtfbench"),
+                   {QStringLiteral("--html"), m_dir.filePath(QStringLiteral("lo/structure.rtf"))});
+    QVERIFY(rtfbench.waitForFinished(30000));
+    QCOMPARE(rtfbench.exitCode(), 0);
+    QCOMPARE(structureOfHtml(QString::fromUtf8(rtfbench.readAllStandardOutput())), libreOffice);
+
     // LibreOffice on ours: the same tables, cells and list items.
     const QString back = QString::fromUtf8(readAll(m_dir.filePath(QStringLiteral("html/ours-structure.html"))));
     QCOMPARE(structureOfHtml(back), libreOffice);

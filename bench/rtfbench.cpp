@@ -1,6 +1,8 @@
 // rtfbench: loads RTF files through the editor's reader.
 //
 //   rtfbench --text FILE    prints the text as the editor shows it, one line per paragraph
+//   rtfbench --html FILE    prints the document as the editor holds it, as HTML (tables, lists)
+//   rtfbench --rtf FILE     prints the document as the editor saves it
 //   rtfbench FILE...        prints the load time and speed of each file
 //
 // Files that are not RTF load as plain text, as in the editor.
@@ -17,7 +19,9 @@
 
 namespace {
 
-int printText(const QString &path)
+enum class Output { Text, Html, Rtf };
+
+int print(const QString &path, Output output)
 {
     QTextDocument doc;
     QString error;
@@ -25,8 +29,12 @@ int printText(const QString &path)
         std::fprintf(stderr, "rtfbench: %s\n", qPrintable(error));
         return 1;
     }
-    QByteArray text = Rtf::plainText(&doc).toUtf8();
-    text.append('\n');
+    QByteArray text;
+    switch (output) {
+    case Output::Text: text = Rtf::plainText(&doc).toUtf8() + '\n'; break;
+    case Output::Html: text = doc.toHtml().toUtf8() + '\n'; break;
+    case Output::Rtf: text = Rtf::write(&doc); break;
+    }
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     return 0;
 }
@@ -78,9 +86,14 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     const QStringList args = app.arguments().mid(1);
     if (args.size() == 2 && args.at(0) == QLatin1String("--text"))
-        return printText(args.at(1));
+        return print(args.at(1), Output::Text);
+    if (args.size() == 2 && args.at(0) == QLatin1String("--html"))
+        return print(args.at(1), Output::Html);
+    if (args.size() == 2 && args.at(0) == QLatin1String("--rtf"))
+        return print(args.at(1), Output::Rtf);
     if (args.isEmpty() || args.at(0).startsWith(QLatin1String("--"))) {
-        std::fprintf(stderr, "usage: rtfbench --text FILE\n       rtfbench FILE...\n");
+        std::fprintf(stderr, "usage: rtfbench --text FILE\n       rtfbench --html FILE\n"
+                             "       rtfbench --rtf FILE\n       rtfbench FILE...\n");
         return 2;
     }
     int status = 0;

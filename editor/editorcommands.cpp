@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFileInfo>
 
 void frmEditor::mnuNew_Click()
 {
@@ -64,6 +65,21 @@ void frmEditor::mnuSaveAs_Click()
             frmEditorCD.setFilter(QStringLiteral("Text |*.txt; *.rtf; *.doc"));
         },
         [&] { frmEditorCD.ShowSave(); },
+        [&] {
+            // Saving over the file the document came from loses what the editor left out of it.
+            const QStringList lost = Rtf->lostBySavingOver(frmEditorCD.fileName());
+            if (lost.isEmpty())
+                return;
+            QString list = lost.join(QStringLiteral(", "));
+            if (lost.size() > 1)
+                list.replace(list.lastIndexOf(QStringLiteral(", ")), 2, QStringLiteral(" and "));
+            const QString prompt = QStringLiteral("%1 holds %2, which this editor does not keep. Saving over it "
+                                                  "loses them for good. Save anyway?")
+                                       .arg(QFileInfo(frmEditorCD.fileName()).fileName(), list);
+            if (MsgBox(prompt, MsgButtons::YesNo, MsgIcon::Exclamation, QStringLiteral("TextEditor"), this)
+                != MsgResult::Yes)
+                throw AppError::cancelled();
+        },
         [&] { Rtf->saveFile(frmEditorCD.fileName()); },
         [&] { frmEditorCD.setFileName(QString()); },
     });

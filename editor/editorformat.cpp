@@ -54,6 +54,8 @@ void frmEditor::mnuRFont_Click()
         font.setUnderline(frmEditorCD.fontUnderline());
         font.setStrikeOut(frmEditorCD.fontStrikethru());
         Rtf->setBaseFont(font);
+        // Text with a font of its own (as opened documents have) shows the choice too.
+        Rtf->setSelFont(font);
         Rtf->viewport()->update();
     } catch (...) {
         // A cancel, or any failure, ends the command; what was applied stays.

@@ -184,6 +184,19 @@ void RichTextBox::setSelColor(const QColor &color)
     mergeSel(format);
 }
 
+void RichTextBox::setSelFont(const QFont &font)
+{
+    QTextCharFormat format;
+    format.setFontFamilies(QStringList{font.family()});
+    if (font.pointSizeF() > 0)
+        format.setFontPointSize(font.pointSizeF());
+    format.setFontWeight(font.bold() ? QFont::Bold : QFont::Normal);
+    format.setFontItalic(font.italic());
+    format.setFontUnderline(font.underline());
+    format.setFontStrikeOut(font.strikeOut());
+    mergeSel(format);
+}
+
 void RichTextBox::setSelAlignment(int alignment)
 {
     QTextBlockFormat format;
@@ -273,8 +286,11 @@ void RichTextBox::loadFile(const QString &path)
     // The loaded content replaces the whole document; the base font stays the area's own.
     const QFont base = baseFont();
     QString error;
-    if (!Rtf::loadFile(path, document(), &error))
+    QStringList lost;
+    if (!Rtf::loadFile(path, document(), &error, &lost))
         throw AppError(75, error.isEmpty() ? QStringLiteral("Path/File access error: %1").arg(path) : error);
+    m_loadedPath = file.absoluteFilePath();
+    m_lostOnSave = lost;
     setBaseFont(base);
     setTextCursor(QTextCursor(document()));
 }
@@ -284,6 +300,18 @@ void RichTextBox::saveFile(const QString &path) const
     QString error;
     if (!Rtf::saveFile(path, document(), &error))
         throw AppError(75, error.isEmpty() ? QStringLiteral("Path/File access error: %1").arg(path) : error);
+}
+
+QStringList RichTextBox::lostBySavingOver(const QString &path) const
+{
+    if (m_lostOnSave.isEmpty() || path.isEmpty())
+        return {};
+    const QFileInfo target(path);
+    const QFileInfo loaded(m_loadedPath);
+    const bool same = target.exists() && loaded.exists()
+                      ? target.canonicalFilePath() == loaded.canonicalFilePath()
+                      : target.absoluteFilePath() == loaded.absoluteFilePath();
+    return same ? m_lostOnSave : QStringList();
 }
 
 bool RichTextBox::canInsertFromMimeData(const QMimeData *source) const

@@ -38,6 +38,9 @@ public:
     void setSelStrikeThru(bool on);
     void setSelAlignment(int alignment);
     void setSelColor(const QColor &color);
+    // Face, size, bold, italic, underline and strike-through of the font go to the selection
+    // (to the typing position when nothing is selected).
+    void setSelFont(const QFont &font);
 
     // --- the area as a whole
     QString text() const { return toPlainText(); }
@@ -55,6 +58,9 @@ public:
     void loadFile(const QString &path);
     // Saves the whole document as rich text; raises AppError on failure.
     void saveFile(const QString &path) const;
+    // What saving to path would lose when path is the file last loaded and that file holds
+    // content the area leaves out ("footnotes", "comments" ...); empty otherwise.
+    QStringList lostBySavingOver(const QString &path) const;
     // Prints the selection, or the whole document when nothing is selected.
     void selPrint(QPrinter *printer) const;
 
@@ -68,4 +74,7 @@ protected:
 private:
     std::optional<bool> selFlag(const std::function<bool(const QTextCharFormat &)> &flag) const;
     void mergeSel(const QTextCharFormat &format);
+
+    QString m_loadedPath;
+    QStringList m_lostOnSave;
 };

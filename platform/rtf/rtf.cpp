@@ -12,9 +12,11 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextTable>
 #include <QTextDocumentFragment>
 #include <QTextFragment>
 #include <QTextImageFormat>
+#include <QTextList>
 #include <QUrl>
 
 #include <atomic>
@@ -134,8 +136,10 @@ bool insert(QTextCursor &cursor, const QByteArray &data, QString *error)
     return true;
 }
 
-bool loadFile(const QString &path, QTextDocument *doc, QString *error)
+bool loadFile(const QString &path, QTextDocument *doc, QString *error, QStringList *lostOnSave)
 {
+    if (lostOnSave)
+        lostOnSave->clear();
     auto fail = [error](const QString &message) {
         if (error)
             *error = message;
@@ -154,8 +158,14 @@ bool loadFile(const QString &path, QTextDocument *doc, QString *error)
     const QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return fail(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    if (looksLikeRtf(data))
-        return read(data, doc, error);
+    if (looksLikeRtf(data)) {
+        RtfReader reader;
+        if (!reader.read(data, doc, error))
+            return false;
+        if (lostOnSave)
+            *lostOnSave = reader.stats().lostOnSave();
+        return true;
+    }
     const bool undo = doc->isUndoRedoEnabled();
     doc->setUndoRedoEnabled(false);
     doc->clear();
@@ -223,7 +233,40 @@ QString plainText(const QTextDocument *doc)
 {
     if (!doc)
         return {};
-    QString text = doc->toPlainText();
+    // Cells of a table row are separated by tabs, as when a row is pasted as text.
+    QString text;
+    text.reserve(doc->characterCount());
+    QTextTable *previousTable = nullptr;
+    QTextTableCell previousCell;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+        QTextTable *table = nullptr;
+        QTextTableCell cell;
+        for (QTextFrame *frame = doc->frameAt(block.position()); frame && !table; frame = frame->parentFrame()) {
+            if ((table = qobject_cast<QTextTable *>(frame)))
+                cell = table->cellAt(block.position());
+        }
+        if (block != doc->begin()) {
+            const bool nextCell = table && table == previousTable && cell.row() == previousCell.row()
+                                  && cell.column() != previousCell.column();
+            text.append(nextCell ? u'\t' : u'\n');
+        }
+        previousTable = table;
+        previousCell = cell;
+        if (const QTextList *list = block.textList()) {
+            // The item's bullet or number, as a word processor's text export gives it.
+            switch (list->format().style()) {
+            case QTextListFormat::ListDisc: text.append(u'\u2022'); break;
+            case QTextListFormat::ListCircle: text.append(u'\u25E6'); break;
+            case QTextListFormat::ListSquare: text.append(u'\u25AA'); break;
+            default: text.append(list->itemText(block)); break;
+            }
+            text.append(u'\t');
+        }
+        QString blockText = block.text();
+        blockText.replace(QChar::LineSeparator, u'\n');
+        blockText.replace(QChar::Nbsp, u' ');
+        text.append(blockText);
+    }
     text.remove(QChar(QChar::ObjectReplacementCharacter));
     return text;
 }

@@ -22,6 +22,7 @@
 #include <QByteArray>
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 
 class QImage;
 class QTextCursor;
@@ -49,8 +50,11 @@ QByteArray write(const QTextDocumentFragment &fragment, const QTextDocument *res
 bool insert(QTextCursor &cursor, const QByteArray &data, QString *error = nullptr);
 
 // Loads a file into the document: RTF as rich text, any other file as plain text (see
-// decodePlainText). Fails with a message when the file cannot be read.
-bool loadFile(const QString &path, QTextDocument *doc, QString *error = nullptr);
+// decodePlainText). Fails with a message when the file cannot be read. lostOnSave receives
+// what the document holds that the editor leaves out ("footnotes", "comments" ...), so that
+// saving over the file would lose it.
+bool loadFile(const QString &path, QTextDocument *doc, QString *error = nullptr,
+              QStringList *lostOnSave = nullptr);
 // Saves the document as RTF, whatever the file's name. Fails with a message when the file
 // cannot be written; an existing file is then left as it was.
 bool saveFile(const QString &path, const QTextDocument *doc, QString *error = nullptr);
@@ -71,6 +75,12 @@ QString plainText(const QTextDocument *doc);
 namespace detail {
 // A resource name for a picture, unique in this program run.
 QString newImageName();
+
+// Format properties that the reader sets and the writer reads where Qt has none:
+// a list's first number (int) and a paragraph's tab leaders (QString, one character per tab
+// stop: ' ' none, 'd' dots, 'h' hyphens, 'u' underline, 't' thick line, 'e' equals, 'm' middle dots).
+constexpr int ListStartProperty = 0x100000 + 0x5201;
+constexpr int TabLeadersProperty = 0x100000 + 0x5202;
 } // namespace detail
 
 } // namespace Rtf

@@ -1,6 +1,7 @@
 #include "rtfcodepage.h"
 
 #include <QHash>
+#include <QStringDecoder>
 
 #include <cerrno>
 #include <iconv.h>
@@ -62,24 +63,49 @@ constexpr WingdingsGlyph kWingdings[] = {
     {0xFE, 0x2611},
 };
 
-struct CodePageName { int codePage; const char *name; };
+// The C library's iconv names a code page; where it has none, ICU does (through QStringDecoder,
+// which Qt builds on ICU here). Apple's code pages for Japanese, Chinese and Korean are their
+// Windows supersets' subsets; Mac Thai is TIS-620 with a few punctuation marks more.
+struct CodePageName { int codePage; const char *name; bool icu; bool multiByte; };
 constexpr CodePageName kCodePages[] = {
-    {437, "CP437"},     {850, "CP850"},     {852, "CP852"},     {855, "CP855"},
-    {857, "CP857"},     {860, "CP860"},     {861, "CP861"},     {862, "CP862"},
-    {863, "CP863"},     {864, "CP864"},     {865, "CP865"},     {866, "CP866"},
-    {869, "CP869"},     {874, "CP874"},     {932, "CP932"},     {936, "CP936"},
-    {949, "CP949"},     {950, "CP950"},     {1250, "CP1250"},   {1251, "CP1251"},
-    {1252, "CP1252"},   {1253, "CP1253"},   {1254, "CP1254"},   {1255, "CP1255"},
-    {1256, "CP1256"},   {1257, "CP1257"},   {1258, "CP1258"},   {1361, "JOHAB"},
-    {10000, "MACINTOSH"}, {10007, "MAC-CYRILLIC"}, {20127, "ASCII"}, {20866, "KOI8-R"},
-    {21866, "KOI8-U"},  {28591, "ISO-8859-1"}, {28592, "ISO-8859-2"}, {28595, "ISO-8859-5"},
-    {28597, "ISO-8859-7"}, {28605, "ISO-8859-15"}, {65001, "UTF-8"},
+    {437, "CP437", false, false},     {708, "ISO-8859-6", false, false}, {720, "ibm-720", true, false},
+    {737, "CP737", false, false},     {775, "CP775", false, false},      {850, "CP850", false, false},
+    {852, "CP852", false, false},     {855, "CP855", false, false},      {857, "CP857", false, false},
+    {858, "CP858", false, false},     {860, "CP860", false, false},      {861, "CP861", false, false},
+    {862, "CP862", false, false},     {863, "CP863", false, false},      {864, "CP864", false, false},
+    {865, "CP865", false, false},     {866, "CP866", false, false},      {869, "CP869", false, false},
+    {874, "CP874", false, false},     {932, "CP932", false, true},       {936, "CP936", false, true},
+    {949, "CP949", false, true},      {950, "CP950", false, true},       {1250, "CP1250", false, false},
+    {1251, "CP1251", false, false},   {1252, "CP1252", false, false},    {1253, "CP1253", false, false},
+    {1254, "CP1254", false, false},   {1255, "CP1255", false, false},    {1256, "CP1256", false, false},
+    {1257, "CP1257", false, false},   {1258, "CP1258", false, false},    {1361, "JOHAB", false, true},
+    {10000, "MACINTOSH", false, false}, {10001, "CP932", false, true},   {10002, "BIG5", false, true},
+    {10003, "CP949", false, true},    {10006, "x-mac-greek", true, false}, {10007, "MAC-CYRILLIC", false, false},
+    {10008, "GB2312", false, true},   {10017, "MACUKRAINIAN", false, false}, {10021, "TIS-620", false, false},
+    {10029, "MAC-CENTRALEUROPE", false, false}, {10079, "MAC-IS", false, false},
+    {10081, "x-mac-turkish", true, false}, {20127, "ASCII", false, false}, {20866, "KOI8-R", false, false},
+    {20932, "EUC-JP", false, true},   {21866, "KOI8-U", false, false},   {28591, "ISO-8859-1", false, false},
+    {28592, "ISO-8859-2", false, false}, {28593, "ISO-8859-3", false, false}, {28594, "ISO-8859-4", false, false},
+    {28595, "ISO-8859-5", false, false}, {28596, "ISO-8859-6", false, false}, {28597, "ISO-8859-7", false, false},
+    {28598, "ISO-8859-8", false, false}, {28599, "ISO-8859-9", false, false}, {28603, "ISO-8859-13", false, false},
+    {28605, "ISO-8859-15", false, false}, {51932, "EUC-JP", false, true}, {51936, "GB2312", false, true},
+    {51949, "EUC-KR", false, true},   {54936, "GB18030", false, true},   {65001, "UTF-8", false, true},
 };
 
-bool isDoubleByte(int codePage)
+const CodePageName *entryFor(int codePage)
 {
-    return codePage == 932 || codePage == 936 || codePage == 949 || codePage == 950
-        || codePage == 1361 || codePage == 65001;
+    for (const auto &entry : kCodePages) {
+        if (entry.codePage == codePage)
+            return &entry;
+    }
+    return nullptr;
+}
+
+// A control character where a byte of 0x80 or more should have given a character: the code
+// page does not define that byte.
+bool isUndefined(char16_t unit)
+{
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == QChar::ReplacementCharacter;
 }
 
 iconv_t toIconv(void *handle) { return static_cast<iconv_t>(handle); }
@@ -88,18 +114,28 @@ iconv_t toIconv(void *handle) { return static_cast<iconv_t>(handle); }
 
 const char *iconvName(int codePage)
 {
-    for (const auto &entry : kCodePages) {
-        if (entry.codePage == codePage)
-            return entry.name;
-    }
-    return nullptr;
+    const CodePageName *entry = entryFor(codePage);
+    return entry ? entry->name : nullptr;
 }
 
 int codePageForCharset(int charset)
 {
     switch (charset) {
     case 2: return SymbolCodePage;
-    case 77: return 10000;
+    case 77: return 10000;  // Mac Roman
+    case 78: return 10001;  // Mac Japanese
+    case 79: return 10003;  // Mac Korean
+    case 80: return 10008;  // Mac Simplified Chinese
+    case 81: return 10002;  // Mac Traditional Chinese
+    case 82: return 1361;   // Mac Johab
+    case 85: return 10006;  // Mac Greek
+    case 86: return 10081;  // Mac Turkish
+    case 87: return 10021;  // Mac Thai
+    case 88: return 10029;  // Mac Central European
+    case 89: return 10007;  // Mac Cyrillic
+    // 83 Mac Hebrew and 84 Mac Arabic: no codec here; their letters become U+FFFD.
+    case 83:
+    case 84: return UndefinedCodePage;
     case 128: return 932;
     case 129: return 949;
     case 130: return 1361;
@@ -110,6 +146,9 @@ int codePageForCharset(int charset)
     case 163: return 1258;
     case 177: return 1255;
     case 178: return 1256;
+    case 179: return 1256;
+    case 180: return 1256;
+    case 181: return 1255;
     case 186: return 1257;
     case 204: return 1251;
     case 222: return 874;
@@ -123,25 +162,39 @@ int codePageForCharset(int charset)
 ByteDecoder::ByteDecoder(int codePage)
     : m_codePage(codePage)
 {
-    const char *name = iconvName(codePage);
-    if (!name) {
+    for (int byte = 0; byte < 0x80; ++byte)
+        m_table[byte] = char16_t(byte);
+    for (int byte = 0x80; byte < 256; ++byte)
+        m_table[byte] = QChar::ReplacementCharacter;
+    if (codePage == UndefinedCodePage)
+        return;
+    const CodePageName *entry = entryFor(codePage);
+    if (!entry) {
         m_codePage = 1252;
-        name = iconvName(1252);
+        entry = entryFor(1252);
     }
-    if (isDoubleByte(m_codePage)) {
-        iconv_t handle = iconv_open("UTF-16LE", name);
+    if (entry->multiByte) {
+        iconv_t handle = iconv_open("UTF-16LE", entry->name);
         if (handle != iconv_t(-1)) {
             m_iconv = handle;
             return;
         }
         m_codePage = 1252;
-        name = iconvName(1252);
+        entry = entryFor(1252);
     }
-    for (int byte = 0; byte < 256; ++byte)
-        m_table[byte] = char16_t(byte);
-    iconv_t handle = iconv_open("UTF-16LE", name);
+    if (entry->icu) {
+        for (int byte = 0x80; byte < 256; ++byte) {
+            QStringDecoder decoder(entry->name, QStringConverter::Flag::Stateless);
+            const char in = char(byte);
+            const QString out = decoder.isValid() ? decoder.decode(QByteArrayView(&in, 1)) : QString();
+            if (out.size() == 1 && !isUndefined(out.at(0).unicode()))
+                m_table[byte] = out.at(0).unicode();
+        }
+        return;
+    }
+    iconv_t handle = iconv_open("UTF-16LE", entry->name);
     if (handle == iconv_t(-1))
-        return; // Latin-1 it is
+        return;
     for (int byte = 0x80; byte < 256; ++byte) {
         char in = char(byte);
         char16_t unit = 0;
@@ -150,7 +203,7 @@ ByteDecoder::ByteDecoder(int codePage)
         char *outPtr = reinterpret_cast<char *>(&unit);
         size_t outLeft = sizeof unit;
         iconv(handle, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && outLeft == 0)
+        if (iconv(handle, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && outLeft == 0 && !isUndefined(unit))
             m_table[byte] = unit;
     }
     iconv_close(handle);
@@ -205,8 +258,10 @@ int toWindows1252(char16_t ch)
         for (int i = 0; i < 128; ++i)
             all[i] = char(0x80 + i);
         ByteDecoder(1252).decode(all, 128, decoded);
-        for (int i = 0; i < 128; ++i)
-            table.insert(decoded.at(i).unicode(), 0x80 + i);
+        for (int i = 0; i < 128; ++i) {
+            if (decoded.at(i) != QChar::ReplacementCharacter)
+                table.insert(decoded.at(i).unicode(), 0x80 + i);
+        }
         return table;
     }();
     return bytes.value(ch, -1);

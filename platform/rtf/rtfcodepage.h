@@ -19,8 +19,7 @@ public:
 
     int codePage() const { return m_codePage; }
     bool isMultiByte() const { return m_iconv != nullptr; }
-    // Appends the decoded bytes to out. Bytes that the code page does not define become their
-    // Latin-1 value (single-byte) or U+FFFD (double-byte).
+    // Appends the decoded bytes to out. Bytes that the code page does not define become U+FFFD.
     void decode(const char *bytes, qsizetype size, QString &out);
 
 private:
@@ -35,6 +34,8 @@ int toWindows1252(char16_t ch);
 // The code page a font's \fcharsetN implies: 0 when the document's own code page applies,
 // SymbolCodePage for the symbol charset.
 constexpr int SymbolCodePage = -2;
+// A code page with no codec here: its bytes from 0x80 on become U+FFFD.
+constexpr int UndefinedCodePage = -3;
 int codePageForCharset(int charset);
 
 // The name iconv knows a code page by, or nullptr when there is none.

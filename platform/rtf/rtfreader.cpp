@@ -10,7 +10,11 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextImageFormat>
+#include <QTextList>
+#include <QTextTable>
+#include <QPointer>
 #include <QUrl>
 
 #include <algorithm>
@@ -36,14 +40,21 @@ enum class Kw {
     // destinations
     FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
     ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    NestTableProps, SkipDestination,
+    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn,
+    Footnote, HeaderFooter, Annotation, DrawingObject, SkipDestination,
     // font and colour tables
     F, FCharset, Cpg, Red, Green, Blue,
     // character formatting
     Plain, B, I, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
     Cf, Cb, Highlight, ChCbPat, Super, Sub, NoSuperSub, Hidden,
     // paragraph formatting
-    Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb,
+    Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
+    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
+    // tables
+    InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdr, BrdrNone, ClCbPat,
+    // lists
+    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
+    PnUcRm, PnLcRm, PnStart,
     // text
     Par, Line, Tab, Cell, NestCell, Row, NestRow, Page, Sect, U, Uc, Bin,
     EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
@@ -90,17 +101,27 @@ const std::unordered_map<std::string_view, Kw> &keywords()
         add({"object"}, Kw::Object);
         add({"result"}, Kw::Result);
         add({"nesttableprops"}, Kw::NestTableProps);
+        add({"listtable"}, Kw::ListTable);
+        add({"list"}, Kw::List);
+        add({"listlevel"}, Kw::ListLevel);
+        add({"leveltext"}, Kw::LevelText);
+        add({"listoverridetable"}, Kw::ListOverrideTable);
+        add({"listoverride"}, Kw::ListOverride);
+        add({"pn"}, Kw::Pn);
+        add({"footnote"}, Kw::Footnote);
+        add({"header", "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf"},
+            Kw::HeaderFooter);
+        add({"annotation"}, Kw::Annotation);
+        add({"do"}, Kw::DrawingObject);
         // Destinations whose text is not part of the document, written with or without \*.
-        add({"stylesheet", "info", "header", "headerl", "headerr", "headerf", "footer", "footerl",
-             "footerr", "footerf", "footnote", "annotation", "pn", "pntxta", "pntxtb",
-             "listtable", "listoverridetable", "revtbl", "rsidtbl", "filetbl", "pgdsctbl",
+        add({"stylesheet", "info", "pntxta", "pntxtb", "lfolevel", "revtbl", "rsidtbl", "filetbl", "pgdsctbl",
              "template", "xe", "tc", "txe", "rxe", "userprops", "docvar", "comment", "author",
              "operator", "title", "subject", "keywords", "doccomm", "company", "bkmkstart",
              "bkmkend", "atnid", "atnauthor", "atndate", "atnref", "atrfstart", "atrfend",
              "ftnsep", "ftnsepc", "ftncn", "aftnsep", "aftnsepc", "aftncn", "themedata",
              "colorschememapping", "datastore", "latentstyles", "xmlnstbl", "generator",
              "objdata", "objclass", "objname", "nonesttables", "fldtype", "formfield",
-             "listpicture", "do", "picprop", "blipuid", "panose", "falt", "fname", "leveltext",
+             "listpicture", "picprop", "blipuid", "panose", "falt", "fname",
              "levelnumbers", "listname", "mmathPr", "background", "private", "pgptbl",
              "protusertbl", "wgrffmtfilter", "passwordhash", "defchp", "defpap",
              "hlinkbase", "buptim", "creatim", "printim", "revtim"},
@@ -142,6 +163,46 @@ const std::unordered_map<std::string_view, Kw> &keywords()
         add({"sb"}, Kw::Sb);
         add({"sa"}, Kw::Sa);
         add({"pagebb"}, Kw::PageBb);
+        add({"sl"}, Kw::Sl);
+        add({"slmult"}, Kw::SlMult);
+        add({"tx"}, Kw::Tx);
+        add({"tb"}, Kw::Tb);
+        add({"tqr"}, Kw::Tqr);
+        add({"tqc"}, Kw::Tqc);
+        add({"tqdec"}, Kw::Tqdec);
+        add({"tldot"}, Kw::TlDot);
+        add({"tlhyph"}, Kw::TlHyph);
+        add({"tlul"}, Kw::TlUl);
+        add({"tlth"}, Kw::TlTh);
+        add({"tleq"}, Kw::TlEq);
+        add({"tlmdot"}, Kw::TlMdot);
+        add({"intbl"}, Kw::InTbl);
+        add({"itap"}, Kw::Itap);
+        add({"trowd"}, Kw::Trowd);
+        add({"cellx"}, Kw::Cellx);
+        add({"clmgf"}, Kw::ClMgf);
+        add({"clmrg"}, Kw::ClMrg);
+        add({"clvmgf"}, Kw::ClVmgf);
+        add({"clvmrg"}, Kw::ClVmrg);
+        add({"trgaph"}, Kw::TrGaph);
+        add({"trleft"}, Kw::TrLeft);
+        add({"clbrdrt", "clbrdrl", "clbrdrb", "clbrdrr"}, Kw::ClBrdr);
+        add({"brdrnone"}, Kw::BrdrNone);
+        add({"clcbpat"}, Kw::ClCbPat);
+        add({"ls"}, Kw::Ls);
+        add({"ilvl"}, Kw::Ilvl);
+        add({"listid"}, Kw::ListId);
+        add({"levelnfc", "levelnfcn"}, Kw::LevelNfc);
+        add({"levelstartat"}, Kw::LevelStartAt);
+        add({"pnlvlblt"}, Kw::PnLvlBlt);
+        add({"pnlvlbody"}, Kw::PnLvlBody);
+        add({"pnlvl"}, Kw::PnLvl);
+        add({"pndec"}, Kw::PnDec);
+        add({"pnucltr"}, Kw::PnUcLtr);
+        add({"pnlcltr"}, Kw::PnLcLtr);
+        add({"pnucrm"}, Kw::PnUcRm);
+        add({"pnlcrm"}, Kw::PnLcRm);
+        add({"pnstart"}, Kw::PnStart);
         add({"par"}, Kw::Par);
         add({"line"}, Kw::Line);
         add({"tab"}, Kw::Tab);
@@ -229,9 +290,14 @@ enum class Dest : quint8 {
     ShapeName,  // the name of a shape property
     Upr,        // \upr: only its \ud part counts
     UprPart,    // a group inside \upr, until it shows whether it is the \ud part
+    ListTable,  // \listtable and its lists and levels
+    LevelText,  // a list level's number text
+    ListOverrideTable,
+    ListText,   // \listtext, \pntext: a list item's number as text
+    Pn,         // old-style numbering of a paragraph
 };
 
-enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry };
+enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
 
 struct CharState
 {
@@ -249,11 +315,68 @@ struct CharState
     bool operator==(const CharState &) const = default;
 };
 
+// Old-style numbering (\pn): kind 0 none, else a QTextListFormat::Style.
+struct PnState
+{
+    int style = 0;
+    int level = 0;
+    int start = 1;
+};
+
 struct ParaState
 {
     Qt::Alignment alignment = Qt::AlignLeft;
     int leftIndent = 0, rightIndent = 0, firstIndent = 0, spaceBefore = 0, spaceAfter = 0;
+    int lineSpacing = 0; // \sl: twips, negative for exactly, a multiple of 240 with \slmult
+    bool lineMultiple = false;
     bool pageBreakBefore = false;
+    int nest = 0;        // table nesting: 0 outside tables
+    int ls = 0, ilvl = 0; // list override and level
+    PnState pn;
+    QList<QTextOption::Tab> tabs;
+    QString leaders;     // one character per tab: ' ', or the leader's letter
+};
+
+// A table row's definition: its cells' right edges and merges, as \trowd ... \cellx give them.
+struct CellDef
+{
+    int right = 0;
+    bool mergeFirst = false, merged = false, vMergeFirst = false, vMerged = false;
+    int borders = 0;
+    int shading = -1;
+};
+
+struct RowDef
+{
+    QList<CellDef> cells;
+    CellDef pending;
+    int left = 0;
+    int gap = 0;
+};
+
+struct OpenTable
+{
+    QTextTable *table = nullptr;
+    int row = 0;
+    int col = 0;              // the cell being filled, as counted in the row's cells
+    bool rowOpen = true;      // row exists in the table and is being filled
+    bool cellEntered = true;  // the cursor is in that cell
+    QList<int> grid;          // right edges of the columns, twips
+    QList<int> vMergeStart;   // per column: the row a vertical merge started in, or -1
+    bool border = false;
+};
+
+struct ListLevelDef
+{
+    int nfc = 0;
+    int start = 1;
+    QString text;
+};
+
+struct ListDef
+{
+    int id = 0;
+    QList<ListLevelDef> levels;
 };
 
 struct Group
@@ -375,6 +498,17 @@ private:
     void flushRun();
     void pendingCells();
     void endParagraph();
+    void placeCursor(int level);
+    void openTable();
+    void closeTable();
+    void enterCell(OpenTable &table);
+    void endCell(int level);
+    void endRow(int level, const RowDef &def);
+    void applyRow(OpenTable &open, const RowDef &def);
+    void takeListText();
+    QTextList *listFor(const ParaState &para);
+    bool hasList(const ParaState &para) const;
+    void finishBlock(const ParaState &para, const CharState &chr);
     void finish();
     QTextCharFormat charFormat(const CharState &state);
     QTextBlockFormat blockFormat(const ParaState &state) const;
@@ -424,7 +558,21 @@ private:
     QTextCharFormat m_format;
     bool m_formatValid = false;
 
-    int m_cells = 0;              // cell ends since the last text of this row
+    int m_cells = 0;              // cell ends since the last text of this row (outside tables)
+    std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
+    RowDef m_rowDef;              // the outermost table's row
+    RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
+    int m_afterTable = -1;        // the position of the block after the table closed last
+
+    QList<ListDef> m_listDefs;
+    QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
+    int m_overrideLs = 0;         // \listoverride being read: its \ls
+    int m_overrideList = -1;      // and its list
+    QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
+    QString m_listText;           // \listtext or \pntext waiting for its paragraph
+    CharState m_listTextState;
+    int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
+    QChar m_tabLeader = u' ';
     bool m_blockHasContent = false;
     bool m_afterParagraph = false; // nothing was added since the last paragraph end
     bool m_pageBreak = false;      // the next paragraph starts a page
@@ -506,7 +654,12 @@ void Parser::closeGroup()
         resolveSurrogate();
         m_finalPara = top().para;
     }
+    const PnState pn = top().para.pn;
     m_stack.pop_back();
+    if (role == Role::PnOwner && !m_stack.empty())
+        top().para.pn = pn;
+    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000)
+        m_overrides.insert(m_overrideLs, m_overrideList);
     if (role == Role::PictureOwner && !m_stack.empty())
         insertPicture();
     if (role == Role::Shppict)
@@ -811,7 +964,11 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Sub: chr.vertical = on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal; break;
     case Kw::NoSuperSub: chr.vertical = QTextCharFormat::AlignNormal; break;
 
-    case Kw::Pard: para = ParaState(); break;
+    case Kw::Pard:
+        para = ParaState();
+        m_tabType = 0;
+        m_tabLeader = u' ';
+        break;
     case Kw::Ql: para.alignment = Qt::AlignLeft; break;
     case Kw::Qc: para.alignment = Qt::AlignHCenter; break;
     case Kw::Qr: para.alignment = Qt::AlignRight; break;
@@ -822,26 +979,139 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Sb: para.spaceBefore = std::clamp(param, 0, 31680); break;
     case Kw::Sa: para.spaceAfter = std::clamp(param, 0, 31680); break;
     case Kw::PageBb: para.pageBreakBefore = on; break;
+    case Kw::Sl:
+        para.lineSpacing = std::clamp(param, -31680, 31680);
+        break;
+    case Kw::SlMult: para.lineMultiple = on; break;
+    case Kw::Tqr: m_tabType = 1; break;
+    case Kw::Tqc: m_tabType = 2; break;
+    case Kw::Tqdec: m_tabType = 3; break;
+    case Kw::TlDot: m_tabLeader = u'd'; break;
+    case Kw::TlHyph: m_tabLeader = u'h'; break;
+    case Kw::TlUl: m_tabLeader = u'u'; break;
+    case Kw::TlTh: m_tabLeader = u't'; break;
+    case Kw::TlEq: m_tabLeader = u'e'; break;
+    case Kw::TlMdot: m_tabLeader = u'm'; break;
+    case Kw::Tx:
+    case Kw::Tb:
+        if (para.tabs.size() < 64) {
+            static constexpr QTextOption::TabType types[] = {QTextOption::LeftTab, QTextOption::RightTab,
+                                                             QTextOption::CenterTab, QTextOption::DelimiterTab};
+            const QTextOption::TabType type = kw == Kw::Tb ? QTextOption::LeftTab : types[m_tabType];
+            para.tabs.append(QTextOption::Tab(std::clamp(param, 0, 31680) / 15.0, type,
+                                              type == QTextOption::DelimiterTab ? QChar(u'.') : QChar()));
+            para.leaders.append(m_tabLeader);
+        }
+        m_tabType = 0;
+        m_tabLeader = u' ';
+        break;
+
+    case Kw::InTbl: para.nest = std::max(para.nest, on ? 1 : 0); break;
+    case Kw::Itap: para.nest = std::clamp(param, 0, 32); break;
+    case Kw::Trowd:
+        (group.nestedTableProps ? m_nestRowDef : m_rowDef) = RowDef();
+        break;
+    case Kw::Cellx: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        if (def.cells.size() < 256) {
+            def.pending.right = param;
+            def.cells.append(def.pending);
+        }
+        def.pending = CellDef();
+        break;
+    }
+    case Kw::ClMgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.mergeFirst = true; break;
+    case Kw::ClMrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.merged = true; break;
+    case Kw::ClVmgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMergeFirst = true; break;
+    case Kw::ClVmrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMerged = true; break;
+    case Kw::ClBrdr: ++(group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.borders; break;
+    case Kw::BrdrNone: {
+        CellDef &cell = (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending;
+        cell.borders = std::max(0, cell.borders - 1);
+        break;
+    }
+    case Kw::ClCbPat: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.shading = std::max(param, 0); break;
+    case Kw::TrGaph: (group.nestedTableProps ? m_nestRowDef : m_rowDef).gap = std::clamp(param, 0, 31680); break;
+    case Kw::TrLeft: (group.nestedTableProps ? m_nestRowDef : m_rowDef).left = std::clamp(param, -31680, 31680); break;
+
+    case Kw::Ls:
+        if (group.dest == Dest::ListOverrideTable)
+            m_overrideLs = param;
+        else
+            para.ls = std::max(param, 0);
+        break;
+    case Kw::Ilvl: para.ilvl = std::clamp(param, 0, 8); break;
+    case Kw::ListId:
+        if (group.dest == Dest::ListTable && !m_listDefs.isEmpty()) {
+            m_listDefs.last().id = param;
+        } else if (group.dest == Dest::ListOverrideTable) {
+            m_overrideList = -1;
+            for (qsizetype i = 0; i < m_listDefs.size(); ++i) {
+                if (m_listDefs.at(i).id == param)
+                    m_overrideList = int(i);
+            }
+        }
+        break;
+    case Kw::LevelNfc:
+        if (group.dest == Dest::ListTable && !m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty())
+            m_listDefs.last().levels.last().nfc = param;
+        break;
+    case Kw::LevelStartAt:
+        if (group.dest == Dest::ListTable && !m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty())
+            m_listDefs.last().levels.last().start = std::clamp(param, 0, 32767);
+        break;
+    case Kw::PnLvlBlt:
+        para.pn.style = QTextListFormat::ListDisc;
+        para.pn.level = 0;
+        break;
+    case Kw::PnLvlBody:
+        if (para.pn.style == 0 || para.pn.style == QTextListFormat::ListDisc)
+            para.pn.style = QTextListFormat::ListDecimal;
+        para.pn.level = 0;
+        break;
+    case Kw::PnLvl:
+        if (para.pn.style == 0)
+            para.pn.style = QTextListFormat::ListDecimal;
+        para.pn.level = std::clamp(param - 1, 0, 8);
+        break;
+    case Kw::PnDec: para.pn.style = QTextListFormat::ListDecimal; break;
+    case Kw::PnUcLtr: para.pn.style = QTextListFormat::ListUpperAlpha; break;
+    case Kw::PnLcLtr: para.pn.style = QTextListFormat::ListLowerAlpha; break;
+    case Kw::PnUcRm: para.pn.style = QTextListFormat::ListUpperRoman; break;
+    case Kw::PnLcRm: para.pn.style = QTextListFormat::ListLowerRoman; break;
+    case Kw::PnStart: para.pn.start = std::clamp(param, 0, 32767); break;
 
     case Kw::Par:
         if (group.dest == Dest::Body)
             endParagraph();
         break;
     case Kw::Row:
-    case Kw::NestRow:
-        // A row is a paragraph; a row of empty cells (or one holding only a nested table,
-        // whose rows were paragraphs of their own) adds none.
-        if (group.dest == Dest::Body || group.nestedTableProps) {
-            m_cells = 0;
-            if (m_blockHasContent)
-                endParagraph();
+    case Kw::NestRow: {
+        if (group.dest != Dest::Body && !group.nestedTableProps)
+            break;
+        const int level = kw == Kw::Row ? 1 : std::max(2, para.nest);
+        if (int(m_tables.size()) >= level) {
+            endRow(level, kw == Kw::Row ? m_rowDef : m_nestRowDef);
+            break;
         }
+        // Cells without \intbl: a row is a paragraph, its cells' texts separated by tabs; a row
+        // of empty cells (or one holding only a nested table) adds none.
+        m_cells = 0;
+        if (m_blockHasContent)
+            endParagraph();
         break;
+    }
     case Kw::Cell:
-    case Kw::NestCell:
-        if (group.dest == Dest::Body)
+    case Kw::NestCell: {
+        if (group.dest != Dest::Body)
+            break;
+        const int level = kw == Kw::Cell ? 1 : std::max(2, para.nest);
+        if (para.nest > 0 || int(m_tables.size()) >= level)
+            endCell(level);
+        else
             ++m_cells;
         break;
+    }
     case Kw::Page:
         if (group.dest == Dest::Body) {
             if (m_blockHasContent)
@@ -938,8 +1208,72 @@ void Parser::destination(Kw kw)
             const QString target = hyperlinkTarget(m_fieldInstructions.at(group.field));
             if (!target.isEmpty())
                 group.chr.href = target;
+            else if (!m_fieldInstructions.at(group.field).trimmed().isEmpty())
+                ++m_stats.fields;
         }
         break;
+    case Kw::ListTable:
+        group.dest = Dest::ListTable;
+        break;
+    case Kw::List:
+        if (group.dest != Dest::ListTable || m_listDefs.size() >= 10000) {
+            skipGroup();
+            return;
+        }
+        m_listDefs.append(ListDef());
+        break;
+    case Kw::ListLevel:
+        if (group.dest != Dest::ListTable || m_listDefs.isEmpty() || m_listDefs.last().levels.size() >= 9) {
+            skipGroup();
+            return;
+        }
+        m_listDefs.last().levels.append(ListLevelDef());
+        break;
+    case Kw::LevelText:
+        if (group.dest != Dest::ListTable || m_listDefs.isEmpty() || m_listDefs.last().levels.isEmpty()) {
+            skipGroup();
+            return;
+        }
+        group.dest = Dest::LevelText;
+        break;
+    case Kw::ListOverrideTable:
+        group.dest = Dest::ListOverrideTable;
+        break;
+    case Kw::ListOverride:
+        if (group.dest != Dest::ListOverrideTable) {
+            skipGroup();
+            return;
+        }
+        m_overrideLs = 0;
+        m_overrideList = -1;
+        group.role = Role::OverrideOwner; // committed when the group closes
+        break;
+    case Kw::Pn:
+        if (!body) {
+            skipGroup();
+            return;
+        }
+        group.dest = Dest::Pn;
+        group.role = Role::PnOwner;
+        group.para.pn = PnState();
+        group.para.pn.style = QTextListFormat::ListDecimal;
+        break;
+    case Kw::Footnote:
+        ++m_stats.footnotes;
+        skipGroup();
+        return;
+    case Kw::HeaderFooter:
+        ++m_stats.headersFooters;
+        skipGroup();
+        return;
+    case Kw::Annotation:
+        ++m_stats.comments;
+        skipGroup();
+        return;
+    case Kw::DrawingObject:
+        ++m_stats.drawings;
+        skipGroup();
+        return;
     case Kw::Pict:
         if (!body) {
             skipGroup();
@@ -1004,9 +1338,15 @@ void Parser::destination(Kw kw)
         group.outer = group.dest;
         group.dest = Dest::Upr;
         break;
-    case Kw::Ud:
     case Kw::ListText:
     case Kw::PnText:
+        if (body) {
+            group.dest = Dest::ListText;
+            m_listText.clear();
+            m_listTextState = group.chr;
+        }
+        break;
+    case Kw::Ud:
     case Kw::Object:
     case Kw::Result:
         break; // their text is document text
@@ -1038,7 +1378,7 @@ DecodeContext Parser::decodeContext()
         codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(m_fontCharset);
         if (codePage == detail::SymbolCodePage)
             codePage = 0;
-    } else if (group.dest == Dest::Body) {
+    } else if (group.dest == Dest::Body || group.dest == Dest::ListText) {
         const auto it = m_fonts.constFind(group.chr.font);
         if (it != m_fonts.constEnd()) {
             codePage = it->codePage;
@@ -1050,7 +1390,7 @@ DecodeContext Parser::decodeContext()
         context.codePage = 0;
     } else {
         context.symbol = SymbolFont::Other;
-        if (codePage > 0)
+        if (codePage > 0 || codePage == detail::UndefinedCodePage)
             context.codePage = codePage;
     }
     return context;
@@ -1165,6 +1505,15 @@ void Parser::deliver(QStringView text)
         if (m_shapeName.size() < 64)
             m_shapeName.append(text);
         break;
+    case Dest::ListText:
+        if (m_listText.size() < 256)
+            m_listText.append(text);
+        break;
+    case Dest::LevelText:
+        if (!m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty()
+            && m_listDefs.last().levels.last().text.size() < 64)
+            m_listDefs.last().levels.last().text.append(text);
+        break;
     default:
         break;
     }
@@ -1205,6 +1554,10 @@ void Parser::bodyText(QStringView text)
     m_shppictJustClosed = false;
     if (!m_run.isEmpty() && !(group.chr == m_runState))
         flushRun();
+    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(group.para.nest);
+    if (!m_listText.isEmpty())
+        takeListText();
     m_runState = group.chr;
     const qsizetype before = m_run.size();
     if (m_cells > 0)
@@ -1243,15 +1596,22 @@ QTextCharFormat Parser::charFormat(const CharState &state)
 {
     if (m_formatValid && state == m_formatState)
         return m_format;
+    // Only what differs from the document's defaults (its default font, 12 points, regular):
+    // the rest follows the editor's base font, as the editor's own text does.
     QTextCharFormat format;
-    const auto font = m_fonts.constFind(state.font);
+    const auto font = state.font == m_defaultFont ? m_fonts.constEnd() : m_fonts.constFind(state.font);
     if (font != m_fonts.constEnd() && !font->family.isEmpty())
         format.setFontFamilies({font->family});
-    format.setFontPointSize(state.halfPoints / 2.0);
-    format.setFontWeight(state.bold ? QFont::Bold : QFont::Normal);
-    format.setFontItalic(state.italic);
-    format.setUnderlineStyle(state.underline);
-    format.setFontStrikeOut(state.strike);
+    if (state.halfPoints != 24)
+        format.setFontPointSize(state.halfPoints / 2.0);
+    if (state.bold)
+        format.setFontWeight(QFont::Bold);
+    if (state.italic)
+        format.setFontItalic(true);
+    if (state.underline != QTextCharFormat::NoUnderline)
+        format.setUnderlineStyle(state.underline);
+    if (state.strike)
+        format.setFontStrikeOut(true);
     if (state.vertical != QTextCharFormat::AlignNormal)
         format.setVerticalAlignment(state.vertical);
     if (state.foreground > 0 && state.foreground < m_colours.size() && m_colours.at(state.foreground).isValid())
@@ -1274,12 +1634,25 @@ QTextBlockFormat Parser::blockFormat(const ParaState &state) const
 {
     QTextBlockFormat format;
     format.setAlignment(state.alignment);
-    if (state.leftIndent)
+    // A list item is indented by its list, and its number hangs in the list's indent.
+    const bool listed = hasList(state);
+    if (state.leftIndent && !listed)
         format.setLeftMargin(state.leftIndent / 15.0);
     if (state.rightIndent)
         format.setRightMargin(state.rightIndent / 15.0);
-    if (state.firstIndent)
+    if (state.firstIndent && !listed)
         format.setTextIndent(state.firstIndent / 15.0);
+    if (state.lineSpacing < 0)
+        format.setLineHeight(-state.lineSpacing / 15.0, QTextBlockFormat::FixedHeight);
+    else if (state.lineSpacing > 0 && state.lineMultiple)
+        format.setLineHeight(state.lineSpacing * 100.0 / 240.0, QTextBlockFormat::ProportionalHeight);
+    else if (state.lineSpacing > 0)
+        format.setLineHeight(state.lineSpacing / 15.0, QTextBlockFormat::MinimumHeight);
+    if (!state.tabs.isEmpty()) {
+        format.setTabPositions(state.tabs);
+        if (state.leaders.count(u' ') != state.leaders.size())
+            format.setProperty(detail::TabLeadersProperty, state.leaders);
+    }
     if (state.spaceBefore)
         format.setTopMargin(state.spaceBefore / 15.0);
     if (state.spaceAfter)
@@ -1297,13 +1670,24 @@ void Parser::flushRun()
     m_run.resize(0);
 }
 
+void Parser::finishBlock(const ParaState &para, const CharState &chr)
+{
+    m_cursor.setBlockFormat(blockFormat(para));
+    m_cursor.setBlockCharFormat(charFormat(chr));
+    if (QTextList *list = listFor(para))
+        list->add(m_cursor.block());
+}
+
 void Parser::endParagraph()
 {
     resolveSurrogate();
-    flushRun();
     const Group &group = top();
-    m_cursor.setBlockFormat(blockFormat(group.para));
-    m_cursor.setBlockCharFormat(charFormat(group.chr));
+    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(group.para.nest);
+    if (!m_listText.isEmpty())
+        takeListText();
+    flushRun();
+    finishBlock(group.para, group.chr);
     m_cursor.insertBlock();
     m_pageBreak = false;
     m_cells = 0;
@@ -1318,16 +1702,377 @@ void Parser::finish()
     flushBytes();
     resolveSurrogate();
     flushRun();
+    if (!m_tables.empty()) {
+        // A table not ended by a paragraph after it: the document ends after the table.
+        placeCursor(0);
+        m_afterParagraph = false;
+        return;
+    }
     if (m_afterParagraph) {
         // The last paragraph mark ends the last paragraph; it does not start another one.
-        m_cursor.deletePreviousChar();
+        QTextCursor previous = m_cursor;
+        previous.movePosition(QTextCursor::PreviousCharacter);
+        if (!previous.currentTable() || previous.currentTable() == m_cursor.currentTable())
+            m_cursor.deletePreviousChar();
         return;
     }
     const ParaState para = m_stack.empty() ? m_finalPara : top().para;
-    m_cursor.setBlockFormat(blockFormat(para));
-    if (!m_stack.empty())
-        m_cursor.setBlockCharFormat(charFormat(top().chr));
+    if (m_stack.empty()) {
+        m_cursor.setBlockFormat(blockFormat(para));
+        if (QTextList *list = listFor(para))
+            list->add(m_cursor.block());
+    } else {
+        finishBlock(para, top().chr);
+    }
     ++m_stats.paragraphs;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tables: each paragraph's nesting (\intbl, \itap) says which table cell its text goes to.
+// Cells are filled in order as their text arrives; a row's definition (\cellx edges, merges)
+// arrives before the row (\trowd) or at its end (\nesttableprops) and is applied at \row.
+
+void Parser::placeCursor(int level)
+{
+    flushRun();
+    level = std::clamp(level, 0, std::max(1, m_maxDepth / 4));
+    while (int(m_tables.size()) > level)
+        closeTable();
+    while (int(m_tables.size()) < level)
+        openTable();
+    if (!m_tables.empty() && !m_tables.back().cellEntered)
+        enterCell(m_tables.back());
+}
+
+void Parser::openTable()
+{
+    if (!m_tables.empty() && !m_tables.back().cellEntered)
+        enterCell(m_tables.back());
+    QTextTableFormat format;
+    format.setBorder(0);
+    format.setCellSpacing(0);
+    format.setCellPadding(2);
+    // The empty paragraph the table starts in stays after it; the one before it is ended by
+    // the paragraph mark before the table, so an empty one there goes.
+    // (Not after another table, nor at the start of a cell: the block before is in another frame.)
+    const QTextBlock block = m_cursor.block();
+    bool dropEmpty = block.length() == 1 && block.previous().isValid() && block.position() != m_afterTable;
+    if (dropEmpty && !m_tables.empty()) {
+        const OpenTable &outer = m_tables.back();
+        dropEmpty = block.position() > outer.table->cellAt(outer.row, outer.col).firstPosition();
+    }
+    // The outermost table's row definition usually comes first: as many columns as it has cells.
+    const int columns = m_tables.empty() ? int(std::clamp<qsizetype>(m_rowDef.cells.size(), 1, 64)) : 1;
+    OpenTable open;
+    open.table = m_cursor.insertTable(1, columns, format);
+    m_tables.push_back(open);
+    if (dropEmpty) {
+        QTextCursor empty(m_doc);
+        empty.setPosition(open.table->firstPosition() - 1);
+        if (empty.block().length() == 1)
+            empty.deletePreviousChar();
+    }
+}
+
+void Parser::closeTable()
+{
+    OpenTable &open = m_tables.back();
+    if (open.rowOpen && open.col > 0)
+        applyRow(open, m_tables.size() == 1 ? m_rowDef : m_nestRowDef);
+    m_cursor = open.table->lastCursorPosition();
+    m_cursor.movePosition(QTextCursor::NextBlock);
+    m_afterTable = m_cursor.block().position();
+    m_tables.pop_back();
+    m_cells = 0;
+}
+
+void Parser::enterCell(OpenTable &open)
+{
+    QTextTable *table = open.table;
+    if (!open.rowOpen) {
+        table->appendRows(1);
+        open.row = table->rows() - 1;
+        open.col = 0;
+        open.rowOpen = true;
+    }
+    if (open.col >= table->columns())
+        table->appendColumns(open.col - table->columns() + 1);
+    m_cursor = table->cellAt(open.row, open.col).firstCursorPosition();
+    open.cellEntered = true;
+}
+
+void Parser::endCell(int level)
+{
+    const Group &group = top();
+    placeCursor(level);
+    if (!m_listText.isEmpty())
+        takeListText();
+    flushRun();
+    finishBlock(group.para, group.chr);
+    OpenTable &open = m_tables.back();
+    if (open.col < 1000)
+        ++open.col;
+    open.cellEntered = false;
+    m_blockHasContent = false;
+    m_afterParagraph = false;
+    m_pageBreak = false;
+}
+
+void Parser::endRow(int level, const RowDef &def)
+{
+    flushRun();
+    while (int(m_tables.size()) > level)
+        closeTable();
+    OpenTable &open = m_tables.back();
+    if (open.rowOpen && open.col > 0)
+        applyRow(open, def);
+    else if (open.rowOpen && open.table->rows() > 1)
+        open.table->removeRows(open.row, 1);
+    open.rowOpen = false;
+    open.cellEntered = false;
+    open.col = 0;
+    m_blockHasContent = false;
+    m_afterParagraph = false;
+}
+
+void Parser::applyRow(OpenTable &open, const RowDef &def)
+{
+    QTextTable *table = open.table;
+    const int row = open.row;
+    const int count = std::min<int>(open.col, table->columns());
+    open.rowOpen = false;
+    // The cells' right edges from the left margin, each cell 1 to 31680 twips (22 in) wide;
+    // cells beyond the definition get an inch each.
+    QList<int> edges;
+    QList<CellDef> cells;
+    qint64 previous = 0;
+    for (int i = 0; i < count; ++i) {
+        CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
+        const qint64 right = i < def.cells.size() ? qint64(cell.right) : previous + 1440;
+        const int width = int(std::clamp<qint64>(right - previous, 1, 31680));
+        previous = std::max(right, previous + 1);
+        cell.right = (edges.isEmpty() ? 0 : edges.last()) + width;
+        edges.append(cell.right);
+        cells.append(cell);
+    }
+    if (cells.isEmpty())
+        return;
+
+    QList<int> firstColumn(count);
+    QList<int> span(count, 1);
+    bool gridChanged = false;
+    if (open.grid.isEmpty() && table->columns() == count) {
+        open.grid = edges;
+        open.vMergeStart = QList<int>(count, -1);
+        gridChanged = true;
+        for (int i = 0; i < count; ++i)
+            firstColumn[i] = i;
+    } else if (open.grid == edges) {
+        for (int i = 0; i < count; ++i)
+            firstColumn[i] = i;
+    } else {
+        // Another layout than the rows before: take the cells' contents out, add the columns
+        // this row's edges need, and put the contents back where the edges say.
+        QList<QTextDocumentFragment> contents;
+        for (int i = 0; i < count; ++i) {
+            const QTextTableCell cell = table->cellAt(row, i);
+            QTextCursor selection = cell.firstCursorPosition();
+            selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
+            contents.append(selection.selection());
+        }
+        if (!open.grid.isEmpty() && table->columns() > open.grid.size()) // added for this row's cells
+            table->removeColumns(int(open.grid.size()), table->columns() - int(open.grid.size()));
+        if (open.grid.isEmpty()) {
+            for (int c = 0; c < table->columns(); ++c)
+                open.grid.append(c < count ? edges.at(c) : edges.last() + 1440 * (c - count + 1));
+            open.vMergeStart = QList<int>(open.grid.size(), -1);
+        }
+        for (int edge : std::as_const(edges)) {
+            const auto at = std::lower_bound(open.grid.begin(), open.grid.end(), edge);
+            if (at != open.grid.end() && *at == edge)
+                continue;
+            const int index = int(at - open.grid.begin());
+            if (open.grid.size() >= 256)
+                break;
+            if (index >= table->columns()) {
+                table->appendColumns(1);
+            } else {
+                // Column index splits in two at the new edge; the rows before keep one cell
+                // across both halves.
+                if (index + 1 >= table->columns())
+                    table->appendColumns(1);
+                else
+                    table->insertColumns(index + 1, 1);
+                for (int r = 0; r < row; ++r) {
+                    const QTextTableCell cell = table->cellAt(r, index);
+                    if (cell.row() == r && cell.column() + cell.columnSpan() - 1 == index)
+                        table->mergeCells(r, cell.column(), cell.rowSpan(), cell.columnSpan() + 1);
+                }
+            }
+            open.grid.insert(index, edge);
+            open.vMergeStart.insert(index, -1);
+        }
+        table->appendRows(1);
+        table->removeRows(row, 1);
+        m_afterTable = -1; // positions have moved
+        int column = 0;
+        for (int i = 0; i < count; ++i) {
+            const auto at = std::lower_bound(open.grid.begin(), open.grid.end(), edges.at(i));
+            const int last = std::min(int(at - open.grid.begin()), table->columns() - 1);
+            firstColumn[i] = std::min(column, last);
+            span[i] = last - firstColumn[i] + 1;
+            column = last + 1;
+            QTextCursor into = table->cellAt(row, firstColumn[i]).firstCursorPosition();
+            into.insertFragment(contents.at(i));
+        }
+        gridChanged = true;
+        for (int i = 0; i < count; ++i) {
+            if (span[i] > 1)
+                table->mergeCells(row, firstColumn[i], 1, span[i]);
+        }
+    }
+
+    // Merged cells: \clmgf starts a run of \clmrg cells; \clvmgf a column of \clvmrg cells.
+    for (int i = 0; i < count; ++i) {
+        const CellDef &cell = cells.at(i);
+        if (cell.mergeFirst) {
+            int last = i;
+            while (last + 1 < count && cells.at(last + 1).merged)
+                ++last;
+            const int columns = firstColumn[last] + span[last] - firstColumn[i];
+            if (columns > span[i]) {
+                table->mergeCells(row, firstColumn[i], 1, columns);
+                span[i] = columns;
+            }
+        }
+        const int column = firstColumn[i];
+        if (column >= open.vMergeStart.size())
+            continue;
+        if (cell.vMergeFirst) {
+            open.vMergeStart[column] = row;
+        } else if (cell.vMerged && open.vMergeStart[column] >= 0 && !cell.merged) {
+            const int start = open.vMergeStart[column];
+            table->mergeCells(start, column, row - start + 1, table->cellAt(start, column).columnSpan());
+        } else if (!cell.merged) {
+            open.vMergeStart[column] = -1;
+        }
+        if (cell.borders > 0)
+            open.border = true;
+        if (cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid()) {
+            QTextTableCell target = table->cellAt(row, column);
+            QTextTableCellFormat format = target.format().toTableCellFormat();
+            format.setBackground(m_colours.at(cell.shading));
+            target.setFormat(format);
+        }
+    }
+
+    if (gridChanged || (row == 0 && open.border)) {
+        QTextTableFormat format = table->format();
+        QList<QTextLength> widths;
+        int left = 0;
+        for (int edge : std::as_const(open.grid)) {
+            widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
+            left = edge;
+        }
+        format.setColumnWidthConstraints(widths);
+        format.setBorder(open.border ? 1 : 0);
+        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        format.setBorderCollapse(true);
+        if (def.gap > 0)
+            format.setCellPadding(def.gap / 15.0);
+        table->setFormat(format);
+    }
+    m_cursor = table->cellAt(row, table->columns() - 1).lastCursorPosition();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lists
+
+bool Parser::hasList(const ParaState &para) const
+{
+    return para.pn.style != 0 || (para.ls > 0 && m_overrides.contains(para.ls));
+}
+
+QTextList *Parser::listFor(const ParaState &para)
+{
+    if (!hasList(para))
+        return nullptr;
+    const bool newStyle = para.ls > 0 && m_overrides.contains(para.ls);
+    const int key = newStyle ? ((para.ls & 0xffffff) << 4) | para.ilvl
+                             : -(((-para.pn.style) << 4) | para.pn.level) - 1;
+    if (QTextList *list = m_lists.value(key))
+        return list;
+    QTextListFormat format;
+    int start = 1;
+    if (newStyle) {
+        const ListDef &def = m_listDefs.at(m_overrides.value(para.ls));
+        const ListLevelDef level = para.ilvl < def.levels.size() ? def.levels.at(para.ilvl) : ListLevelDef();
+        start = level.start;
+        format.setIndent(para.ilvl + 1);
+        switch (level.nfc) {
+        case 1: format.setStyle(QTextListFormat::ListUpperRoman); break;
+        case 2: format.setStyle(QTextListFormat::ListLowerRoman); break;
+        case 3: format.setStyle(QTextListFormat::ListUpperAlpha); break;
+        case 4: format.setStyle(QTextListFormat::ListLowerAlpha); break;
+        case 23:
+        case 255: {
+            // The bullet's character says which of Qt's three bullets fits.
+            const QString text = level.text.mid(1);
+            if (text.contains(u'o') || text.contains(QChar(0x25E6)) || text.contains(QChar(0x25CB)))
+                format.setStyle(QTextListFormat::ListCircle);
+            else if (text.contains(QChar(0x25AA)) || text.contains(QChar(0x25A0)) || text.contains(QChar(0xA7)))
+                format.setStyle(QTextListFormat::ListSquare);
+            else
+                format.setStyle(QTextListFormat::ListDisc);
+            break;
+        }
+        default: format.setStyle(QTextListFormat::ListDecimal); break;
+        }
+        if (level.nfc != 23 && level.nfc != 255 && !level.text.isEmpty()) {
+            // The characters after the last number placeholder (\'00..\'08) end the number.
+            qsizetype last = -1;
+            for (qsizetype i = 1; i < level.text.size(); ++i) {
+                if (level.text.at(i).unicode() < 9)
+                    last = i;
+            }
+            if (last > 0) {
+                QString suffix = level.text.mid(last + 1);
+                suffix.remove(u';');
+                format.setNumberSuffix(suffix.left(16));
+            }
+        }
+    } else {
+        format.setStyle(QTextListFormat::Style(para.pn.style));
+        format.setIndent(para.pn.level + 1);
+        start = para.pn.start;
+    }
+    if (start != 1)
+        format.setProperty(detail::ListStartProperty, start);
+    if (m_lists.size() > 10000)
+        return nullptr;
+    QTextList *list = m_cursor.createList(format);
+    m_lists.insert(key, list);
+    return list;
+}
+
+void Parser::takeListText()
+{
+    QString text;
+    std::swap(text, m_listText);
+    if (hasList(top().para))
+        return; // the list shows the number itself
+    text.remove(QChar(u'\0'));
+    QString kept;
+    for (QChar ch : std::as_const(text)) {
+        if (ch.unicode() >= 0x20 || ch == u'\t')
+            kept.append(ch);
+    }
+    if (kept.isEmpty())
+        return;
+    flushRun();
+    m_cursor.insertText(kept, charFormat(m_listTextState));
+    m_blockHasContent = true;
+    m_afterParagraph = false;
 }
 
 void Parser::insertPicture()
@@ -1342,6 +2087,10 @@ void Parser::insertPicture()
         return;
     }
     m_imageBudget -= image.sizeInBytes();
+    if (top().para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(top().para.nest);
+    if (!m_listText.isEmpty())
+        takeListText();
     flushRun();
     if (m_cells > 0) {
         m_runState = top().chr;
@@ -1396,9 +2145,28 @@ bool RtfReader::read(const QByteArray &data, QTextDocument *doc, QString *error)
     Parser parser(body, doc, cursor, budget, std::max(m_limits.maxDepth, 2), m_stats);
     parser.run();
     cursor.endEditBlock();
+    m_stats.paragraphs = doc->blockCount();
     doc->setUndoRedoEnabled(undo);
     doc->setModified(false);
     return true;
 }
 
 } // namespace Rtf
+
+QStringList Rtf::ReadStats::lostOnSave() const
+{
+    QStringList lost;
+    if (footnotes)
+        lost.append(QStringLiteral("footnotes"));
+    if (headersFooters)
+        lost.append(QStringLiteral("headers and footers"));
+    if (comments)
+        lost.append(QStringLiteral("comments"));
+    if (drawings)
+        lost.append(QStringLiteral("drawings"));
+    if (picturesLeftOut)
+        lost.append(QStringLiteral("pictures it cannot show"));
+    if (fields)
+        lost.append(QStringLiteral("fields"));
+    return lost;
+}

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QTextDocument;
 
@@ -28,6 +29,15 @@ struct ReadStats
     int images = 0;
     int picturesLeftOut = 0; // metafiles, damaged or too large pictures
     int groupsLeftOut = 0;   // nested deeper than ReadLimits::maxDepth
+    // Content that the document shows only in part, and that saving it again would lose:
+    int footnotes = 0;       // (left out)
+    int headersFooters = 0;  // (left out)
+    int comments = 0;        // (left out)
+    int drawings = 0;        // vector drawings (left out)
+    int fields = 0;          // fields other than hyperlinks (their last result is kept as text)
+
+    // What saving the document would lose, for a message: "footnotes", "comments" ...
+    QStringList lostOnSave() const;
 };
 
 class RtfReader

@@ -1,5 +1,6 @@
 #include "rtfwriter.h"
 
+#include "rtf.h"
 #include "rtfcodepage.h"
 
 #include <QBuffer>
@@ -11,8 +12,10 @@
 #include <QTextFragment>
 #include <QTextImageFormat>
 #include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 
+#include <array>
 #include <cmath>
 
 namespace Rtf {
@@ -36,8 +39,41 @@ struct RunProps
 
 int twips(qreal pixels)
 {
-    return int(std::lround(pixels * 15.0));
+    return int(std::lround(std::clamp<qreal>(pixels, -1e6, 1e6) * 15.0));
 }
+
+// A list's suffix as QTextList shows it: "." unless the format says otherwise.
+QString numberSuffix(const QTextListFormat &format)
+{
+    return format.hasProperty(QTextFormat::ListNumberSuffix) ? format.numberSuffix() : QStringLiteral(".");
+}
+
+// The table cells a block is in, outermost first.
+struct Place
+{
+    QTextTable *table;
+    QTextTableCell cell;
+};
+
+QList<Place> placeOf(const QTextDocument *doc, const QTextBlock &block)
+{
+    QList<Place> places;
+    if (!block.isValid())
+        return places;
+    for (QTextFrame *frame = doc->frameAt(block.position()); frame; frame = frame->parentFrame()) {
+        if (auto *table = qobject_cast<QTextTable *>(frame))
+            places.prepend({table, table->cellAt(block.position())});
+    }
+    return places;
+}
+
+bool sameCell(const Place &a, const Place &b)
+{
+    return a.table == b.table && a.cell.row() == b.cell.row() && a.cell.column() == b.cell.column();
+}
+
+// The width of a table's text area when the table gives none: A4 less 2 cm margins, in twips.
+constexpr int kTableWidth = 9638;
 
 class Writer
 {
@@ -59,7 +95,13 @@ private:
     RunProps propsOf(const QTextCharFormat &format);
 
     void header();
-    void paragraphStart(const QTextBlock &block);
+    void paragraphStart(const QTextBlock &block, int nest);
+    void between(const QTextBlock &previous, const QTextBlock &next);
+    QByteArray rowDefinition(QTextTable *table, int row);
+    void emptyCells(QTextTable *table, int row, int level, int &column, int until);
+    void endRow(int level);
+    void listTables();
+    static int numberFormat(const QTextListFormat &format);
     void setProps(const RunProps &props);
     void setLink(const QString &href);
     void text(QStringView text);
@@ -84,6 +126,19 @@ private:
     QString m_link;
     RunProps m_propsBeforeLink;
     bool m_propsValidBeforeLink = false;
+
+    struct TableOut
+    {
+        QTextTable *table;
+        int row;
+        int column;      // the next grid column to write
+        bool nested;     // the row holds a nested table
+    };
+    QList<TableOut> m_tables; // the tables being written, outermost first
+    // Lists as RTF writes them: a list and the lists nested in its items share one \\ls, each at
+    // its level; m_families holds each \\ls's lists by level.
+    QHash<const QTextList *, int> m_listNumbers;
+    QList<std::array<const QTextList *, 9>> m_families;
 };
 
 // Calls visit(block, fragment, text) for every piece of text in the range, and
@@ -238,7 +293,12 @@ void Writer::setProps(const RunProps &props)
 {
     if (m_propsValid && props == m_props)
         return;
-    m_out.append("\\plain\\f" + QByteArray::number(props.font) + "\\fs" + QByteArray::number(props.halfPoints));
+    // \\plain is the default font (the document's, font 0) at 12 points; only what differs follows.
+    m_out.append("\\plain");
+    if (props.font != 0)
+        m_out.append("\\f" + QByteArray::number(props.font));
+    if (props.halfPoints != 24)
+        m_out.append("\\fs" + QByteArray::number(props.halfPoints));
     if (props.bold)
         m_out.append("\\b");
     if (props.italic)
@@ -288,10 +348,34 @@ void Writer::setLink(const QString &href)
     m_out.append("\"}{\\fldrslt {");
 }
 
-void Writer::paragraphStart(const QTextBlock &block)
+void Writer::paragraphStart(const QTextBlock &block, int nest)
 {
     const QTextBlockFormat format = block.blockFormat();
+    const QTextList *list = block.textList();
+    if (list) {
+        // The number as text first, for readers without lists.
+        QString marker;
+        switch (list->format().style()) {
+        case QTextListFormat::ListDisc: marker = QStringLiteral("\u2022"); break;
+        case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
+        case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
+        default: marker = list->itemText(block); break;
+        }
+        m_out.append("{\\pntext\\pard\\plain ");
+        escaped(marker);
+        m_out.append("\\tab}");
+    }
     m_out.append("\\pard");
+    if (nest > 0)
+        m_out.append("\\intbl");
+    if (nest > 1)
+        m_out.append("\\itap" + QByteArray::number(nest));
+    if (list) {
+        const int ls = m_listNumbers.value(list);
+        const int level = std::clamp(list->format().indent() - 1, 0, 8);
+        m_out.append("\\ls" + QByteArray::number(ls) + "\\ilvl" + QByteArray::number(level));
+    }
+
     const Qt::Alignment alignment = format.alignment() & Qt::AlignHorizontal_Mask;
     if (alignment & Qt::AlignHCenter)
         m_out.append("\\qc");
@@ -302,7 +386,7 @@ void Writer::paragraphStart(const QTextBlock &block)
     else
         m_out.append("\\ql");
     qreal left = format.leftMargin() + format.indent() * m_doc->indentWidth();
-    if (const QTextList *list = block.textList())
+    if (list)
         left += list->format().indent() * m_doc->indentWidth();
     auto margin = [this](const char *word, qreal pixels) {
         if (twips(pixels) != 0)
@@ -310,24 +394,251 @@ void Writer::paragraphStart(const QTextBlock &block)
     };
     margin("\\li", left);
     margin("\\ri", format.rightMargin());
+    if (list && twips(format.textIndent()) == 0)
+        m_out.append("\\fi-360");
     margin("\\fi", format.textIndent());
     margin("\\sb", format.topMargin());
     margin("\\sa", format.bottomMargin());
     if (format.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
         m_out.append("\\pagebb");
-    m_out.append(' ');
-    if (const QTextList *list = block.textList()) {
-        // The list marker as text: readers without lists still show it.
-        QString marker;
-        switch (list->format().style()) {
-        case QTextListFormat::ListDisc: marker = QStringLiteral("\u2022"); break;
-        case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
-        case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
-        default: marker = list->itemText(block); break;
+    if (format.hasProperty(QTextFormat::LineHeight)) {
+        const qreal height = format.lineHeight();
+        switch (format.lineHeightType()) {
+        case QTextBlockFormat::ProportionalHeight:
+            if (height > 0 && std::lround(height) != 100)
+                m_out.append("\\sl" + QByteArray::number(std::lround(height * 2.4)) + "\\slmult1");
+            break;
+        case QTextBlockFormat::FixedHeight:
+            if (twips(height) > 0)
+                m_out.append("\\sl-" + QByteArray::number(twips(height)) + "\\slmult0");
+            break;
+        case QTextBlockFormat::MinimumHeight:
+            if (twips(height) > 0)
+                m_out.append("\\sl" + QByteArray::number(twips(height)) + "\\slmult0");
+            break;
+        default: break;
         }
-        setProps(propsOf(block.charFormat()));
-        escaped(marker);
-        m_out.append("\\tab ");
+    }
+    const QList<QTextOption::Tab> tabs = format.tabPositions();
+    const QString leaders = format.stringProperty(detail::TabLeadersProperty);
+    for (qsizetype i = 0; i < tabs.size(); ++i) {
+        const QTextOption::Tab &tab = tabs.at(i);
+        switch (tab.type) {
+        case QTextOption::RightTab: m_out.append("\\tqr"); break;
+        case QTextOption::CenterTab: m_out.append("\\tqc"); break;
+        case QTextOption::DelimiterTab: m_out.append("\\tqdec"); break;
+        default: break;
+        }
+        switch (i < leaders.size() ? leaders.at(i).unicode() : u' ') {
+        case u'd': m_out.append("\\tldot"); break;
+        case u'h': m_out.append("\\tlhyph"); break;
+        case u'u': m_out.append("\\tlul"); break;
+        case u't': m_out.append("\\tlth"); break;
+        case u'e': m_out.append("\\tleq"); break;
+        case u'm': m_out.append("\\tlmdot"); break;
+        default: break;
+        }
+        m_out.append("\\tx" + QByteArray::number(std::max(0, twips(tab.position))));
+    }
+    m_out.append(' ');
+}
+
+int Writer::numberFormat(const QTextListFormat &format)
+{
+    switch (format.style()) {
+    case QTextListFormat::ListUpperRoman: return 1;
+    case QTextListFormat::ListLowerRoman: return 2;
+    case QTextListFormat::ListUpperAlpha: return 3;
+    case QTextListFormat::ListLowerAlpha: return 4;
+    case QTextListFormat::ListDecimal: return 0;
+    default: return 23;
+    }
+}
+
+void Writer::listTables()
+{
+    if (m_families.isEmpty())
+        return;
+    m_out.append("{\\*\\listtable\n");
+    for (qsizetype i = 0; i < m_families.size(); ++i) {
+        const QByteArray id = QByteArray::number(i + 1);
+        m_out.append("{\\list\\listtemplateid" + id + "\\listsimple0");
+        for (int level = 0; level < 9; ++level) {
+            // Levels without a list of their own: bullets.
+            QTextListFormat format;
+            format.setStyle(QTextListFormat::ListDisc);
+            if (const QTextList *list = m_families.at(i)[level])
+                format = list->format();
+            const int nfc = numberFormat(format);
+            const int start = format.hasProperty(detail::ListStartProperty) ? format.intProperty(detail::ListStartProperty) : 1;
+            m_out.append("{\\listlevel\\levelnfc" + QByteArray::number(nfc) + "\\levelnfcn"
+                         + QByteArray::number(nfc) + "\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat"
+                         + QByteArray::number(start) + "{\\leveltext");
+            if (nfc == 23) {
+                const char *bullet = format.style() == QTextListFormat::ListCircle   ? "\\'01\\u9702 ?;}"
+                                     : format.style() == QTextListFormat::ListSquare ? "\\'01\\u9642 ?;}"
+                                                                                     : "\\'01\\u8226 ?;}";
+                m_out.append(QByteArray(bullet) + "{\\levelnumbers;}");
+            } else {
+                const QString suffix = numberSuffix(format).left(16);
+                const QString prefix = format.numberPrefix().left(16);
+                const auto hexByte = [](int value) {
+                    static const char digits[] = "0123456789abcdef";
+                    return QByteArray("\\'") + digits[(value >> 4) & 15] + digits[value & 15];
+                };
+                m_out.append(hexByte(int(prefix.size() + 1 + suffix.size())));
+                escaped(prefix);
+                m_out.append(hexByte(level));
+                escaped(suffix);
+                m_out.append(";}{\\levelnumbers" + hexByte(int(prefix.size()) + 1) + ";}");
+            }
+            m_out.append("\\fi-360\\li" + QByteArray::number(600 * (level + 1)) + "}");
+        }
+        m_out.append("{\\listname ;}\\listid" + id + "}\n");
+    }
+    m_out.append("}\n{\\*\\listoverridetable");
+    for (qsizetype i = 0; i < m_families.size(); ++i) {
+        const QByteArray id = QByteArray::number(i + 1);
+        m_out.append("{\\listoverride\\listid" + id + "\\listoverridecount0\\ls" + id + "}");
+    }
+    m_out.append("}\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tables: each row's definition before its cells (inside \\nesttableprops after them for a
+// table in a cell), a vertically merged cell's continuation as an empty cell, a cell merged
+// across as one wider cell.
+
+QByteArray Writer::rowDefinition(QTextTable *table, int row)
+{
+    const QTextTableFormat format = table->format();
+    const int columns = table->columns();
+    const QList<QTextLength> constraints = format.columnWidthConstraints();
+    QList<int> widths;
+    int known = 0;
+    int unknown = 0;
+    for (int c = 0; c < columns; ++c) {
+        const QTextLength length = c < constraints.size() ? constraints.at(c) : QTextLength();
+        int width = 0;
+        if (length.type() == QTextLength::FixedLength)
+            width = twips(length.rawValue());
+        else if (length.type() == QTextLength::PercentageLength)
+            width = int(std::lround(kTableWidth * length.rawValue() / 100.0));
+        widths.append(width);
+        known += width;
+        unknown += width > 0 ? 0 : 1;
+    }
+    for (int &width : widths) {
+        if (width <= 0)
+            width = std::max(144, (kTableWidth - known) / std::max(1, unknown));
+        width = std::clamp(width, 1, 31680);
+    }
+    const int padding = twips(format.cellPadding());
+    QByteArray out = "\\trowd\\trgaph" + QByteArray::number(padding) + "\\trleft" + QByteArray::number(-padding);
+    const bool border = format.border() > 0 && format.borderStyle() != QTextFrameFormat::BorderStyle_None;
+    int edge = 0;
+    for (int c = 0; c < columns;) {
+        const QTextTableCell cell = table->cellAt(row, c);
+        const int span = std::max(1, cell.columnSpan() - (c - cell.column()));
+        if (cell.row() < row)
+            out.append("\\clvmrg");
+        else if (cell.rowSpan() > 1)
+            out.append("\\clvmgf");
+        if (border)
+            out.append("\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10\\clbrdrb\\brdrs\\brdrw10\\clbrdrr\\brdrs\\brdrw10");
+        const QTextCharFormat cellFormat = cell.format();
+        if (cellFormat.hasProperty(QTextFormat::BackgroundBrush) && cellFormat.background().style() != Qt::NoBrush)
+            out.append("\\clcbpat" + QByteArray::number(colourIndex(cellFormat.background())));
+        for (int k = 0; k < span && c + k < columns; ++k)
+            edge += widths.at(c + k);
+        out.append("\\cellx" + QByteArray::number(edge));
+        c += span;
+    }
+    return out;
+}
+
+// Writes the continuation cells of vertical merges from column up to (not including) until.
+void Writer::emptyCells(QTextTable *table, int row, int level, int &column, int until)
+{
+    while (column < until && column < table->columns()) {
+        const QTextTableCell cell = table->cellAt(row, column);
+        const int span = std::max(1, cell.columnSpan() - (column - cell.column()));
+        if (cell.row() < row) {
+            m_out.append("\\pard\\intbl");
+            if (level > 1)
+                m_out.append("\\itap" + QByteArray::number(level));
+            m_out.append(level > 1 ? " \\nestcell\n" : " \\cell\n");
+        }
+        column += span;
+    }
+}
+
+void Writer::endRow(int level)
+{
+    TableOut &out = m_tables[level - 1];
+    emptyCells(out.table, out.row, level, out.column, out.table->columns());
+    if (level == 1) {
+        if (out.nested) {
+            // The row's definition again: the nested rows' definitions came after the first.
+            m_out.append("\\pard\\intbl{" + rowDefinition(out.table, out.row) + "\\row}\n");
+        } else {
+            m_out.append("\\row\n");
+        }
+    } else {
+        m_out.append("{\\*\\nesttableprops" + rowDefinition(out.table, out.row) + "\\nestrow}{\\nonesttables\\par}\n");
+    }
+}
+
+// What comes between two paragraphs (or before the first, or after the last): a paragraph
+// mark, or the ends of cells and rows, and the starts of rows.
+void Writer::between(const QTextBlock &previous, const QTextBlock &next)
+{
+    const QList<Place> before = placeOf(m_doc, previous);
+    const QList<Place> after = placeOf(m_doc, next);
+    qsizetype common = 0;
+    while (common < before.size() && common < after.size() && common < m_tables.size()
+           && sameCell(before.at(common), after.at(common)))
+        ++common;
+    if (previous.isValid()) {
+        if (common == before.size() || before.size() > m_tables.size()) {
+            m_out.append("\\par\n");
+        } else {
+            // The cells that end here, innermost first; a row ends when the next paragraph is not
+            // in the same row.
+            for (qsizetype level = std::min(before.size(), m_tables.size()); level > common; --level) {
+                if (level < before.size() || level < std::min(before.size(), m_tables.size()))
+                    m_out.append("\\pard\\intbl" + (level > 1 ? "\\itap" + QByteArray::number(level) : QByteArray()) + ' ');
+                m_out.append(level > 1 ? "\\nestcell\n" : "\\cell\n");
+                const Place &place = before.at(level - 1);
+                const bool sameRow = level <= after.size() && after.at(level - 1).table == place.table
+                                     && after.at(level - 1).cell.row() == place.cell.row();
+                if (!sameRow)
+                    endRow(int(level));
+            }
+        }
+    }
+    // Tables the next paragraph is not in are done.
+    while (m_tables.size() > common
+           && !(m_tables.size() <= after.size() && after.at(m_tables.size() - 1).table == m_tables.last().table))
+        m_tables.removeLast();
+    // Rows and cells the next paragraph starts.
+    for (qsizetype level = common + 1; level <= after.size(); ++level) {
+        const Place &place = after.at(level - 1);
+        const int row = place.cell.row();
+        if (m_tables.size() < level) {
+            m_tables.append({place.table, row, 0, false});
+            if (level == 1)
+                m_out.append(rowDefinition(place.table, row) + '\n');
+            else
+                m_tables[level - 2].nested = true;
+        } else if (m_tables[level - 1].row != row) {
+            m_tables[level - 1] = {place.table, row, 0, false};
+            if (level == 1)
+                m_out.append(rowDefinition(place.table, row) + '\n');
+        }
+        TableOut &out = m_tables[level - 1];
+        emptyCells(out.table, row, int(level), out.column, place.cell.column());
+        out.column = place.cell.column() + place.cell.columnSpan();
     }
 }
 
@@ -401,22 +712,44 @@ QByteArray Writer::run()
 {
     // First the tables: font 0 is the document's default font.
     fontIndex(m_base.family());
-    forEachPiece([this](const QTextBlock &block, const QTextFragment &fragment, QStringView) {
-        collect(block.charFormat()); // empty paragraphs and list markers
+    forEachPiece([this, previous = QTextBlock(), family = -1](const QTextBlock &block, const QTextFragment &fragment,
+                                                              QStringView) mutable {
+        if (block != previous) {
+            previous = block;
+            collect(block.charFormat()); // empty paragraphs and list markers
+            const QTextList *list = block.textList();
+            if (!list) {
+                family = -1;
+            } else if (m_listNumbers.contains(list)) {
+                family = m_listNumbers.value(list) - 1;
+            } else {
+                const int level = std::clamp(list->format().indent() - 1, 0, 8);
+                if (family < 0 || level == 0 || m_families[family][level]) {
+                    m_families.append(std::array<const QTextList *, 9>{});
+                    family = int(m_families.size()) - 1;
+                }
+                m_families[family][level] = list;
+                m_listNumbers.insert(list, family + 1);
+            }
+            for (const Place &place : placeOf(m_doc, block)) {
+                const QTextCharFormat cell = place.cell.format();
+                if (cell.hasProperty(QTextFormat::BackgroundBrush))
+                    colourIndex(cell.background());
+            }
+        }
         if (fragment.isValid())
             collect(fragment.charFormat());
     });
 
     header();
-    forEachPiece([this, previous = QTextBlock()](const QTextBlock &block, const QTextFragment &fragment,
-                                                 QStringView piece) mutable {
-        if (block != previous) {
-            if (previous.isValid()) {
-                setLink({});
-                m_out.append("\\par\n");
-            }
-            previous = block;
-            paragraphStart(block);
+    listTables();
+    QTextBlock last;
+    forEachPiece([this, &last](const QTextBlock &block, const QTextFragment &fragment, QStringView piece) {
+        if (block != last) {
+            setLink({});
+            between(last, block);
+            last = block;
+            paragraphStart(block, int(m_tables.size()));
         }
         if (!fragment.isValid()) {
             setProps(propsOf(block.charFormat()));
@@ -434,7 +767,11 @@ QByteArray Writer::run()
         text(piece);
     });
     setLink({});
-    m_out.append("\\par\n}\n");
+    if (placeOf(m_doc, last).isEmpty())
+        m_out.append("\\par\n");
+    else
+        between(last, QTextBlock());
+    m_out.append("}\n");
     return m_out;
 }
 

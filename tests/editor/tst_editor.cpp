@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -45,6 +46,7 @@ private Q_SLOTS:
     void openPlainTextAndCancel();
     void openFailureAsksAbortRetryIgnore();
     void saveAsWritesRichTextWithDefaultExtension();
+    void saveAsOverDocumentWithLeftOutContentAsks();
     void printsSelectionOrWholeDocument();
     void clipboardCommands();
 
@@ -55,6 +57,7 @@ private Q_SLOTS:
     void togglesAndButtonsFollowSelection();
     void alignmentButtons();
     void fontAndBackColourShareTheColour();
+    void fontChangesOpenedDocument();
     void insertImageThroughClipboard();
     void unreadablePictureAsks();
 
@@ -426,6 +429,51 @@ void TestEditor::saveAsWritesRichTextWithDefaultExtension()
     QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
 }
 
+void TestEditor::saveAsOverDocumentWithLeftOutContentAsks()
+{
+    // A word processor's document with a footnote and a header: the editor shows the body only.
+    const QString path = QDir(m_folder->path()).filePath("report.rtf");
+    const QByteArray original = "{\\rtf1\\ansi{\\header Page head}Body{\\footnote\\pard note}.\\par}";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(original);
+    file.close();
+    frmEditor *editor = openPrimary();
+    ui->openAnswers << path;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(editor->richText()->toPlainText(), QString("Body."));
+
+    // Over the same file: asks; No keeps the file as it was.
+    ui->saveAnswers << path;
+    ui->messageAnswers << MsgResult::No;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNo);
+    QVERIFY2(ui->messages.at(0).prompt.contains("footnotes") && ui->messages.at(0).prompt.contains("headers and footers")
+                 && ui->messages.at(0).prompt.contains("report.rtf"),
+             qPrintable(ui->messages.at(0).prompt));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), original);
+    file.close();
+
+    // Under another name: no question.
+    const QString other = QDir(m_folder->path()).filePath("copy.rtf");
+    ui->saveAnswers << other;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 1);
+    QVERIFY(QFile::exists(other));
+
+    // Yes saves over it; the file then holds what the editor shows.
+    ui->saveAnswers << QDir(m_folder->path()).filePath("./report.rtf");
+    ui->messageAnswers << MsgResult::Yes;
+    action(editor, "mnuSaveAs")->trigger();
+    QCOMPARE(ui->messages.size(), 2);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    QVERIFY(saved.contains("Body.") && !saved.contains("note"));
+}
+
 void TestEditor::printsSelectionOrWholeDocument()
 {
     frmEditor *editor = openPrimary();
@@ -690,6 +738,59 @@ void TestEditor::fontAndBackColourShareTheColour()
     action(editor, "mnuRFont")->trigger();
     QCOMPARE(rtf->baseFont().family(), QString("DejaVu Sans Mono"));
     QVERIFY(ui->messages.isEmpty());
+}
+
+void TestEditor::fontChangesOpenedDocument()
+{
+    // A word processor's document: body text in its default font, a heading in another font.
+    const QString path = QDir(m_folder->path()).filePath("opened.rtf");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}{\\f1\\fswiss Arial;}}"
+               "\\pard\\plain\\f1\\fs32\\b Heading\\par\\pard\\plain\\fs24 Body text\\par\\pard\\plain more body}");
+    file.close();
+    frmEditor *editor = openPrimary();
+    RichTextBox *rtf = editor->richText();
+    ui->openAnswers << path;
+    action(editor, "mnuOpen")->trigger();
+    QCOMPARE(rtf->toPlainText(), QString("Heading\nBody text\nmore body"));
+    const auto formatAt = [rtf](int position) {
+        QTextCursor cursor(rtf->document());
+        cursor.setPosition(position);
+        return cursor.charFormat();
+    };
+    QVERIFY(!formatAt(10).hasProperty(QTextFormat::FontFamilies)); // body text follows the base font
+
+    // Font on "Heading" and "Body": both change, whatever font they had; "more body" does not.
+    rtf->setSelStart(0);
+    rtf->setSelLength(12);
+    FontChoice chosen;
+    chosen.name = "DejaVu Sans Mono";
+    chosen.size = 10;
+    chosen.italic = true;
+    ui->fontAnswers << chosen;
+    action(editor, "mnuRFont")->trigger();
+    for (int position : {1, 9, 11}) {
+        const QTextCharFormat format = formatAt(position);
+        QCOMPARE(QFontInfo(format.font()).family(), QFontInfo(QFont("DejaVu Sans Mono")).family());
+        QCOMPARE(format.fontPointSize(), 10.0);
+        QVERIFY(format.fontItalic());
+        QCOMPARE(format.fontWeight(), int(QFont::Normal)); // the heading's bold goes too
+    }
+    const QTextCharFormat untouched = formatAt(rtf->toPlainText().indexOf("more") + 1);
+    QVERIFY(!untouched.hasProperty(QTextFormat::FontFamilies));
+    QVERIFY(!untouched.fontItalic());
+
+    // With nothing selected the choice goes to the typing position.
+    rtf->setSelStart(rtf->toPlainText().size());
+    chosen.name = "DejaVu Serif";
+    chosen.size = 20;
+    chosen.italic = false;
+    ui->fontAnswers << chosen;
+    action(editor, "mnuRFont")->trigger();
+    rtf->insertPlainText("typed");
+    QCOMPARE(formatAt(rtf->toPlainText().size()).fontPointSize(), 20.0);
+    QCOMPARE(formatAt(rtf->toPlainText().size()).fontFamilies().toStringList(), QStringList{"DejaVu Serif"});
 }
 
 void TestEditor::insertImageThroughClipboard()

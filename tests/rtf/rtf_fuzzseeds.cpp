@@ -37,6 +37,12 @@ int main(int argc, char *argv[])
     cursor.insertBlock(centred);
     Rtf::insertImage(cursor, RtfSamples::halves(3, 2), QSizeF(6, 4));
     seeds.append(Rtf::write(&doc));
+    // The writer's tables and lists.
+    QTextDocument structured;
+    structured.setHtml(QStringLiteral("<ol><li>a<ul><li>b</li></ul></li></ol><table border=\"1\"><tr><td rowspan=\"2\">c</td>"
+                                      "<td colspan=\"2\">d</td></tr><tr><td>e<table><tr><td>f</td></tr></table></td><td>g</td>"
+                                      "</tr></table>"));
+    seeds.append(Rtf::write(&structured));
 
     for (int i = 0; i < seeds.size(); ++i) {
         QFile file(folder.filePath(QStringLiteral("seed-%1.rtf").arg(i, 2, 10, QLatin1Char('0'))));

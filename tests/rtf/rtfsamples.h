@@ -166,7 +166,7 @@ inline QStringList wordProcessorText()
         QStringLiteral("Symbols: αβ• and ✓"),
         QStringLiteral("Link: Example site"),
         QStringLiteral("Cell A1\tCell B1"),
-        QStringLiteral("Cell A2"),
+        QStringLiteral("Cell A2\t"),
         QStringLiteral("Picture: "),
         QStringLiteral("Floating:  after shape"),
         QStringLiteral("Unicode € version"),
@@ -199,6 +199,27 @@ inline QList<QByteArray> snippets()
         "{\\rtf1{\\pict\\emfblip\\picwgoal60\\pichgoal30 " + emfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\*\\shppict{\\pict\\pngblip " + encoded(picture, "PNG").toHex()
             + "}}{\\nonshppict{\\pict\\wmetafile8 0100}}\\page\\sect x}",
+        // Tables: merges across and down, rows of other widths, a table in a cell.
+        "{\\rtf1{\\colortbl;\\red0\\green0\\blue255;}\\trowd\\trgaph108\\trleft-108\\clvmgf\\clbrdrt\\brdrs\\cellx1000"
+        "\\clmgf\\cellx2000\\clmrg\\clcbpat1\\cellx3000\\pard\\intbl a\\cell b\\cell\\cell\\row\\trowd\\clvmrg\\cellx1000"
+        "\\cellx1500\\cellx3000\\pard\\intbl\\cell c\\par d\\cell\\pard\\intbl\\itap2 e\\nestcell f\\nestcell"
+        "{\\*\\nesttableprops\\trowd\\cellx400\\cellx800\\nestrow}{\\nonesttables e f\\par}\\pard\\intbl\\itap1 g\\cell"
+        "\\row\\pard after\\par}",
+        // Lists: a list table with two levels, its \\listtext, and old-style numbering.
+        "{\\rtf1{\\*\\listtable{\\list\\listtemplateid1{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'00);}"
+        "{\\levelnumbers\\'01;}}{\\listlevel\\levelnfc23{\\leveltext\\'01\\u8226 ?;}{\\levelnumbers;}}\\listid7}}"
+        "{\\*\\listoverridetable{\\listoverride\\listid7\\listoverridecount0\\ls1}}"
+        "{\\listtext 3)\\tab}\\pard\\ls1\\ilvl0 one\\par{\\listtext \\u8226 ?\\tab}\\pard\\ls1\\ilvl1 inner\\par"
+        "{\\pntext iv.\\tab}\\pard{\\*\\pn\\pnlvlbody\\pnlcrm\\pnstart4{\\pntxta .}}old\\par\\pard plain}",
+        // Cell edges beyond any page, a merge at the edge; a list number with a long suffix.
+        "{\\rtf\\intbl l\\row\\l\\cell\\cell\\s\\cellx1000000\\clmgf\\cellx\\clmrg\\cellx\\cell}",
+        "{\\rtf\\cellx3000\\intbl\\cell\\row\\trowd\\cellx\\cell\\cell\\cell\\l\\itap2b\\cell\\row c}",
+        "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00" + QByteArray(40, 'x')
+            + ";}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\pard\\ls1 one}",
+        // Paragraph layout and Mac code pages.
+        "{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 T;}{\\f1\\fcharset78 O;}{\\f2\\fcharset84 A;}}\\pard\\sl-360\\slmult0"
+        "\\tqr\\tldot\\tx2000\\tqc\\tx4000\\tqdec\\tx5000 \\f0 \\'8e\\tab{\\f1 \\'93\\'fa}\\tab{\\f2 \\'c7}\\par"
+        "\\pard\\sl480\\slmult1\\pagebb x\\page y}",
     };
 }
 

@@ -14,6 +14,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextImageFormat>
+#include <QTextList>
+#include <QTextTable>
 #include <QUrl>
 #include <QtTest>
 
@@ -49,6 +51,17 @@ QList<ImageInfo> imagesOf(const QTextDocument &doc)
         }
     }
     return images;
+}
+
+QList<QTextTable *> tablesOf(QTextDocument &doc)
+{
+    QList<QTextTable *> tables;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QTextTable *table = QTextCursor(block).currentTable();
+        if (table && !tables.contains(table))
+            tables.append(table);
+    }
+    return tables;
 }
 
 QByteArray wrap(const QByteArray &body)
@@ -101,9 +114,12 @@ void TestRtfReader::characterFormatting()
                                                   "bothreset supsub"));
 
     const QTextCharFormat plain = formatOf(doc, QStringLiteral("plain"));
-    QCOMPARE(plain.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")}); // \deff1
-    QCOMPARE(plain.fontPointSize(), 12.0);
-    QCOMPARE(plain.fontWeight(), int(QFont::Normal));
+    // Text in the default font (\deff1) at 12 points has no font of its own: it shows in the
+    // editor's base font, and the editor's Font command can change it.
+    QVERIFY(!plain.hasProperty(QTextFormat::FontFamilies));
+    QVERIFY(!plain.hasProperty(QTextFormat::FontPointSize));
+    QVERIFY(!plain.hasProperty(QTextFormat::FontWeight));
+    QVERIFY(!plain.hasProperty(QTextFormat::FontItalic));
     QVERIFY(!plain.hasProperty(QTextFormat::ForegroundBrush));
     QVERIFY(!plain.hasProperty(QTextFormat::BackgroundBrush));
 
@@ -128,7 +144,7 @@ void TestRtfReader::characterFormatting()
     QVERIFY(both.fontWeight() == QFont::Bold && both.fontItalic());
     const QTextCharFormat reset = formatOf(doc, QStringLiteral("reset"));
     QVERIFY(reset.fontWeight() == QFont::Normal && !reset.fontItalic());
-    QCOMPARE(reset.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    QVERIFY(!reset.hasProperty(QTextFormat::FontFamilies)); // \plain: back to the default font
     QCOMPARE(formatOf(doc, QStringLiteral("sup")).verticalAlignment(), QTextCharFormat::AlignSuperScript);
     QCOMPARE(formatOf(doc, QStringLiteral("sub")).verticalAlignment(), QTextCharFormat::AlignSubScript);
 }
@@ -193,6 +209,24 @@ void TestRtfReader::codePages_data()
     QTest::newRow("other symbol font") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Dingbats;}}{\\f1 \\'41}}")
                                        << QStringLiteral("\uF041");
     QTest::newRow("unknown code page") << QByteArray("{\\rtf1\\ansicpg99999 \\'e9}") << QStringLiteral("é");
+    // Bytes a code page leaves undefined are U+FFFD, never control characters.
+    QTest::newRow("undefined in cp1252") << QByteArray("{\\rtf1\\ansi a\\'81b\\'9dc}") << QStringLiteral("a\uFFFDb\uFFFDc");
+    QTest::newRow("undefined in cp874") << QByteArray("{\\rtf1\\ansi\\ansicpg874 \\'a1\\'db}") << QStringLiteral("\u0E01\uFFFD");
+    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European;
+    // Hebrew has no codec here.
+    QTest::newRow("mac charsets") << QByteArray("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 Times;}{\\f1\\fcharset78 Osaka;}"
+                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}}"
+                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} {\\f5 a\\'e0}}")
+                                  << QStringLiteral("é“ 日本語 α А á a\uFFFD");
+    QTest::newRow("mac text editor document")
+        << QByteArray("{\\rtf1\\mac\\ansicpg10000\\cocoartf102{\\fonttbl\\f0\\fswiss\\fcharset77 Helvetica;"
+                      "\\f1\\fnil\\fcharset78 Osaka\\'81\\'7c\\'93\\'99\\'95\\'9d;}\n{\\colortbl;\\red255\\green255\\blue255;}\n"
+                      "\\margl1440\\margr1440\\vieww9000\\viewh8400\\viewkind0\n"
+                      "\\pard\\tx560\\tx1120\\ql\\qnatural\n\n\\f0\\fs24 \\cf0 Caf\\'8e cr\\'8fme br\\'9el\\'8ee \\'d2quoted\\'d3\\\n"
+                      "\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea\\'82\\'cc\\'95\\'b6\\'8f\\'cd\\f0 \\'a5}")
+        << QStringLiteral("Café crème brûlée “quoted”\n日本語の文章•");
+    QTest::newRow("ansicpg of Mac Japanese") << QByteArray("{\\rtf1\\mac\\ansicpg10001 \\'82\\'a0}") << QStringLiteral("あ");
+    QTest::newRow("oem 737") << QByteArray("{\\rtf1\\pc\\ansicpg737 \\'80}") << QStringLiteral("Α");
 }
 
 void TestRtfReader::codePages()
@@ -250,7 +284,8 @@ void TestRtfReader::destinations_data()
                                              << QStringLiteral("y");
     QTest::newRow("list text kept") << QByteArray("{\\rtf1{\\listtext 1.\\tab}item\\par{\\pntext\\'b7\\tab}item}")
                                     << QStringLiteral("1.\titem\n·\titem");
-    QTest::newRow("old numbering skipped") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}") << QStringLiteral("item");
+    QTest::newRow("old numbering is a list") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}")
+                                             << QStringLiteral("1.\titem");
     QTest::newRow("field result kept") << QByteArray("{\\rtf1 p{\\field{\\*\\fldinst PAGE}{\\fldrslt 7}}q}") << QStringLiteral("p7q");
     QTest::newRow("field without \\*") << QByteArray("{\\rtf1{\\field{\\fldinst DATE}{\\fldrslt today}}}") << QStringLiteral("today");
     QTest::newRow("upr takes the ud part") << QByteArray("{\\rtf1{\\upr{ansi}{\\*\\ud{uni\\u233?}}}}") << QStringLiteral("unié");
@@ -298,14 +333,56 @@ void TestRtfReader::hyperlinks()
 
 void TestRtfReader::tables()
 {
-    // Cells separated by tabs, one paragraph per row; empty cells keep their place except at
-    // the end of a row; a paragraph inside a cell stays a paragraph.
+    // Rows of cells become a table; a paragraph inside a cell stays a paragraph; as text the
+    // cells of a row are separated by tabs.
     const QByteArray rtf = "{\\rtf1 before\\par\\trowd\\cellx1000\\cellx2000\\cellx3000"
                            "\\pard\\intbl a1\\cell a2\\cell a3\\cell\\row"
                            "\\trowd\\cellx1000\\cellx2000\\cellx3000\\pard\\intbl \\cell b2\\cell\\cell\\row"
                            "\\trowd\\cellx1000\\cellx2000\\pard\\intbl c1 first\\par c1 second\\cell c2\\cell\\row"
                            "\\pard after}";
-    QCOMPARE(textOf(rtf), QStringLiteral("before\na1\ta2\ta3\n\tb2\nc1 first\nc1 second\tc2\nafter"));
+    QCOMPARE(textOf(rtf), QStringLiteral("before\na1\ta2\ta3\n\tb2\t\nc1 first\nc1 second\tc2\t\nafter"));
+    QTextDocument doc;
+    QVERIFY(Rtf::read(rtf, &doc));
+    QList<QTextTable *> tables = tablesOf(doc);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->rows(), 3);
+    QCOMPARE(tables.at(0)->columns(), 3);
+    const QList<QTextLength> widths = tables.at(0)->format().columnWidthConstraints();
+    QCOMPARE(widths.size(), 3);
+    QCOMPARE(widths.at(1).rawValue(), 1000 / 15.0);
+
+    // Merges across (\\clmgf, and a row with fewer, wider cells) and down (\\clvmgf); a table in
+    // a cell (\\itap2, \\nestcell, \\nesttableprops); cell borders and shading.
+    const QByteArray merged = "{\\rtf1{\\colortbl;\\red255\\green255\\blue0;}"
+        "\\trowd\\clvmgf\\clbrdrt\\brdrs\\cellx1000\\clmgf\\cellx2000\\clmrg\\cellx3000\\clcbpat1\\cellx4000"
+        "\\pard\\intbl tall\\cell wide\\cell\\cell d1\\cell\\row"
+        "\\trowd\\clvmrg\\cellx1000\\cellx3000\\cellx4000\\pard\\intbl\\cell b\\cell c\\cell\\row"
+        "\\trowd\\cellx1000\\cellx2000\\cellx3000\\cellx4000"
+        "\\pard\\intbl\\itap2 n1\\nestcell n2\\nestcell{\\*\\nesttableprops\\trowd\\cellx500\\cellx900\\nestrow}"
+        "\\pard\\intbl\\itap2 n3\\nestcell n4\\nestcell{\\*\\nesttableprops\\trowd\\cellx500\\cellx900\\nestrow}"
+        "{\\nonesttables n1 n2}\\pard\\intbl\\itap1 after nested\\cell y\\cell z\\cell w\\cell\\row\\pard end}";
+    QTextDocument mdoc;
+    QVERIFY(Rtf::read(merged, &mdoc));
+    tables = tablesOf(mdoc);
+    QCOMPARE(tables.size(), 2);
+    QTextTable *outer = tables.at(0);
+    QCOMPARE(outer->rows(), 3);
+    QCOMPARE(outer->columns(), 4);
+    QCOMPARE(outer->cellAt(0, 0).rowSpan(), 2);
+    QCOMPARE(outer->cellAt(0, 1).columnSpan(), 2);
+    QCOMPARE(outer->cellAt(1, 1).columnSpan(), 2);
+    QCOMPARE(outer->cellAt(1, 3).firstCursorPosition().block().text(), QStringLiteral("c"));
+    QCOMPARE(outer->cellAt(0, 3).format().background().color(), QColor(255, 255, 0));
+    QCOMPARE(outer->format().border(), 1.0);
+    QTextTable *inner = tables.at(1);
+    QCOMPARE(inner->rows(), 2);
+    QCOMPARE(inner->columns(), 2);
+    QCOMPARE(inner->cellAt(1, 1).firstCursorPosition().block().text(), QStringLiteral("n4"));
+    QCOMPARE(QTextCursor(inner->firstCursorPosition()).currentTable(), inner);
+    QCOMPARE(outer->cellAt(inner->firstPosition()).column(), 0); // inside the outer first cell
+    QVERIFY(Rtf::plainText(&mdoc).contains(QStringLiteral("after nested\ty\tz\tw")));
+    QVERIFY(Rtf::plainText(&mdoc).endsWith(QStringLiteral("\nend")));
+    QVERIFY(!Rtf::plainText(&mdoc).contains(QStringLiteral("n1 n2"))); // \\nonesttables is for old readers
 }
 
 void TestRtfReader::wordProcessorDocument()
@@ -314,7 +391,7 @@ void TestRtfReader::wordProcessorDocument()
     Rtf::RtfReader reader;
     QVERIFY(reader.read(RtfSamples::wordProcessorDocument(), &doc));
     QCOMPARE(Rtf::plainText(&doc).split(u'\n'), RtfSamples::wordProcessorText());
-    QCOMPARE(reader.stats().paragraphs, int(RtfSamples::wordProcessorText().size()));
+    QCOMPARE(reader.stats().paragraphs, doc.blockCount()); // table cells count as paragraphs
 
     // The Shift-JIS font name, the link, the title's font and weight.
     QCOMPARE(formatOf(doc, QStringLiteral("日本語")).fontFamilies().toStringList(), QStringList{QStringLiteral("ＭＳ 明朝")});
@@ -325,7 +402,11 @@ void TestRtfReader::wordProcessorDocument()
     QCOMPARE(title.fontWeight(), int(QFont::Bold));
     QCOMPARE(title.fontPointSize(), 11.0);
     QCOMPARE(doc.findBlockByNumber(1).blockFormat().alignment(), Qt::AlignHCenter);
-    QCOMPARE(doc.findBlockByNumber(3).blockFormat().leftMargin(), 48.0);
+    // The bullets are a list (new-style \\ls with its \\listtext for old readers), indented by it.
+    const QTextList *bullets = doc.findBlockByNumber(3).textList();
+    QVERIFY(bullets);
+    QCOMPARE(bullets->format().style(), QTextListFormat::ListDisc);
+    QCOMPARE(doc.findBlockByNumber(3).blockFormat().leftMargin(), 0.0);
 
     // One picture from \shppict (not its \nonshppict copy) and one from the floating shape,
     // shown at goal size times scale.

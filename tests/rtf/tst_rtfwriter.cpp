@@ -15,6 +15,8 @@
 #include <QTextDocumentFragment>
 #include <QTextImageFormat>
 #include <QUrl>
+#include <QTextList>
+#include <QTextTable>
 #include <QtTest>
 
 #include <memory>
@@ -118,7 +120,7 @@ private slots:
     void unicode();
     void pictures();
     void hyperlinks();
-    void htmlContentStaysReadable();
+    void structureRoundTrip();
     void selection();
     void insertAtCursor();
     void loadFile_data();
@@ -146,7 +148,11 @@ void TestRtfWriter::header()
     QVERIFY(rtf.contains("{\\f0\\fnil\\fcharset0 Verdana;}"));
     QVERIFY(rtf.contains("{\\f1\\fnil\\fcharset0 \\u-211\\'3f\\u-205\\'3f \\u26126\\'3f\\u26397\\'3f;}"));
     QVERIFY(rtf.contains("{\\colortbl;\\red1\\green2\\blue3;}")); // colour 0 is "auto"
-    QVERIFY(rtf.contains("\\plain\\f0\\fs24\\b unformatted ")); // the base font, written out
+    // Text in the base font names no font or size (font 0 and 12 points are the defaults); only
+    // what differs from them is written.
+    QVERIFY(rtf.contains("\\plain\\b unformatted "));
+    QVERIFY(rtf.contains("\\plain\\f1\\b\\cf1 named"));
+    QVERIFY(!rtf.contains("\\plain\\f0") && !rtf.contains("\\fs24"));
     for (char byte : rtf)
         QVERIFY(uchar(byte) < 0x80);
     QCOMPARE(describe(*readBack(rtf)), describe(doc));
@@ -309,6 +315,7 @@ void TestRtfWriter::pictures()
 void TestRtfWriter::hyperlinks()
 {
     QTextDocument doc;
+    doc.setDefaultFont(kBase);
     QTextCursor cursor(&doc);
     auto link = [](const QString &href) {
         QTextCharFormat format;
@@ -336,16 +343,79 @@ void TestRtfWriter::hyperlinks()
     QCOMPARE(describe(*readBack(rtf)), expected);
 }
 
-void TestRtfWriter::htmlContentStaysReadable()
+// Tables (with their merged cells, column widths and nested tables) and lists, each block's
+// place in them, as one line per block.
+QStringList structureOf(QTextDocument &doc)
 {
-    // What a QTextEdit holds after pasting from a web page: lists, tables, relative sizes.
+    QStringList lines;
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        QString line;
+        QTextCursor cursor(block);
+        QList<QTextTable *> chain;
+        for (QTextFrame *frame = cursor.currentFrame(); frame; frame = frame->parentFrame()) {
+            if (auto *table = qobject_cast<QTextTable *>(frame))
+                chain.prepend(table);
+        }
+        for (QTextTable *table : chain) {
+            const QTextTableCell cell = table->cellAt(block.position());
+            QStringList widths;
+            for (const QTextLength &width : table->format().columnWidthConstraints())
+                widths.append(QString::number(qRound(width.rawValue())));
+            line += QStringLiteral("[%1x%2 w=%3 cell %4,%5 span %6x%7] ")
+                        .arg(table->rows()).arg(table->columns()).arg(widths.join(u','))
+                        .arg(cell.row()).arg(cell.column()).arg(cell.rowSpan()).arg(cell.columnSpan());
+        }
+        if (const QTextList *list = block.textList())
+            line += QStringLiteral("(list %1 indent %2 item %3) ").arg(int(list->format().style()))
+                        .arg(list->format().indent()).arg(list->itemNumber(block));
+        const QTextBlockFormat format = block.blockFormat();
+        if (format.hasProperty(QTextFormat::LineHeight))
+            line += QStringLiteral("{height %1 %2} ").arg(format.lineHeightType()).arg(format.lineHeight());
+        for (const QTextOption::Tab &tab : format.tabPositions())
+            line += QStringLiteral("{tab %1 at %2} ").arg(int(tab.type)).arg(tab.position);
+        if (format.hasProperty(Rtf::detail::TabLeadersProperty))
+            line += QStringLiteral("{leaders %1} ").arg(format.stringProperty(Rtf::detail::TabLeadersProperty));
+        lines.append(line + block.text());
+    }
+    return lines;
+}
+
+void TestRtfWriter::structureRoundTrip()
+{
+    // What a QTextEdit holds after pasting from a web page: lists of two levels, a table with
+    // cells merged across and down and a table in a cell, relative sizes.
     QTextDocument doc;
     doc.setDefaultFont(kBase);
-    doc.setHtml(QStringLiteral("<ul><li>one</li><li>two</li></ul><ol><li>first</li><li>second</li></ol>"
-                               "<table><tr><td>a</td><td>b</td></tr></table><p><font size=\"5\">big</font></p>"));
-    const auto back = readBack(Rtf::write(&doc));
-    QCOMPARE(Rtf::plainText(&doc), QStringLiteral("one\ntwo\nfirst\nsecond\na\nb\n\nbig"));
-    QCOMPARE(Rtf::plainText(back.get()), QStringLiteral("•\tone\n•\ttwo\n1.\tfirst\n2.\tsecond\na\nb\n\nbig"));
+    doc.setHtml(QStringLiteral(
+        "<ul><li>one<ul><li>inner</li></ul></li><li>two</li></ul><ol><li>first</li><li>second</li></ol>"
+        "<ol type=\"a\"><li>alpha</li></ol>"
+        "<table border=\"1\"><tr><td width=\"100\" rowspan=\"2\">tall</td><td width=\"50\">b1</td><td width=\"60\">c1</td></tr>"
+        "<tr><td colspan=\"2\">wide<table><tr><td width=\"40\">n1</td><td width=\"40\">n2</td></tr></table></td></tr>"
+        "<tr><td>a3</td><td>b3</td><td bgcolor=\"#ffff00\">c3</td></tr></table><p><font size=\"5\">big</font></p>"));
+    // Line spacing and tab stops (a right tab with dot leaders, a centred and a decimal one).
+    QTextCursor cursor(&doc);
+    cursor.movePosition(QTextCursor::End);
+    QTextBlockFormat spaced;
+    spaced.setLineHeight(150, QTextBlockFormat::ProportionalHeight);
+    spaced.setTabPositions({QTextOption::Tab(100, QTextOption::RightTab), QTextOption::Tab(200, QTextOption::CenterTab),
+                            QTextOption::Tab(300, QTextOption::DelimiterTab, u'.')});
+    spaced.setProperty(Rtf::detail::TabLeadersProperty, QStringLiteral("d  "));
+    cursor.insertBlock(spaced);
+    cursor.insertText(QStringLiteral("name\tcentre\t1.5"));
+    QTextBlockFormat exact;
+    exact.setLineHeight(20, QTextBlockFormat::FixedHeight);
+    cursor.insertBlock(exact);
+    cursor.insertText(QStringLiteral("exact"));
+
+    const QByteArray rtf = Rtf::write(&doc);
+    const auto back = readBack(rtf);
+    QCOMPARE(Rtf::plainText(back.get()), Rtf::plainText(&doc));
+    QCOMPARE(structureOf(*back), structureOf(doc));
+    QVERIFY(Rtf::plainText(&doc).startsWith(QStringLiteral("•\tone\n•\tinner\n•\ttwo\n1.\tfirst\n2.\tsecond\na.\talpha\n")));
+    QVERIFY(rtf.contains("\\clvmgf") && rtf.contains("\\clvmrg") && rtf.contains("\\nestcell") && rtf.contains("\\itap2"));
+    QVERIFY(rtf.contains("{\\pntext\\pard\\plain \\u8226\\'95\\tab}")); // the bullet as text for old readers
+    QVERIFY(rtf.contains("\\tqr\\tldot\\tx1500\\tqc\\tx3000\\tqdec\\tx4500"));
+    QVERIFY(rtf.contains("\\sl360\\slmult1"));
     QTextCursor big = back->find(QStringLiteral("big"));
     QCOMPARE(big.charFormat().fontPointSize(), 18.0); // size 5 is 1.5 times the base font
 }

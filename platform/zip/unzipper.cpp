@@ -371,6 +371,10 @@ private:
     // the entry it was asked for when it is the query's fresh answer.
     Secret m_password;
     const Entry *m_answerFor = nullptr;
+    // The query's last answer has opened only empty entries under traditional encryption,
+    // whose one-byte check lets some wrong passwords through: it is not proven yet, so a
+    // failure on the next entry still tells the user that the answer was wrong.
+    bool m_answerUnproven = false;
 
     std::vector<Entry> m_entries;
     // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
@@ -785,7 +789,7 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
 //    password once; given again, the entry is damaged.
 bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure *f)
 {
-    bool answered = m_answerFor == &e; // m_password is the query's answer for this entry
+    bool answered = m_answerFor == &e || m_answerUnproven; // m_password is the query's answer for this entry
     Secret failedAnswer;
     Outcome failedHow = Outcome::Done;
     Failure dataFailure;
@@ -808,8 +812,10 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
         zip_uint64_t total = 0;
         const Outcome outcome = attempt(e, out, memory, &total, f);
         if (outcome == Outcome::Done) {
-            if (e.cipher != Cipher::None)
+            if (e.cipher != Cipher::None) {
+                m_answerUnproven = answered && e.cipher == Cipher::Traditional && e.size == 0;
                 m_answerFor = nullptr; // from now on the password is the one that worked
+            }
             return true;
         }
         if (outcome == Outcome::Failed)

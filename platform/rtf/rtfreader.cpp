@@ -1841,17 +1841,18 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     const int row = open.row;
     const int count = std::min<int>(open.col, table->columns());
     open.rowOpen = false;
-    // The cells' right edges from the left margin, each cell 1 to 31680 twips (22 in) wide;
-    // cells beyond the definition get an inch each.
+    // The cells' right edges from the left margin, as written: each at least a twip right of the
+    // one before and none beyond 64 columns of 22 in. An edge is kept where it stands (not
+    // rebuilt from a clamped width), so a merged cell as wide as several columns still ends on
+    // the edge the rows above and below share. Cells beyond the definition get an inch each.
+    constexpr qint64 kRightmostEdge = qint64(31680) * 64;
     QList<int> edges;
     QList<CellDef> cells;
-    qint64 previous = 0;
     for (int i = 0; i < count; ++i) {
         CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
-        const qint64 right = i < def.cells.size() ? qint64(cell.right) : previous + 1440;
-        const int width = int(std::clamp<qint64>(right - previous, 1, 31680));
-        previous = std::max(right, previous + 1);
-        cell.right = (edges.isEmpty() ? 0 : edges.last()) + width;
+        const qint64 last = edges.isEmpty() ? 0 : edges.last();
+        const qint64 right = i < def.cells.size() ? qint64(cell.right) : last + 1440;
+        cell.right = int(std::clamp<qint64>(right, last + 1, std::max(last + 1, kRightmostEdge)));
         edges.append(cell.right);
         cells.append(cell);
     }

@@ -383,6 +383,18 @@ void TestRtfReader::tables()
     QVERIFY(Rtf::plainText(&mdoc).contains(QStringLiteral("after nested\ty\tz\tw")));
     QVERIFY(Rtf::plainText(&mdoc).endsWith(QStringLiteral("\nend")));
     QVERIFY(!Rtf::plainText(&mdoc).contains(QStringLiteral("n1 n2"))); // \\nonesttables is for old readers
+
+    // A cell wider than any page, merged with the narrow cell after it, still ends on the edge
+    // the row above has there (the writer writes such rows for a merge beside a 22-inch column).
+    const QByteArray wide = "{\\rtf1\\trowd\\cellx31680\\cellx31681\\cellx33121\\pard\\intbl a\\cell b\\cell c\\cell\\row"
+                            "\\trowd\\cellx31681\\cellx33121\\pard\\intbl ab\\cell c\\cell\\row}";
+    QTextDocument wdoc;
+    QVERIFY(Rtf::read(wide, &wdoc));
+    tables = tablesOf(wdoc);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->columns(), 3);
+    QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
+    QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
 }
 
 void TestRtfReader::wordProcessorDocument()

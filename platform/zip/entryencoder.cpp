@@ -461,16 +461,19 @@ std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers)
     return std::make_unique<ParallelEncoder>(workers);
 }
 
-bool looksIncompressible(int fd, unsigned long long size)
+ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *monitor)
 {
     if (size < PieceSize)
-        return false; // small: just deflate it and compare
+        return ScanVerdict::Deflate; // small: just deflate it and compare
     // Every piece is scanned, on every core, in order; the first that deflate might
-    // shrink ends the scan, so a file that compresses costs next to nothing here.
+    // shrink ends the scan, so a file that compresses costs next to nothing here. A file
+    // that does not is read whole (seconds for gigabytes), so the calling thread asks the
+    // monitor whether to stop between its pieces, and a stop ends every thread's scan.
     const unsigned long long pieces = (size + PieceSize - 1) / PieceSize;
     std::atomic<unsigned long long> next = 0;
     std::atomic<bool> mayShrink = false;
-    auto scan = [&] {
+    std::atomic<bool> stopped = false;
+    auto scan = [&](bool caller) {
         ShrinkScanner scanner;
         std::vector<unsigned char> in;
         try {
@@ -479,7 +482,15 @@ bool looksIncompressible(int fd, unsigned long long size)
             mayShrink = true; // the pieces will tell
             return;
         }
-        while (!mayShrink.load(std::memory_order_relaxed)) {
+        auto polled = std::chrono::steady_clock::now();
+        while (!mayShrink.load(std::memory_order_relaxed) && !stopped.load(std::memory_order_relaxed)) {
+            if (caller && monitor && std::chrono::steady_clock::now() - polled >= StopPoll) {
+                polled = std::chrono::steady_clock::now();
+                if (monitor->cancelled()) {
+                    stopped = true;
+                    return;
+                }
+            }
             const unsigned long long piece = next++;
             if (piece >= pieces)
                 return;
@@ -504,14 +515,16 @@ bool looksIncompressible(int fd, unsigned long long size)
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     try {
         for (unsigned i = 1; i < cores && i < pieces; ++i)
-            helpers.emplace_back(scan);
+            helpers.emplace_back(scan, false);
     } catch (...) {
         // fewer helpers, same answer
     }
-    scan();
+    scan(true);
     for (std::thread &t : helpers)
         t.join();
-    return !mayShrink;
+    if (stopped || (monitor && monitor->cancelled()))
+        return ScanVerdict::Stopped;
+    return mayShrink ? ScanVerdict::Deflate : ScanVerdict::Store;
 }
 
 } // namespace pnvzip

@@ -44,9 +44,11 @@ std::unique_ptr<EntryEncoder> makeLibzipEncoder();
 // libzip's copy.
 std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers = 0);
 
-// True when a scan of every piece of the file (ShrinkScanner, on every core) shows that
-// deflate would not make it smaller, so the writer can store it without deflating.
-// It stops at the first piece that might shrink.
-bool looksIncompressible(int fd, unsigned long long size);
+// What a scan of every piece of the file (ShrinkScanner, on every core) says before any
+// deflating: Store when deflate would not make it smaller, so the writer can store it
+// without deflating; Deflate as soon as one piece might shrink; Stopped when `monitor`
+// (if any) says to stop, which it is asked every few dozen milliseconds of the scan.
+enum class ScanVerdict { Store, Deflate, Stopped };
+ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *monitor = nullptr);
 
 } // namespace pnvzip

@@ -245,8 +245,10 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         return cancelled();
     auto encoder = makeParallelEncoder();
     encoder->setMonitor(&monitor);
-    EntryMethod method = original == 0 || looksIncompressible(sourceFd.get(), original) ? EntryMethod::Store
-                                                                                        : EntryMethod::Deflate;
+    const ScanVerdict verdict = original == 0 ? ScanVerdict::Store : scanBeforeDeflate(sourceFd.get(), original, &monitor);
+    if (verdict == ScanVerdict::Stopped)
+        return cancelled();
+    EntryMethod method = verdict == ScanVerdict::Store ? EntryMethod::Store : EntryMethod::Deflate;
     ZipResult written = writeArchive(tempPath, sourceFd.get(), info, entryName, method, *encoder, source, archive);
     if (monitor.stopRequested())
         return cancelled();

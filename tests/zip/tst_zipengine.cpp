@@ -6,6 +6,7 @@
 #include "callmonitor.h"
 #include "deflatepieces.h"
 #include "deflatewalk.h"
+#include "entryencoder.h"
 #include "zipengine.h"
 
 #include <QtTest>
@@ -1239,6 +1240,42 @@ private slots:
             QCOMPARE(r.entry, u"disk.img"_s);
         QVERIFY(query.cancelPolls > 0);
         QCOMPARE(query.threads, QList<QThread *>{QThread::currentThread()}); // never from a worker
+    }
+
+    // The scan that decides, before deflating, whether a file is stored reads every byte of
+    // a file that does not compress; a stop asked meanwhile ends it within the poll interval.
+    void scanBeforeDeflate_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("stop");
+        QTest::addColumn<int>("verdict");
+        QTest::newRow("random") << "random" << false << int(pnvzip::ScanVerdict::Store);
+        QTest::newRow("random, stop asked") << "random" << true << int(pnvzip::ScanVerdict::Stopped);
+        QTest::newRow("text in the last piece") << "random+text" << false << int(pnvzip::ScanVerdict::Deflate);
+        QTest::newRow("text, stop asked after the verdict") << "text" << true << int(pnvzip::ScanVerdict::Stopped);
+    }
+    void scanBeforeDeflate()
+    {
+        QFETCH(QString, content);
+        QFETCH(bool, stop);
+        QFETCH(int, verdict);
+        const qint64 size = (qint64(48) << 20) + 5;
+        QByteArray data = content == "text"_L1 ? textBytes(size) : randomBytes(size, 11);
+        if (content == "random+text"_L1)
+            data.replace(size - 300000, 300000, textBytes(300000));
+        writeFile(at(u"data.bin"_s), data);
+        QFile file(at(u"data.bin"_s));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        ScriptedQuery query;
+        pnvzip::CallMonitor monitor(&query, size);
+        monitor.startEntry(u"data.bin"_s);
+        QElapsedTimer timer;
+        timer.start();
+        // The monitor is only polled after the first interval: the stop comes while pieces are read.
+        query.cancelAt = stop ? 0 : -1;
+        QCOMPARE(int(pnvzip::scanBeforeDeflate(file.handle(), quint64(size), &monitor)), verdict);
+        if (stop)
+            QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
     }
 
     void zipFailureKeepsTheOlderArchive_data()

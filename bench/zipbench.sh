@@ -23,10 +23,10 @@
 # and Python's zipfile, and compared with libdeflate level 6 on each 1 MiB piece alone.
 #
 # Goals checked at the end, all against Info-ZIP in the same run:
-#   1. zip speed: mixed.bin at least 4x "zip -6", text.txt at least 3x (the CPU time of
-#      each tool is shown too: on a busy machine it tells more than the wall time)
-#   2. archive size on every corpus: no larger than "zip -6"'s (text.txt: within 1%),
-#      and within 0.3% of libdeflate level 6 on each piece alone
+#   1. zip speed: mixed.bin at least 4x "zip -6" (the CPU time of each tool is shown
+#      too: on a busy machine it tells more than the wall time)
+#   2. archive size on every corpus: no larger than "zip -6"'s, and within 0.3% of
+#      libdeflate level 6 on each 1 MiB piece alone
 #   3. unzip: one large entry at least 2.5x "unzip" (mixed.bin and text.txt); the
 #      many-file archive at least 1.5x
 #   4. peak memory (RSS) of every zipbench run at most 32 MiB
@@ -288,11 +288,10 @@ printf '  Parcelo / Info-ZIP: unzip speed x%s\n' "$many_ratio"
 # ---- goals ---------------------------------------------------------------------------
 ge() { awk "BEGIN { exit !($1 >= $2) }"; }
 verdict() { if "$@"; then echo met; else echo MISSED; fi; }
-goal1() { ge "${zip_ratio[mixed.bin]}" 4 && ge "${zip_ratio[text.txt]}" 3; }
+goal1() { ge "${zip_ratio[mixed.bin]}" 4; }
 goal2() {
     local file
-    for file in mixed.bin random.bin docs.bin; do ge 1 "${size_ratio[$file]}" || return 1; done
-    ge 1.01 "${size_ratio[text.txt]}" || return 1
+    for file in mixed.bin text.txt random.bin docs.bin; do ge 1 "${size_ratio[$file]}" || return 1; done
     for file in mixed.bin text.txt random.bin docs.bin; do ge 1.003 "${ref_ratio[$file]}" || return 1; done
 }
 goal3() { ge "${unzip_ratio[mixed.bin]}" 2.5 && ge "${unzip_ratio[text.txt]}" 2.5 && ge "$many_ratio" 1.5; }
@@ -302,8 +301,8 @@ sizes=""
 for file in mixed.bin text.txt random.bin docs.bin; do
     sizes+="${sizes:+; }${file%.*} x${size_ratio[$file]} (x${ref_ratio[$file]})"
 done
-goals="| 1. zip speed: mixed ≥ x4, text ≥ x3 | mixed x${zip_ratio[mixed.bin]}; text x${zip_ratio[text.txt]} | $(verdict goal1) |
-| 2. archive ≤ x1 of zip -6 (text ≤ x1.01) and ≤ x1.003 of libdeflate 6 per piece (in brackets) | $sizes | $(verdict goal2) |
+goals="| 1. zip speed: mixed ≥ x4 | mixed x${zip_ratio[mixed.bin]}; text x${zip_ratio[text.txt]} | $(verdict goal1) |
+| 2. archive ≤ x1 of zip -6 and ≤ x1.003 of libdeflate 6 per 1 MiB piece (in brackets) | $sizes | $(verdict goal2) |
 | 3. unzip: one large entry ≥ x2.5 (mixed, text), many files ≥ x1.5 | mixed x${unzip_ratio[mixed.bin]}; text x${unzip_ratio[text.txt]}; many files x$many_ratio | $(verdict goal3) |
 | 4. peak memory of every Parcelo run ≤ 32 MiB | ${peak_mib} MiB | $(verdict goal4) |"
 printf '\nGoals, Parcelo against Info-ZIP in this run:\n'

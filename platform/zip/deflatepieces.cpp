@@ -5,6 +5,7 @@
 #include <libdeflate.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -15,6 +16,7 @@ namespace {
 constexpr size_t MaxStoredBlock = 65535;
 constexpr size_t StoredHeader = 5;    // BFINAL/BTYPE byte, LEN, NLEN
 constexpr size_t JoinTrailer = 5;     // the empty stored block, at most 5 bytes
+constexpr size_t SmallText = 256 * 1024;
 
 size_t storedSize(size_t size)
 {
@@ -152,36 +154,83 @@ bool ShrinkScanner::mayShrink(const unsigned char *data, size_t size)
     return false;
 }
 
+bool looksLikeText(const unsigned char *data, size_t size)
+{
+    static const std::array<unsigned char, 256> printable = [] {
+        std::array<unsigned char, 256> t{};
+        for (int c = 0x20; c < 0x7f; ++c)
+            t[size_t(c)] = 1;
+        t['\t'] = t['\n'] = t['\r'] = t['\f'] = 1;
+        return t;
+    }();
+    size_t count[4] = {};
+    size_t i = 0;
+    for (; i + 4 <= size; i += 4) {
+        count[0] += printable[data[i]];
+        count[1] += printable[data[i + 1]];
+        count[2] += printable[data[i + 2]];
+        count[3] += printable[data[i + 3]];
+    }
+    for (; i < size; ++i)
+        count[0] += printable[data[i]];
+    return size > 0 && (count[0] + count[1] + count[2] + count[3]) * 10 >= size * 9;
+}
+
 size_t pieceBound(size_t size)
 {
-    // libdeflate's own bound does not depend on the compressor's level.
-    return std::max(libdeflate_deflate_compress_bound(nullptr, size), storedSize(size)) + JoinTrailer;
+    // libdeflate's own bound does not depend on the compressor's level; a piece written as
+    // two parts may take both parts' bounds.
+    auto bound = [](size_t n) {
+        return std::max(libdeflate_deflate_compress_bound(nullptr, n), storedSize(n)) + JoinTrailer;
+    };
+    return size > PartSize ? std::max(bound(size), bound(PartSize) + bound(size - PartSize)) : bound(size);
 }
 
 struct PieceCompressor::Private
 {
     libdeflate_compressor *compressor = nullptr;
+    libdeflate_compressor *text = nullptr;
     ShrinkScanner scanner;
+    std::vector<unsigned char> scratch;
 };
 
 PieceCompressor::PieceCompressor(int level) : d(std::make_unique<Private>())
 {
     d->compressor = libdeflate_alloc_compressor(level);
+    d->text = libdeflate_alloc_compressor(std::max(level, TextLevel));
 }
 
 PieceCompressor::~PieceCompressor()
 {
     if (d->compressor)
         libdeflate_free_compressor(d->compressor);
+    if (d->text)
+        libdeflate_free_compressor(d->text);
 }
 
 bool PieceCompressor::valid() const
 {
-    return d->compressor;
+    return d->compressor && d->text;
 }
 
 size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool last, unsigned char *out,
                                  bool *stored)
+{
+    if (looksLikeText(data, size))
+        return compressPart(data, size, last, out, stored, true);
+    if (size <= PartSize)
+        return compressPart(data, size, last, out, stored, false);
+    bool firstStored = false;
+    bool secondStored = false;
+    const size_t first = compressPart(data, PartSize, false, out, &firstStored, false);
+    const size_t second = compressPart(data + PartSize, size - PartSize, last, out + first, &secondStored, false);
+    if (stored)
+        *stored = firstStored && secondStored;
+    return first + second;
+}
+
+size_t PieceCompressor::compressPart(const unsigned char *data, size_t size, bool last, unsigned char *out,
+                                     bool *stored, bool text)
 {
     if (stored)
         *stored = false;
@@ -194,9 +243,19 @@ size_t PieceCompressor::compress(const unsigned char *data, size_t size, bool la
     }
     const size_t asStored = storedSize(size);
     // Compressed whenever the scan cannot rule out a gain; then what deflate made decides.
-    const size_t n = d->scanner.mayShrink(data, size)
-                         ? libdeflate_deflate_compress(d->compressor, data, size, out, asStored)
-                         : 0;
+    size_t n = d->scanner.mayShrink(data, size)
+                   ? libdeflate_deflate_compress(text ? d->text : d->compressor, data, size, out, asStored)
+                   : 0;
+    // On a short text level 7 now and then loses to level 6 (its blocks split otherwise);
+    // trying both costs little there.
+    if (text && size <= SmallText && n != 0) {
+        d->scratch.resize(asStored);
+        const size_t other = libdeflate_deflate_compress(d->compressor, data, size, d->scratch.data(), n);
+        if (other != 0 && other < n) {
+            std::memcpy(out, d->scratch.data(), other);
+            n = other;
+        }
+    }
     if (n != 0 && last)
         return n;
     FinalBlock final;

@@ -17,7 +17,17 @@
 
 namespace pnvzip {
 
-inline constexpr size_t PieceSize = size_t(1) << 20;
+// The unit of work: a piece is read, scanned and compressed on one core.
+inline constexpr size_t PieceSize = size_t(2) << 20;
+// A piece that is not text is handled as two parts of this size, each stored when the
+// scan rules out a gain and deflated at level 6 otherwise; a piece of text is deflated
+// whole at level 7, which on text matches what zlib's level 6 makes of a whole stream
+// (libdeflate's level 6 on 1 MiB pieces gives text 0.8% larger archives).
+inline constexpr size_t PartSize = PieceSize / 2;
+inline constexpr int TextLevel = 7;
+
+// Whether at least 90% of the bytes are printable ASCII (with tab and line ends).
+bool looksLikeText(const unsigned char *data, size_t size);
 
 // The most bytes PieceCompressor::compress writes for `size` input bytes.
 size_t pieceBound(size_t size);
@@ -53,6 +63,7 @@ private:
 class PieceCompressor
 {
 public:
+    // `level` for parts that are not text; text takes TextLevel.
     explicit PieceCompressor(int level = 6);
     ~PieceCompressor();
     PieceCompressor(const PieceCompressor &) = delete;
@@ -68,6 +79,9 @@ public:
                     bool *stored = nullptr);
 
 private:
+    size_t compressPart(const unsigned char *data, size_t size, bool last, unsigned char *out, bool *stored,
+                        bool text);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

@@ -38,7 +38,7 @@ protected:
 // libzip's own deflate (zlib, level 6) reading the file as libzip writes the archive.
 std::unique_ptr<EntryEncoder> makeLibzipEncoder();
 
-// Deflate (libdeflate, level 6) in 1 MiB pieces on `workers` threads (0: one per core),
+// Deflate (libdeflate; level 6, text at level 7) in pieces of PieceSize on `workers` threads (0: one per core),
 // joined into one stream that libzip copies into the archive as it is. At most two
 // pieces per worker are in memory at once, whatever the file's size. Storing is left to
 // libzip's copy.

@@ -579,7 +579,9 @@ private slots:
         for (int i = 1; i <= 40; ++i) // text pieces of many sizes end on every bit
             pieces << textBytes(i * 997 % 20011 + i);
         pieces << QByteArray() << QByteArray("x") << randomBytes(100000, 5) << textBytes(int(pnvzip::PieceSize))
-               << randomBytes(int(pnvzip::PieceSize), 6) << QByteArray(int(pnvzip::PieceSize), '\0') << textBytes(3);
+               << randomBytes(int(pnvzip::PieceSize), 6) << QByteArray(int(pnvzip::PieceSize), '\0')
+               << randomBytes(int(pnvzip::PartSize), 8) + textBytes(int(pnvzip::PartSize) + 999) // halves: stored, deflated
+               << textBytes(int(pnvzip::PartSize)) + randomBytes(int(pnvzip::PartSize), 9) << textBytes(3);
         QByteArray stream, expected;
         int storedCount = 0;
         for (int i = 0; i < pieces.size(); ++i) {
@@ -592,7 +594,8 @@ private slots:
             QVERIFY(n <= size_t(out.size()));
             if (stored) {
                 ++storedCount;
-                QVERIFY2(n <= size_t(piece.size()) + 5 * (size_t(piece.size()) / 65535 + 1), qPrintable(QString::number(i)));
+                // (a piece kept as two parts may start one stored block more)
+                QVERIFY2(n <= size_t(piece.size()) + 5 * (size_t(piece.size()) / 65535 + 2), qPrintable(QString::number(i)));
             } else if (piece.size() > 1000) {
                 QVERIFY2(n < size_t(piece.size()), qPrintable(QString::number(i)));
             }

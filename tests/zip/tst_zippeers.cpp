@@ -117,7 +117,7 @@ private slots:
         QTest::newRow("random") << "noise.bin" << randomBytes(1 << 20, 11);
         QTest::newRow("binary") << "libsomething.so" << readFile(u"/bin/sh"_s);
         QTest::newRow("UTF-8 name") << "Größe – 大小 ✓.txt" << textBytes(20000);
-        // Deflated in 1 MiB pieces joined into one stream.
+        // Deflated in pieces (text whole, other data in halves) joined into one stream.
         QTest::newRow("one byte") << "x.txt" << QByteArray("x");
         QTest::newRow("exactly one piece") << "piece.txt" << textBytes(1 << 20);
         QTest::newRow("one piece less a byte") << "short.txt" << textBytes((1 << 20) - 1);
@@ -125,6 +125,19 @@ private slots:
         QTest::newRow("text, noise, text") << "mixed.bin" << textBytes(1 << 20) + randomBytes(1 << 20, 12) + textBytes(300001);
         // Pieces mostly compressed already, with a little text here and there.
         QTest::newRow("documentation read through") << "docs.bin" << documentationBytes(5 << 20, 3);
+        // Real text: the system's C headers read through, as a source tarball holds them.
+        QByteArray headers;
+        QDirIterator it(u"/usr/include"_s, {u"*.h"_s}, QDir::Files, QDirIterator::Subdirectories);
+        QStringList names;
+        while (it.hasNext())
+            names << it.next();
+        names.sort();
+        for (const QString &header : std::as_const(names)) {
+            if (headers.size() >= (5 << 20))
+                break;
+            headers += readFile(header);
+        }
+        QTest::newRow("C headers") << "headers.txt" << headers.left(5 << 20);
         QTest::newRow("noise with words between") << "noisy.bin"
             << randomBytes(700000, 13) + wordBytes(20000, 14) + randomBytes(900000, 15) + wordBytes(15000, 16)
                    + randomBytes(500000, 17);
@@ -146,6 +159,13 @@ private slots:
         const qint64 packed = QFileInfo(archive).size();
         QVERIFY2(packed <= reference + reference * 3 / 1000 + 120 + 2 * name.toUtf8().size(),
                  qPrintable(u"%1 bytes against %2 for the pieces alone"_s.arg(packed).arg(reference)));
+        // And no larger than Info-ZIP's level 6 makes it (its headers hold 24 bytes of extra
+        // fields fewer than ours at most).
+        const QString byZip = at(u"by-zip.zip"_s);
+        RunResult made6 = run(u"zip"_s, {u"-q"_s, u"-6"_s, u"-j"_s, byZip, source});
+        QVERIFY2(made6.exitCode == 0, made6.output.constData());
+        QVERIFY2(packed <= QFileInfo(byZip).size() + 24,
+                 qPrintable(u"%1 bytes against %2 by zip -6"_s.arg(packed).arg(QFileInfo(byZip).size())));
 
         RunResult r = run(u"unzip"_s, {u"-t"_s, archive});
         QVERIFY2(r.exitCode == 0 && r.output.contains("No errors detected"), r.output.constData());

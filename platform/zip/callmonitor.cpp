@@ -15,6 +15,7 @@ void CallMonitor::startEntry(const QString &name)
     m_entryStart = std::max<qint64>(0, m_reported);
     m_passStart = m_entryStart;
     m_pass = 0;
+    m_weight = 1;
     report(m_entryStart);
 }
 
@@ -23,7 +24,7 @@ void CallMonitor::advance(qint64 bytes)
     if (bytes <= 0)
         return;
     m_pass += bytes;
-    const qint64 done = std::min(m_total, m_passStart + m_pass);
+    const qint64 done = std::min(m_total, m_passStart + qint64(double(m_pass) * m_weight));
     // The total itself is reported once, by finish(), when the call has succeeded.
     if (done >= m_reported + ReportStep && done < m_total)
         report(done);
@@ -31,8 +32,14 @@ void CallMonitor::advance(qint64 bytes)
 
 void CallMonitor::restartPass()
 {
-    m_passStart = m_entryStart;
+    startPass(0, 1);
+}
+
+void CallMonitor::startPass(qint64 offset, double weight)
+{
+    m_passStart = m_entryStart + std::max<qint64>(0, offset);
     m_pass = 0;
+    m_weight = weight;
 }
 
 void CallMonitor::finish()

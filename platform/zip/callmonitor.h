@@ -31,6 +31,10 @@ public:
     // The entry is read once more from its start (written again another way): the bytes of
     // the new pass count only once they pass what was reported already.
     void restartPass();
+    // A new pass over the entry whose bytes count `weight` each from `offset` bytes into
+    // the entry: a scan before the writing takes the first part of the bar, the writing
+    // the rest (weight 1 and offset 0 is restartPass()).
+    void startPass(qint64 offset, double weight);
     // The call succeeded: reports done == total.
     void finish();
 
@@ -48,6 +52,7 @@ private:
     const qint64 m_total;
     qint64 m_passStart = 0; // `done` when the current pass over the entry began
     qint64 m_pass = 0;      // bytes of the current pass
+    double m_weight = 1;    // what a byte of the current pass counts
     qint64 m_entryStart = 0;
     qint64 m_reported = -1; // the last `done` reported
     QString m_entry;

@@ -471,6 +471,8 @@ ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *moni
     // monitor whether to stop between its pieces, and a stop ends every thread's scan.
     const unsigned long long pieces = (size + PieceSize - 1) / PieceSize;
     std::atomic<unsigned long long> next = 0;
+    std::atomic<unsigned long long> scanned = 0; // bytes of the pieces scanned whole
+    unsigned long long shown = 0;                // of which the monitor was told
     std::atomic<bool> mayShrink = false;
     std::atomic<bool> stopped = false;
     auto scan = [&](bool caller) {
@@ -486,6 +488,9 @@ ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *moni
         while (!mayShrink.load(std::memory_order_relaxed) && !stopped.load(std::memory_order_relaxed)) {
             if (caller && monitor && std::chrono::steady_clock::now() - polled >= StopPoll) {
                 polled = std::chrono::steady_clock::now();
+                const unsigned long long now = scanned.load(std::memory_order_relaxed);
+                monitor->advance(qint64(now - shown));
+                shown = now;
                 if (monitor->cancelled()) {
                     stopped = true;
                     return;
@@ -509,6 +514,7 @@ ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *moni
                 mayShrink = true; // a read problem is left to the pieces to report
                 return;
             }
+            scanned += PieceSize;
         }
     };
     std::vector<std::thread> helpers;

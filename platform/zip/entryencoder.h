@@ -47,7 +47,8 @@ std::unique_ptr<EntryEncoder> makeParallelEncoder(unsigned workers = 0);
 // What a scan of every piece of the file (ShrinkScanner, on every core) says before any
 // deflating: Store when deflate would not make it smaller, so the writer can store it
 // without deflating; Deflate as soon as one piece might shrink; Stopped when `monitor`
-// (if any) says to stop, which it is asked every few dozen milliseconds of the scan.
+// (if any) says to stop, which it is asked every few dozen milliseconds of the scan. The
+// bytes scanned are reported to the monitor as a pass of their own.
 enum class ScanVerdict { Store, Deflate, Stopped };
 ScanVerdict scanBeforeDeflate(int fd, unsigned long long size, CallMonitor *monitor = nullptr);
 

@@ -245,10 +245,18 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         return cancelled();
     auto encoder = makeParallelEncoder();
     encoder->setMonitor(&monitor);
+    // A file that does not compress is read twice, scanned and then copied: the scan shows
+    // as the first tenth of the bar, the copy as the rest.
+    constexpr double ScanShare = 0.1;
+    monitor.startPass(0, ScanShare);
     const ScanVerdict verdict = original == 0 ? ScanVerdict::Store : scanBeforeDeflate(sourceFd.get(), original, &monitor);
     if (verdict == ScanVerdict::Stopped)
         return cancelled();
     EntryMethod method = verdict == ScanVerdict::Store ? EntryMethod::Store : EntryMethod::Deflate;
+    if (method == EntryMethod::Store)
+        monitor.startPass(qint64(double(original) * ScanShare), 1 - ScanShare);
+    else
+        monitor.restartPass();
     ZipResult written = writeArchive(tempPath, sourceFd.get(), info, entryName, method, *encoder, source, archive);
     if (monitor.stopRequested())
         return cancelled();

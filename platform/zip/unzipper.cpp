@@ -62,13 +62,20 @@ constexpr int MaxNumberedNames = 10000;
 constexpr size_t MaxLinkTarget = 4095;
 constexpr int ListedInFull = 20; // longer lists are summarised
 constexpr int ListedInSummary = 10;
+// The directory is read in parts of at most this many records and about this many bytes.
+constexpr size_t PartRecords = 4096;
+constexpr size_t PartBytes = 1024 * 1024;
 
 enum class Kind { File, Folder, Link };
 enum class Cipher { None, Traditional, Aes };
 
+constexpr quint64 NoEntry = ~quint64(0);
+
 struct Entry
 {
-    zip_uint64_t index = 0;
+    zip_uint64_t index = 0;  // in the part of the archive the library has open
+    quint64 number = 0;      // in the whole archive, from 0
+    quint64 record = 0;      // where its central record is in the file, when read in parts
     QString name; // as stored, for messages
     std::vector<std::string> parts;
     Kind kind = Kind::File;
@@ -77,6 +84,7 @@ struct Entry
     timespec mtime{0, 0};
     timespec atime{0, 0};
     bool hasTime = false;
+    std::optional<time_t> dosTime; // the two-second local time of the central record
     zip_uint64_t size = 0;
     zip_uint32_t crc = 0;
     zip_int32_t method = -1; // as recorded, -1 if unknown
@@ -150,6 +158,29 @@ struct Done
     QString renamedFrom; // the entry's own name when it had to change
     Kind kind = Kind::File;
     bool merged = false; // a folder that was already there
+    bool settled = false; // final: written, or dropped with `shown` empty
+};
+
+// The report as its lines settle in archive order: the counts, and only the lines and
+// renamed items it can show, however many entries the archive holds.
+struct Tally
+{
+    quint64 files = 0;
+    quint64 folders = 0;
+    quint64 links = 0;
+    std::vector<Done> first; // the first lines, as many as a report lists in full
+    quint64 renamed = 0;
+    QStringList firstRenamed; // the first renamed items, as many as a summary lists
+    quint64 lines() const { return files + folders + links; }
+};
+
+// Attributes a folder entry gives the folder it makes, set once everything is inside.
+struct FolderAttributes
+{
+    std::optional<mode_t> mode;
+    bool hasTime = false;
+    timespec mtime{0, 0};
+    timespec atime{0, 0};
 };
 
 // An open folder, shared by the reading side and the thread that writes files into it.
@@ -158,7 +189,7 @@ using FolderRef = std::shared_ptr<const UniqueFd>;
 // A small file read and checked in memory, waiting to be written.
 struct WriteJob
 {
-    const Entry *entry = nullptr;
+    Entry entry; // its own copy: the part of the archive it came from may be gone
     FolderRef folder;
     std::string diskParent;
     bool renamed = false;
@@ -261,7 +292,8 @@ timespec fromFileTime(quint64 ft)
 
 // The best modification time the entry records: the Unix extended timestamp (UTC,
 // seconds), the NTFS field (UTC, 100 ns) and only then the two-second local DOS time.
-void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
+// Read just before the entry is extracted: the local header is read then anyway.
+void readTimes(zip_t *za, Entry &e)
 {
     for (zip_flags_t where : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
         zip_uint16_t len = 0;
@@ -295,33 +327,102 @@ void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
             }
         }
     }
-    if (st.valid & ZIP_STAT_MTIME) {
-        e.mtime = {st.mtime, 0};
+    if (e.dosTime) {
+        e.mtime = {*e.dosTime, 0};
         e.atime = e.mtime;
         e.hasTime = true;
+    }
+}
+
+// Some of the archive's entries, as the library has them open.
+struct Part
+{
+    zip_t *za = nullptr;
+    bool owned = false;
+    quint64 first = 0;              // the archive number of its first entry
+    std::vector<uint64_t> records;  // where their central records are, when read in parts
+    std::vector<quint64> numbers;   // their archive numbers, when not in a row
+    std::vector<Entry> entries;     // as scanned: the target folder's own entry left out
+    Part() = default;
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+    ~Part()
+    {
+        if (owned && za)
+            zip_discard(za);
+    }
+};
+
+// A link entry, kept from the check to the end, where links are made.
+struct LinkRecord
+{
+    uint64_t record = 0;
+    quint64 number = 0;
+};
+
+// Why the archive (or a part of its directory) could not be opened, from the library's
+// error code.
+ZipResult openFailure(int openError, const QString &archiveShown)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, openError);
+    const QString reason = QString::fromUtf8(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    switch (openError) {
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+        return {int(SourceUnreadable), QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
+                                           .arg(archiveShown, reason)};
+    case ZIP_ER_MEMORY:
+        return {int(InternalError), QStringLiteral("Out of memory while opening %1.").arg(archiveShown)};
+    case ZIP_ER_MULTIDISK:
+        return {int(NotAnArchive), QStringLiteral("%1 is one part of a split archive; such archives cannot be extracted.")
+                                       .arg(archiveShown)};
+    default:
+        return {int(NotAnArchive), QStringLiteral("%1 is not a zip archive, or it is damaged or truncated (%2). "
+                                                  "Nothing was extracted.")
+                                       .arg(archiveShown, reason)};
     }
 }
 
 class Extractor
 {
 public:
-    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown, ZipQuery *query)
-        : m_za(za), m_root(rootFd), m_rootReal(std::move(rootReal)),
+    Extractor(QByteArray archivePath, int rootFd, std::string rootReal, QString archiveShown, QString folderShown,
+              ZipQuery *query)
+        : m_archivePath(std::move(archivePath)), m_root(rootFd), m_rootReal(std::move(rootReal)),
           m_archiveShown(std::move(archiveShown)), m_folderShown(std::move(folderShown)),
           m_umask(processUmask()), m_query(query)
     {
     }
 
-    ~Extractor() { stopWriter(true); }
+    ~Extractor()
+    {
+        stopWriter(true);
+        if (m_whole)
+            zip_discard(m_whole);
+    }
     ZipResult run();
 
 private:
-    bool scan(Failure *f);
+    enum class Next { Part, End, Failed };
+    void rewind();
+    Next nextPart(Part *part, bool readLinks, bool scanIt, Failure *f);
+    bool scan(Part &part, bool readLinks, Failure *f);
+    bool check(Failure *f, bool *unreadable);
+    bool extractPart(Part &part, bool links, Failure *f);
+    bool extractAll(Failure *f);
+    bool extractLinks(Failure *f);
+    void settleReport(bool all);
+    Failure directoryFailure(int code) const;
     bool classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f);
     bool extractFile(const Entry &e, Failure *f);
     bool readEntry(const Entry &e, int out, std::string *memory, Failure *f);
     Outcome attempt(const Entry &e, int out, std::string *memory, zip_uint64_t *total, Failure *f);
     bool askPassword(const Entry &e, bool wrongBefore, Failure *f);
+    bool extractEntry(Entry &e, Failure *f);
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
     int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
@@ -352,7 +453,16 @@ private:
     void startEntry(const Entry &e);
     void advance(const Entry &e, size_t n);
 
-    zip_t *m_za;
+    QByteArray m_archivePath;
+    // The archive is read a part at a time through its directory, or, where the library
+    // has to read its directory itself, as a whole.
+    std::optional<ArchiveDirectory> m_directory;
+    zip_t *m_whole = nullptr;
+    zip_t *m_za = nullptr; // the part being extracted
+    // When the check found the whole archive in one part: kept for the extraction.
+    std::unique_ptr<Part> m_kept;
+    quint64 m_walked = 0; // records of the directory in the parts so far
+    bool m_partUnreadable = false;
     int m_root;
     std::string m_rootReal;
     QString m_archiveShown;
@@ -370,19 +480,28 @@ private:
     // The password that opened the last encrypted entry (tried first on the next one), and
     // the entry it was asked for when it is the query's fresh answer.
     Secret m_password;
-    const Entry *m_answerFor = nullptr;
+    quint64 m_answerFor = NoEntry;
     // The query's last answer has opened only empty entries under traditional encryption,
     // whose one-byte check lets some wrong passwords through: it is not proven yet, so a
     // failure on the next entry still tells the user that the answer was wrong.
     bool m_answerUnproven = false;
 
-    std::vector<Entry> m_entries;
+    // What the check gathers: every entry is checked before anything is written.
+    std::optional<Entry> m_firstEncrypted; // its password is asked for first
+    std::vector<LinkRecord> m_linkRecords;
+    std::vector<size_t> m_nameHashes;
+    bool m_numberedNames = false;
+    QString m_lastName;
+
     // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
     std::map<std::string, std::string> m_folderNames;
     // Folders this call created (disk path -> attributes from a folder entry, if any).
-    std::map<std::string, const Entry *> m_createdFolders;
+    std::map<std::string, std::optional<FolderAttributes>> m_createdFolders;
     std::set<std::string> m_listedFolders;
-    std::deque<Done> m_done; // lines stay where they are while the writer fills them in
+    // Lines not settled yet, in archive order; they stay where they are while the writers
+    // fill them in, and go into the tally once settled.
+    std::deque<Done> m_done;
+    Tally m_tally;
     struct OpenFolder
     {
         FolderRef fd;
@@ -514,18 +633,27 @@ bool Extractor::classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f)
     }
 }
 
-bool Extractor::scan(Failure *f)
+// Reads the entries of `part` as the library has them, refusing what cannot be extracted;
+// the targets of links that are not encrypted are read and checked when `readLinks`.
+bool Extractor::scan(Part &part, bool readLinks, Failure *f)
 {
-    const zip_int64_t count = zip_get_num_entries(m_za, 0);
-    m_entries.reserve(size_t(std::max<zip_int64_t>(count, 0)));
+    const zip_int64_t count = zip_get_num_entries(part.za, 0);
+    part.entries.clear();
+    part.entries.reserve(size_t(std::max<zip_int64_t>(count, 0)));
     for (zip_int64_t i = 0; i < count; ++i) {
+        const quint64 number = part.numbers.empty() ? part.first + quint64(i) : part.numbers[size_t(i)];
         zip_stat_t st;
-        if (zip_stat_index(m_za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
-            *f = {NotAnArchive, QStringLiteral("“%1” is damaged: entry %2 cannot be read.").arg(m_archiveShown).arg(i + 1)};
+        if (zip_stat_index(part.za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+            *f = {NotAnArchive, QStringLiteral("“%1” is damaged: entry %2 cannot be read.").arg(m_archiveShown).arg(number + 1)};
             return false;
         }
         Entry e;
         e.index = zip_uint64_t(i);
+        e.number = number;
+        if (size_t(i) < part.records.size())
+            e.record = part.records[size_t(i)];
+        if (st.valid & ZIP_STAT_MTIME)
+            e.dosTime = st.mtime;
         e.name = QString::fromUtf8(st.name);
         e.size = st.size;
         e.crc = st.crc;
@@ -547,7 +675,7 @@ bool Extractor::scan(Failure *f)
 
         zip_uint8_t system = 0;
         zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(m_za, e.index, 0, &system, &attributes);
+        zip_file_get_external_attributes(part.za, e.index, 0, &system, &attributes);
         mode_t unixMode = 0;
         if (system == ZIP_OPSYS_UNIX || system == ZIP_OPSYS_OS_X)
             unixMode = mode_t(attributes >> 16);
@@ -577,18 +705,17 @@ bool Extractor::scan(Failure *f)
             return false;
         }
         e.parts = std::move(path.parts);
-        readTimes(m_za, e, st);
 
         if (e.kind == Kind::Folder)
             e.cipher = Cipher::None; // nothing to decrypt
-        if (e.kind == Kind::Link && e.cipher == Cipher::None) {
+        if (readLinks && e.kind == Kind::Link && e.cipher == Cipher::None) {
             if (e.size > MaxLinkTarget) {
                 *f = {NotAnArchive, QStringLiteral("The link “%1” in the archive is damaged.").arg(e.name)};
                 return false;
             }
-            zip_file_t *zf = zip_fopen_index(m_za, e.index, 0);
+            zip_file_t *zf = zip_fopen_index(part.za, e.index, 0);
             if (!zf) {
-                *f = readFailure(zip_get_error(m_za), e);
+                *f = readFailure(zip_get_error(part.za), e);
                 return false;
             }
             char target[MaxLinkTarget + 1];
@@ -609,9 +736,221 @@ bool Extractor::scan(Failure *f)
                 return false;
             }
         }
-        m_entries.push_back(std::move(e));
+        part.entries.push_back(std::move(e));
     }
     return true;
+}
+
+void Extractor::rewind()
+{
+    m_walked = 0;
+    if (m_directory)
+        m_directory->rewind();
+}
+
+// The next part of the archive, scanned when `scanIt`: the whole archive at once when
+// the library reads its directory itself.
+Extractor::Next Extractor::nextPart(Part *part, bool readLinks, bool scanIt, Failure *f)
+{
+    if (part->owned && part->za)
+        zip_discard(part->za);
+    part->za = nullptr;
+    part->owned = false;
+    part->entries.clear();
+    part->numbers.clear();
+    part->first = m_walked;
+    if (!m_directory) {
+        if (m_walked > 0)
+            return Next::End;
+        part->records.clear();
+        part->za = m_whole;
+        m_walked = 1; // served
+    } else {
+        if (!m_directory->next(&part->records, PartRecords, PartBytes)) {
+            m_partUnreadable = true;
+            *f = directoryFailure(ZIP_ER_INCONS);
+            return Next::Failed;
+        }
+        if (part->records.empty())
+            return Next::End;
+        int error = 0;
+        part->za = m_directory->openWith(part->records, &error);
+        if (!part->za) {
+            m_partUnreadable = true;
+            *f = directoryFailure(error);
+            return Next::Failed;
+        }
+        part->owned = true;
+        m_walked += part->records.size();
+    }
+    if (scanIt && !scan(*part, readLinks, f))
+        return Next::Failed;
+    return Next::Part;
+}
+
+// Checks every entry before anything is written, and gathers what the extraction needs
+// to know of the whole archive. `*unreadable` when the directory could not be read in
+// parts (whatever else was found): the library is then left to judge the whole archive.
+bool Extractor::check(Failure *f, bool *unreadable)
+{
+    m_total = 0;
+    m_firstEncrypted.reset();
+    m_linkRecords.clear();
+    m_nameHashes.clear();
+    m_numberedNames = false;
+    m_lastName.clear();
+    m_kept.reset();
+    rewind();
+    m_partUnreadable = false;
+    std::optional<Failure> refused; // by an entry; the rest of the directory is still walked
+    for (;;) {
+        auto part = std::make_unique<Part>();
+        Failure failure;
+        const Next next = nextPart(part.get(), true, !refused, &failure);
+        if (next == Next::End)
+            break;
+        if (next == Next::Failed) {
+            if (m_partUnreadable) {
+                *unreadable = true;
+                return false;
+            }
+            refused = failure;
+            continue;
+        }
+        if (refused)
+            continue;
+        for (const Entry &e : part->entries) {
+            if (e.kind != Kind::Folder)
+                m_total += qint64(e.size);
+            if (!m_firstEncrypted && e.cipher != Cipher::None)
+                m_firstEncrypted = e;
+            // Whether two entries could end up wanting the same name: a path given twice,
+            // or any name that looks numbered ("a (2).txt"), which a taken name may turn into.
+            size_t h = e.parts.size();
+            for (const std::string &name : e.parts) {
+                if (name.find(" (") != std::string::npos)
+                    m_numberedNames = true;
+                h = h * 1000003u ^ std::hash<std::string>()(name);
+            }
+            m_nameHashes.push_back(h);
+            if (e.kind == Kind::Link)
+                m_linkRecords.push_back({e.record, e.number});
+            m_lastName = e.name;
+        }
+        if (!m_directory || (part->first == 0 && m_walked == m_directory->count()))
+            m_kept = std::move(part); // the whole archive: kept for the extraction
+    }
+    if (refused) {
+        *f = *refused;
+        return false;
+    }
+    std::sort(m_nameHashes.begin(), m_nameHashes.end());
+    // Otherwise the files of different entries never meet and may be named in any order.
+    m_namesInTurn = m_numberedNames || std::adjacent_find(m_nameHashes.begin(), m_nameHashes.end()) != m_nameHashes.end();
+    std::vector<size_t>().swap(m_nameHashes);
+    return true;
+}
+
+// Extracts one entry of the part open as m_za: links only when `links`, the rest otherwise.
+bool Extractor::extractPart(Part &part, bool links, Failure *f)
+{
+    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
+    m_za = part.za;
+    for (Entry &e : part.entries) {
+        if ((e.kind == Kind::Link) != links)
+            continue;
+        if (stopRequested(f))
+            return false;
+        startEntry(e);
+        readTimes(m_za, e);
+        bool ok;
+        if (e.kind == Kind::Folder)
+            ok = extractFolder(e, f);
+        else if (e.kind == Kind::Link)
+            ok = extractLink(e, f);
+        else if (e.cipher == Cipher::None && e.size <= MaxInMemory)
+            ok = queueFile(e, f);
+        else
+            ok = extractFile(e, f);
+        if (e.kind != Kind::Folder)
+            m_entryStart += qint64(e.size);
+        settleReport(false);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Folders and files in archive order.
+bool Extractor::extractAll(Failure *f)
+{
+    if (m_kept)
+        return extractPart(*m_kept, false, f);
+    rewind();
+    Part part;
+    for (;;) {
+        switch (nextPart(&part, false, true, f)) {
+        case Next::End:
+            return true;
+        case Next::Failed:
+            return false;
+        case Next::Part:
+            break;
+        }
+        if (!extractPart(part, false, f))
+            return false;
+    }
+}
+
+// The links, last, so that none can be in the way of a file or folder.
+bool Extractor::extractLinks(Failure *f)
+{
+    if (m_kept)
+        return extractPart(*m_kept, true, f);
+    constexpr size_t LinksPerPart = 1024;
+    for (size_t at = 0; at < m_linkRecords.size(); at += LinksPerPart) {
+        Part part;
+        for (size_t i = at; i < std::min(at + LinksPerPart, m_linkRecords.size()); ++i) {
+            part.records.push_back(m_linkRecords[i].record);
+            part.numbers.push_back(m_linkRecords[i].number);
+        }
+        int error = 0;
+        part.za = m_directory->openWith(part.records, &error);
+        if (!part.za) {
+            *f = directoryFailure(error);
+            return false;
+        }
+        part.owned = true;
+        if (!scan(part, true, f) || !extractPart(part, true, f))
+            return false;
+    }
+    return true;
+}
+
+// Moves the settled lines at the front (or, at the end, all of them) into the tally.
+void Extractor::settleReport(bool all)
+{
+    std::lock_guard lock(m_lock);
+    while (!m_done.empty() && (all || m_done.front().settled)) {
+        Done d = std::move(m_done.front());
+        m_done.pop_front();
+        if (d.shown.isEmpty())
+            continue; // queued, never written
+        ++(d.kind == Kind::File ? m_tally.files : d.kind == Kind::Folder ? m_tally.folders : m_tally.links);
+        if (!d.renamedFrom.isEmpty()) {
+            ++m_tally.renamed;
+            if (m_tally.firstRenamed.size() < ListedInSummary)
+                m_tally.firstRenamed << QStringLiteral("%1 (the name “%2” was taken)").arg(d.shown, d.renamedFrom);
+        }
+        if (m_tally.first.size() < size_t(ListedInFull))
+            m_tally.first.push_back(std::move(d));
+    }
+}
+
+Failure Extractor::directoryFailure(int code) const
+{
+    const ZipResult r = openFailure(code, m_archiveShown);
+    return {ZipError(r.number), r.text};
 }
 
 bool Extractor::placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
@@ -710,7 +1049,7 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
                 return {};
             m_folderNames.emplace(archivePath, name);
             if (created)
-                m_createdFolders.emplace(diskPath->empty() ? name : *diskPath + "/" + name, nullptr);
+                m_createdFolders.emplace(diskPath->empty() ? name : *diskPath + "/" + name, std::nullopt);
         }
         if (name != parts[i])
             *renamed = true;
@@ -762,7 +1101,7 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
     switch (given) {
     case ZipQuery::PasswordAnswer::Given:
         m_password.take(answer);
-        m_answerFor = &e;
+        m_answerFor = e.number;
         return true;
     case ZipQuery::PasswordAnswer::Cancelled:
         *f = {Cancelled, QStringLiteral("The extraction was cancelled at the password request for “%1”.").arg(e.name)};
@@ -789,7 +1128,7 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
 //    password once; given again, the entry is damaged.
 bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure *f)
 {
-    bool answered = m_answerFor == &e || m_answerUnproven; // m_password is the query's answer for this entry
+    bool answered = m_answerFor == e.number || m_answerUnproven; // m_password is the query's answer for this entry
     Secret failedAnswer;
     Outcome failedHow = Outcome::Done;
     Failure dataFailure;
@@ -814,7 +1153,7 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
         if (outcome == Outcome::Done) {
             if (e.cipher != Cipher::None) {
                 m_answerUnproven = answered && e.cipher == Cipher::Traditional && e.size == 0;
-                m_answerFor = nullptr; // from now on the password is the one that worked
+                m_answerFor = NoEntry; // from now on the password is the one that worked
             }
             return true;
         }
@@ -1146,6 +1485,7 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
     };
     if (!storeFile(e, dir, diskParent, renamed, fileMode(e), fill, &line, f))
         return false;
+    line.settled = true;
     m_done.push_back(std::move(line));
     return true;
 }
@@ -1163,7 +1503,7 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
     const int dir = folderFor(e.parts, e.parts.size() - 1, &job.diskParent, &job.renamed, f, &job.folder);
     if (dir < 0)
         return false;
-    job.entry = &e;
+    job.entry = e;
     job.mode = fileMode(e);
     m_done.emplace_back();
     job.slot = &m_done.back();
@@ -1221,7 +1561,7 @@ void Extractor::writerLoop()
         Failure failure;
         const auto fill = [&](int out, bool *endsInHole) {
             if (const int err = writeWithHoles(out, job.data.data(), job.data.size(), endsInHole)) {
-                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry->name));
+                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry.name));
                 return false;
             }
             return true;
@@ -1240,13 +1580,14 @@ void Extractor::writerLoop()
             dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
             return !dropped;
         };
-        const bool ok = storeFile(*job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
+        const bool ok = storeFile(job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
                                   takeTurn);
         if (!turnTaken)
             takeTurn();
         const size_t bytes = job.data.size();
         job.folder.reset(); // the folder may close here
         lock.lock();
+        job.slot->settled = true;
         if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
             m_writeFailure = failure;
             m_failedJob = job.number;
@@ -1308,11 +1649,11 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
         return false;
     auto created = m_createdFolders.find(diskPath);
     if (created != m_createdFolders.end())
-        created->second = &e;
+        created->second = FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime};
     if (!m_listedFolders.insert(diskPath).second)
         return true; // the same folder twice
     m_done.push_back({fromStd(diskPath) + QLatin1Char('/'), renamed ? e.name : QString(), Kind::Folder,
-                      created == m_createdFolders.end()});
+                      created == m_createdFolders.end(), true});
     return true;
 }
 
@@ -1410,14 +1751,15 @@ bool Extractor::extractLink(Entry &e, Failure *f)
     }
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
     m_done.push_back({fromStd(shown) + QStringLiteral(" → ") + fromStd(e.linkTarget),
-                      (renamed || placed != e.parts.back()) ? e.name : QString(), Kind::Link, false});
+                      (renamed || placed != e.parts.back()) ? e.name : QString(), Kind::Link, false, true});
     return true;
 }
 
 void Extractor::finishFolders()
 {
     // Deepest first; the folders' own times are set after everything inside was written.
-    std::vector<std::pair<std::string, const Entry *>> folders(m_createdFolders.begin(), m_createdFolders.end());
+    std::vector<std::pair<std::string, std::optional<FolderAttributes>>> folders(m_createdFolders.begin(),
+                                                                                 m_createdFolders.end());
     std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) {
         return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
     });
@@ -1444,31 +1786,25 @@ void Extractor::finishFolders()
 
 QString Extractor::report() const
 {
-    int files = 0, folders = 0, links = 0;
-    QStringList renamed;
-    for (const Done &d : m_done) {
-        (d.kind == Kind::File ? files : d.kind == Kind::Folder ? folders : links)++;
-        if (!d.renamedFrom.isEmpty())
-            renamed << QStringLiteral("%1 (the name “%2” was taken)").arg(d.shown, d.renamedFrom);
-    }
-    if (m_done.empty())
+    const Tally &t = m_tally;
+    if (t.lines() == 0)
         return QStringLiteral("The archive %1 is empty; nothing was extracted into %2.").arg(m_archiveShown, m_folderShown);
 
     QStringList counts;
-    if (files)
-        counts << (files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(groupedNumber(files)));
-    if (folders)
-        counts << (folders == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(groupedNumber(folders)));
-    if (links)
-        counts << (links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(links)));
+    if (t.files)
+        counts << (t.files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(groupedNumber(t.files)));
+    if (t.folders)
+        counts << (t.folders == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(groupedNumber(t.folders)));
+    if (t.links)
+        counts << (t.links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(t.links)));
     QString text = QStringLiteral("Extracted %1 from %2 into %3")
                        .arg(counts.join(QStringLiteral(", ")), m_archiveShown, m_folderShown);
 
-    const bool summarise = m_done.size() > size_t(ListedInFull);
-    const int listed = summarise ? ListedInSummary : int(m_done.size());
+    const bool summarise = t.lines() > quint64(ListedInFull);
+    const int listed = summarise ? ListedInSummary : int(t.lines());
     text += summarise ? QStringLiteral(". The first %1:\n").arg(listed) : QStringLiteral(":\n");
     for (int i = 0; i < listed; ++i) {
-        const Done &d = m_done[size_t(i)];
+        const Done &d = t.first[size_t(i)];
         text += QStringLiteral("  ") + d.shown;
         if (d.merged)
             text += QStringLiteral(" (already there; merged)");
@@ -1477,16 +1813,16 @@ QString Extractor::report() const
         text += QLatin1Char('\n');
     }
     if (summarise)
-        text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(m_done.size() - size_t(listed)));
-    if (!renamed.isEmpty()) {
-        text += renamed.size() == 1 ? QStringLiteral("1 item was saved under a new name, as its name was taken.\n")
-                                    : QStringLiteral("%1 items were saved under new names, as their names were taken.\n")
-                                          .arg(groupedNumber(renamed.size()));
+        text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.lines() - quint64(listed)));
+    if (t.renamed) {
+        text += t.renamed == 1 ? QStringLiteral("1 item was saved under a new name, as its name was taken.\n")
+                               : QStringLiteral("%1 items were saved under new names, as their names were taken.\n")
+                                     .arg(groupedNumber(t.renamed));
         if (summarise) {
-            for (int i = 0; i < std::min<int>(renamed.size(), ListedInSummary); ++i)
-                text += QStringLiteral("  ") + renamed[i] + QLatin1Char('\n');
-            if (renamed.size() > ListedInSummary)
-                text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(renamed.size() - ListedInSummary));
+            for (const QString &item : t.firstRenamed)
+                text += QStringLiteral("  ") + item + QLatin1Char('\n');
+            if (t.renamed > quint64(ListedInSummary))
+                text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.renamed - quint64(ListedInSummary)));
         }
     }
     text += QStringLiteral("Nothing already in the folder was replaced.");
@@ -1495,80 +1831,42 @@ QString Extractor::report() const
 
 QString Extractor::keptNote(bool cancelled) const
 {
-    if (m_done.empty())
+    const quint64 lines = m_tally.lines();
+    if (lines == 0)
         return QStringLiteral("Nothing was extracted.");
     return QStringLiteral("The %1 extracted before the %2 %3 kept; each of them is complete and checked, "
                           "and nothing half-written was left.")
-        .arg(m_done.size() == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(m_done.size())),
+        .arg(lines == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(lines)),
              cancelled ? QStringLiteral("cancel") : QStringLiteral("error"),
-             m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
-}
-
-// Whether two entries could end up wanting the same name: a path given twice, or any
-// name that looks numbered ("a (2).txt"), which a taken name may turn into. Otherwise the
-// files of different entries never meet and may be named in any order.
-bool mayCompeteForNames(const std::vector<Entry> &entries)
-{
-    std::vector<size_t> hashes;
-    hashes.reserve(entries.size());
-    for (const Entry &e : entries) {
-        size_t h = e.parts.size();
-        for (const std::string &part : e.parts) {
-            if (part.find(" (") != std::string::npos)
-                return true;
-            h = h * 1000003u ^ std::hash<std::string>()(part);
-        }
-        hashes.push_back(h);
-    }
-    std::sort(hashes.begin(), hashes.end());
-    return std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end(); // or two hashes alike
+             lines == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
 ZipResult Extractor::run()
 {
     Failure f;
-    if (!scan(&f))
-        return {int(f.number), f.text};
-    for (const Entry &e : m_entries) {
-        if (e.kind != Kind::Folder)
-            m_total += qint64(e.size);
+    // The directory is read in parts where it can be walked here; otherwise, or when the
+    // library refuses a part, the library reads the whole archive and its verdict stands.
+    bool unreadable = true;
+    m_directory.emplace();
+    if (!m_directory->open(m_archivePath.constData()) || !check(&f, &unreadable)) {
+        if (!unreadable)
+            return {int(f.number), f.text};
+        m_directory.reset();
+        int openError = 0;
+        m_whole = openArchiveLeniently(m_archivePath.constData(), &openError);
+        if (!m_whole)
+            return openFailure(openError, m_archiveShown);
+        if (!check(&f, &unreadable))
+            return {int(f.number), f.text};
     }
     // The first password is asked for before anything is written.
-    const auto encrypted = std::find_if(m_entries.begin(), m_entries.end(),
-                                        [](const Entry &e) { return e.cipher != Cipher::None; });
-    if (encrypted != m_entries.end() && !askPassword(*encrypted, false, &f))
+    if (m_firstEncrypted && !askPassword(*m_firstEncrypted, false, &f))
         return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
     m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0; // unnamed files are linked through it
-    m_namesInTurn = mayCompeteForNames(m_entries);
-    // Folders and files in archive order, links last so that none can be in the way.
-    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
-    bool ok = true;
-    for (Kind pass : {Kind::File, Kind::Link}) {
-        if (pass == Kind::Link && ok) {
-            drainWriter();
-            ok = !writerFailed(&f);
-        }
-        for (Entry &e : m_entries) {
-            if (!ok)
-                break;
-            if ((e.kind == Kind::Link) != (pass == Kind::Link))
-                continue;
-            if (stopRequested(&f)) {
-                ok = false;
-                break;
-            }
-            startEntry(e);
-            if (e.kind == Kind::Folder)
-                ok = extractFolder(e, &f);
-            else if (e.kind == Kind::Link)
-                ok = extractLink(e, &f);
-            else if (e.cipher == Cipher::None && e.size <= MaxInMemory)
-                ok = queueFile(e, &f);
-            else
-                ok = extractFile(e, &f);
-            if (e.kind != Kind::Folder)
-                m_entryStart += qint64(e.size);
-        }
+    bool ok = extractAll(&f);
+    if (ok) {
+        drainWriter();
+        ok = !writerFailed(&f) && extractLinks(&f);
     }
     // Files read before a damaged entry are written, as they would have been one by one; a
     // cancel drops those not yet begun.
@@ -1576,13 +1874,13 @@ ZipResult Extractor::run()
     // A file that failed to be written came before whatever stopped the reading.
     if (writerFailed(&f))
         ok = false;
-    std::erase_if(m_done, [](const Done &d) { return d.shown.isEmpty(); }); // queued, never written
+    settleReport(true);
     m_openFolders.clear();
     finishFolders();
     if (!ok)
         return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
     if (m_query)
-        m_query->progress(m_total, m_total, m_entries.empty() ? QString() : m_entries.back().name);
+        m_query->progress(m_total, m_total, m_lastName);
     return {0, report()};
 }
 
@@ -1635,33 +1933,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
     std::string rootReal(real);
     std::free(real);
 
-    int openError = 0;
-    zip_t *za = openArchiveLeniently(archivePath.constData(), &openError);
-    if (!za) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, openError);
-        const QString reason = QString::fromUtf8(zip_error_strerror(&error));
-        zip_error_fini(&error);
-        switch (openError) {
-        case ZIP_ER_NOENT:
-        case ZIP_ER_OPEN:
-        case ZIP_ER_READ:
-        case ZIP_ER_SEEK:
-            return failure(SourceUnreadable, QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
-                                                 .arg(archiveShown, reason));
-        case ZIP_ER_MEMORY:
-            return failure(InternalError, QStringLiteral("Out of memory while opening %1.").arg(archiveShown));
-        case ZIP_ER_MULTIDISK:
-            return failure(NotAnArchive, QStringLiteral("%1 is one part of a split archive; such archives cannot be extracted.").arg(archiveShown));
-        default:
-            return failure(NotAnArchive, QStringLiteral("%1 is not a zip archive, or it is damaged or truncated (%2). "
-                                                        "Nothing was extracted.")
-                                             .arg(archiveShown, reason));
-        }
-    }
-    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
-    zip_discard(za);
-    return result;
+    return Extractor(archivePath, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
 }
 
 } // namespace pnvzip

@@ -259,6 +259,12 @@ void put32(QByteArray &out, quint32 v)
     qToLittleEndian(v, b);
     out.append(b, 4);
 }
+void put64(QByteArray &out, quint64 v)
+{
+    char b[8];
+    qToLittleEndian(v, b);
+    out.append(b, 8);
+}
 } // namespace
 
 QByteArray RawZip::bytes() const
@@ -305,13 +311,31 @@ QByteArray RawZip::bytes() const
     }
     const auto centralOffset = quint32(out.size());
     out += central;
+    const bool zip64 = zip64End || m_entries.size() >= 0xffff;
+    if (zip64) {
+        const auto zip64EndOffset = quint64(out.size());
+        put32(out, 0x06064b50);
+        put64(out, 44);
+        put16(out, 45);
+        put16(out, 45);
+        put32(out, 0);
+        put32(out, 0);
+        put64(out, m_entries.size());
+        put64(out, m_entries.size());
+        put64(out, quint64(central.size()));
+        put64(out, centralOffset);
+        put32(out, 0x07064b50);
+        put32(out, 0);
+        put64(out, zip64EndOffset);
+        put32(out, 1);
+    }
     put32(out, 0x06054b50);
     put16(out, 0);
     put16(out, 0);
-    put16(out, quint16(m_entries.size()));
-    put16(out, quint16(m_entries.size()));
-    put32(out, quint32(central.size()));
-    put32(out, centralOffset);
+    put16(out, zip64 ? 0xffff : quint16(m_entries.size()));
+    put16(out, zip64 ? 0xffff : quint16(m_entries.size()));
+    put32(out, zip64 ? 0xffffffff : quint32(central.size()));
+    put32(out, zip64 ? 0xffffffff : centralOffset);
     put16(out, quint16(comment.size() + commentOverrun));
     return out + comment;
 }

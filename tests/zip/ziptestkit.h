@@ -88,6 +88,8 @@ public:
     // The archive comment, and how far its recorded length runs past the end of the file.
     QByteArray comment;
     int commentOverrun = 0;
+    // The ZIP64 end records as well (always when the entries do not fit the short one).
+    bool zip64End = false;
     void add(const QByteArray &name, const QByteArray &data, quint32 unixMode = 0100644);
     QByteArray bytes() const;
     void save(const QString &path) const { writeFile(path, bytes()); }

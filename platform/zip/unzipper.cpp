@@ -793,6 +793,7 @@ Extractor::Next Extractor::nextPart(Part *part, bool readLinks, bool scanIt, Fai
 // parts (whatever else was found): the library is then left to judge the whole archive.
 bool Extractor::check(Failure *f, bool *unreadable)
 {
+    *unreadable = false;
     m_total = 0;
     m_firstEncrypted.reset();
     m_linkRecords.clear();
@@ -804,6 +805,10 @@ bool Extractor::check(Failure *f, bool *unreadable)
     m_partUnreadable = false;
     std::optional<Failure> refused; // by an entry; the rest of the directory is still walked
     for (;;) {
+        if (stopRequested(f)) {
+            f->text += QStringLiteral(" Nothing was extracted.");
+            return false;
+        }
         auto part = std::make_unique<Part>();
         Failure failure;
         const Next next = nextPart(part.get(), true, !refused, &failure);

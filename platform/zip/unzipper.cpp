@@ -47,7 +47,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -261,17 +260,6 @@ QString fromStd(const std::string &s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-std::string joined(const std::vector<std::string> &parts, size_t count)
-{
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        if (i)
-            out += '/';
-        out += parts[i];
-    }
-    return out;
-}
-
 quint32 le32(const zip_uint8_t *p)
 {
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
@@ -426,9 +414,10 @@ private:
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
     int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                  Failure *f, FolderRef *ref = nullptr);
-    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                        bool *renamed, Failure *f);
+                  Failure *f, FolderRef *ref = nullptr, uint32_t *node = nullptr);
+    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, uint32_t *node, std::string *diskPath,
+                        Failure *f);
+    uint32_t addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd);
     mode_t fileMode(const Entry &e) const;
     UniqueFd createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const;
     bool storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
@@ -493,11 +482,22 @@ private:
     bool m_numberedNames = false;
     QString m_lastName;
 
-    // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
-    std::map<std::string, std::string> m_folderNames;
-    // Folders this call created (disk path -> attributes from a folder entry, if any).
-    std::map<std::string, std::optional<FolderAttributes>> m_createdFolders;
-    std::set<std::string> m_listedFolders;
+    // The archive's folders met so far, one node per folder path of the archive, found a
+    // name at a time from (parent node, name): a folder costs its own name however deep.
+    struct FolderNode
+    {
+        uint32_t parent = 0; // node 0 is the target folder
+        uint32_t same = 0;   // the node of the first path that led to this folder on disk
+        std::string disk;    // the name it got on disk in its parent ("b (2)")
+        bool renamed = false; // its path on disk differs from the archive's
+        bool created = false; // this call made it (on the `same` node)
+        bool listed = false;  // its entry is in the report (on the `same` node)
+    };
+    std::vector<FolderNode> m_folders{FolderNode{}};
+    std::unordered_map<std::string, uint32_t> m_folderIndex;
+    // Folders this call made, by device and inode: another archive path may lead there.
+    std::map<std::pair<dev_t, ino_t>, uint32_t> m_madeFolders;
+    std::unordered_map<uint32_t, FolderAttributes> m_folderAttributes; // from folder entries
     // Lines not settled yet, in archive order; they stay where they are while the writers
     // fill them in, and go into the tally once settled.
     std::deque<Done> m_done;
@@ -508,9 +508,9 @@ private:
         std::string disk;
         bool renamed = false;
     };
-    // Archive folder path -> its open descriptor; a bounded set, as entries of one folder
-    // mostly come together.
-    std::unordered_map<std::string, OpenFolder> m_openFolders;
+    // Folder node -> its open descriptor; a bounded set, as entries of one folder mostly
+    // come together.
+    std::unordered_map<uint32_t, OpenFolder> m_openFolders;
     bool m_anonymousFiles = false; // files are made unnamed (O_TMPFILE) and linked into place
     bool m_namesInTurn = true; // two entries may compete for a name: name files in archive order
 
@@ -989,46 +989,99 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
+std::string folderKey(uint32_t parent, const std::string &name)
+{
+    std::string key(sizeof parent + name.size(), '\0');
+    std::memcpy(key.data(), &parent, sizeof parent);
+    std::memcpy(key.data() + sizeof parent, name.data(), name.size());
+    return key;
+}
+
 // The folder of the first `count` parts, open. Folders stay open for the next entries
 // (entries of one folder mostly come together, and a deeper folder is opened from the
 // nearest one already open).
 int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                         Failure *f, FolderRef *ref)
+                         Failure *f, FolderRef *ref, uint32_t *node)
 {
     if (count == 0) {
         diskPath->clear();
         if (ref)
             ref->reset(); // the target folder
+        if (node)
+            *node = 0;
         return m_root;
     }
-    std::string key = joined(parts, count);
-    auto found = m_openFolders.find(key);
+    uint32_t at = 0;
+    size_t known = 0;
+    for (; known < count; ++known) {
+        const auto found = m_folderIndex.find(folderKey(at, parts[known]));
+        if (found == m_folderIndex.end())
+            break;
+        at = found->second;
+    }
+    auto found = known == count ? m_openFolders.find(at) : m_openFolders.end();
     if (found == m_openFolders.end()) {
         OpenFolder folder;
-        UniqueFd fd = openFolder(parts, count, &folder.disk, &folder.renamed, f);
+        UniqueFd fd = openFolder(parts, count, &at, &folder.disk, f);
         if (!fd.valid())
             return -1;
+        folder.renamed = m_folders[at].renamed;
         constexpr size_t MaxOpenFolders = 128;
         if (m_openFolders.size() >= MaxOpenFolders)
             m_openFolders.clear(); // the files queued for writing keep theirs open
         folder.fd = std::make_shared<const UniqueFd>(std::move(fd));
-        found = m_openFolders.emplace(std::move(key), std::move(folder)).first;
+        found = m_openFolders.emplace(at, std::move(folder)).first;
     }
     *diskPath = found->second.disk;
     *renamed = *renamed || found->second.renamed;
     if (ref)
         *ref = found->second.fd;
+    if (node)
+        *node = at;
     return found->second.fd->get();
 }
 
-UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                               bool *renamed, Failure *f)
+// A new node for the archive folder `name` in `parent`, open as `fd` under the name `disk`.
+uint32_t Extractor::addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd)
 {
+    const auto node = uint32_t(m_folders.size());
+    FolderNode folder;
+    folder.parent = parent;
+    folder.same = node;
+    folder.renamed = m_folders[parent].renamed || disk != name;
+    folder.created = created;
+    folder.disk = std::move(disk);
+    struct stat st{};
+    if (::fstat(fd, &st) == 0) {
+        if (created) {
+            m_madeFolders.emplace(std::pair(st.st_dev, st.st_ino), node);
+        } else {
+            // Merged into a folder this call made for another path ("x (2)/" after "x/").
+            const auto made = m_madeFolders.find(std::pair(st.st_dev, st.st_ino));
+            if (made != m_madeFolders.end())
+                folder.same = made->second;
+        }
+    }
+    m_folders.push_back(std::move(folder));
+    m_folderIndex.emplace(folderKey(parent, name), node);
+    return node;
+}
+
+// Opens the folder of the first `count` parts, making what is missing; `*node` is that
+// of the deepest part already known and becomes that of the folder.
+UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, uint32_t *node,
+                               std::string *diskPath, Failure *f)
+{
+    // The nodes of the path, as far as they are known.
+    std::vector<uint32_t> path;
+    for (uint32_t at = *node; at != 0; at = m_folders[at].parent)
+        path.push_back(at);
+    std::reverse(path.begin(), path.end());
     // From the deepest ancestor already open, or from the target folder.
-    size_t first = count - 1;
+    size_t first = std::min(path.size(), count - 1);
     const OpenFolder *ancestor = nullptr;
     for (; first > 0; --first) {
-        auto open = m_openFolders.find(joined(parts, first));
+        auto open = m_openFolders.find(path[first - 1]);
         if (open != m_openFolders.end()) {
             ancestor = &open->second;
             break;
@@ -1036,28 +1089,20 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
     }
     UniqueFd current;
     int base = m_root;
+    uint32_t parent = first > 0 ? path[first - 1] : 0;
     diskPath->clear();
     if (ancestor) {
         base = ancestor->fd->get();
         *diskPath = ancestor->disk;
-        *renamed = *renamed || ancestor->renamed;
     }
     for (size_t i = first; i < count; ++i) {
-        const std::string archivePath = joined(parts, i + 1);
-        auto known = m_folderNames.find(archivePath);
+        const bool isKnown = i < path.size();
         std::string name;
-        if (known != m_folderNames.end()) {
-            name = known->second;
-        } else {
-            bool created = false;
-            if (!placeFolder(base, parts[i], *diskPath, &name, &created, f))
-                return {};
-            m_folderNames.emplace(archivePath, name);
-            if (created)
-                m_createdFolders.emplace(diskPath->empty() ? name : *diskPath + "/" + name, std::nullopt);
-        }
-        if (name != parts[i])
-            *renamed = true;
+        bool created = false;
+        if (isKnown)
+            name = m_folders[path[i]].disk;
+        else if (!placeFolder(base, parts[i], *diskPath, &name, &created, f))
+            return {};
         const int next = ::openat(base, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             const int err = errno;
@@ -1068,7 +1113,9 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
         current.reset(next);
         base = next;
         *diskPath = diskPath->empty() ? name : *diskPath + "/" + name;
+        parent = isKnown ? path[i] : addFolder(parent, parts[i], std::move(name), created, next);
     }
+    *node = parent;
     return current;
 }
 
@@ -1650,15 +1697,18 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
 {
     std::string diskPath;
     bool renamed = false;
-    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f) < 0)
+    uint32_t node = 0;
+    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f, nullptr, &node) < 0)
         return false;
-    auto created = m_createdFolders.find(diskPath);
-    if (created != m_createdFolders.end())
-        created->second = FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime};
-    if (!m_listedFolders.insert(diskPath).second)
+    node = m_folders[node].same;
+    FolderNode &folder = m_folders[node];
+    if (folder.created)
+        m_folderAttributes[node] = FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime};
+    if (folder.listed)
         return true; // the same folder twice
+    folder.listed = true;
     m_done.push_back({fromStd(diskPath) + QLatin1Char('/'), renamed ? e.name : QString(), Kind::Folder,
-                      created == m_createdFolders.end(), true});
+                      !folder.created, true});
     return true;
 }
 
@@ -1763,22 +1813,28 @@ bool Extractor::extractLink(Entry &e, Failure *f)
 void Extractor::finishFolders()
 {
     // Deepest first; the folders' own times are set after everything inside was written.
-    std::vector<std::pair<std::string, std::optional<FolderAttributes>>> folders(m_createdFolders.begin(),
-                                                                                 m_createdFolders.end());
-    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) {
-        return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
-    });
-    for (const auto &[path, entry] : folders) {
+    std::vector<std::pair<size_t, uint32_t>> folders; // depth, node
+    for (uint32_t node = 1; node < m_folders.size(); ++node) {
+        if (m_folders[node].same != node || !m_folders[node].created)
+            continue;
+        size_t depth = 0;
+        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
+            ++depth;
+        folders.emplace_back(depth, node);
+    }
+    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::vector<uint32_t> path;
+    for (const auto &[depth, node] : folders) {
+        path.clear();
+        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
+            path.push_back(at);
         UniqueFd fd(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
-        size_t start = 0;
-        while (fd.valid() && start <= path.size()) {
-            const size_t end = std::min(path.find('/', start), path.size());
-            const std::string part = path.substr(start, end - start);
-            fd.reset(::openat(fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            start = end + 1;
-        }
+        for (auto at = path.rbegin(); fd.valid() && at != path.rend(); ++at)
+            fd.reset(::openat(fd.get(), m_folders[*at].disk.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!fd.valid())
             continue;
+        const auto given = m_folderAttributes.find(node);
+        const FolderAttributes *entry = given == m_folderAttributes.end() ? nullptr : &given->second;
         mode_t mode = entry && entry->mode ? (*entry->mode & 0777) : 0777;
         mode = (mode & ~m_umask) | S_IRWXU; // the owner can always list, enter and change it
         ::fchmod(fd.get(), mode);

@@ -1482,6 +1482,7 @@ private slots:
     void unzipMergesFoldersAndDuplicates()
     {
         writeFile(at(u"out/docs/old.txt"_s), "old");
+        writeFile(at(u"out/x"_s), "a file where a folder goes");
         RawZip zip;
         zip.add("docs/", QByteArray(), 040755);
         zip.add("docs/new.txt", "new");
@@ -1489,13 +1490,20 @@ private slots:
         zip.add("a.txt", "first");
         zip.add("a.txt", "second");
         zip.add("empty/", QByteArray(), 040755);
+        // "x/" becomes "x (2)/", which the archive then names itself: one folder, made here.
+        zip.add("x/a.txt", "a");
+        zip.add("x (2)/", QByteArray(), 040700);
+        zip.add("x (2)/b.txt", "b");
         const ZipResult result = unzip(zip);
         QVERIFY2(result.ok(), qPrintable(result.text));
-        QCOMPARE(tree(at(u"out"_s)), (QStringList{u"a (2).txt"_s, u"a.txt"_s, u"docs/"_s, u"docs/new.txt"_s, u"docs/old.txt"_s, u"empty/"_s}));
+        QCOMPARE(tree(at(u"out"_s)), (QStringList{u"a (2).txt"_s, u"a.txt"_s, u"docs/"_s, u"docs/new.txt"_s, u"docs/old.txt"_s,
+                                                  u"empty/"_s, u"x"_s, u"x (2)/"_s, u"x (2)/a.txt"_s, u"x (2)/b.txt"_s}));
         QCOMPARE(readFile(at(u"out/docs/old.txt"_s)), QByteArray("old"));
         QCOMPARE(readFile(at(u"out/a.txt"_s)), QByteArray("first"));
         QCOMPARE(readFile(at(u"out/a (2).txt"_s)), QByteArray("second"));
         QVERIFY2(result.text.contains(u"docs/ (already there; merged)"_s), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"\n  x (2)/\n"_s), qPrintable(result.text));
+        QCOMPARE(permissions(at(u"out/x (2)"_s)), masked(0700) | 0700);
     }
 
     // Archives whose directory is read in several parts: names taken in one part and

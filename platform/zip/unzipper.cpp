@@ -410,7 +410,6 @@ private:
     bool readEntry(const Entry &e, int out, std::string *memory, Failure *f);
     Outcome attempt(const Entry &e, int out, std::string *memory, zip_uint64_t *total, Failure *f);
     bool askPassword(const Entry &e, bool wrongBefore, Failure *f);
-    bool extractEntry(Entry &e, Failure *f);
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
     int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
@@ -856,7 +855,8 @@ bool Extractor::check(Failure *f, bool *unreadable)
     return true;
 }
 
-// Extracts one entry of the part open as m_za: links only when `links`, the rest otherwise.
+// Extracts the entries of `part` in archive order: its links only when `links`, all the
+// rest otherwise.
 bool Extractor::extractPart(Part &part, bool links, Failure *f)
 {
     constexpr zip_uint64_t MaxInMemory = 1024 * 1024;

@@ -15,6 +15,11 @@
 //  * symbolic links are made last, only with relative targets whose ".." components
 //    come first and do not climb above the folder, and a link that resolves outside
 //    the folder through something already on disk is removed again.
+//
+// Memory does not grow with the number of entries: the archive's directory is read a part
+// at a time (ArchiveDirectory), every entry is checked in a first walk before anything is
+// written, folders are kept as a tree of names, links as the places of their records, and
+// the report only as what it shows.
 
 #include "zipengine.h"
 

@@ -69,6 +69,9 @@ constexpr int ListedInSummary = 10;
 // The directory is read in parts of at most this many records and about this many bytes.
 constexpr size_t PartRecords = 4096;
 constexpr size_t PartBytes = 1024 * 1024;
+// Small files read ahead of the writers, at most.
+constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
+constexpr size_t MaxQueuedFiles = 512;
 
 enum class Kind { File, Folder, Link };
 enum class Cipher { None, Traditional, Aes };
@@ -405,7 +408,7 @@ private:
     Next nextPart(Part *part, bool readLinks, bool scanIt, Failure *f);
     bool scan(Part &part, bool readLinks, Failure *f);
     bool check(Failure *f, bool *unreadable);
-    bool extractPart(Part &part, bool links, Failure *f);
+    bool extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f);
     bool extractAll(Failure *f);
     bool extractLinks(Failure *f);
     void settleReport(bool all);
@@ -429,6 +432,12 @@ private:
                    const std::function<bool()> &mayPlace = {}) const;
     bool queueFile(const Entry &e, Failure *f);
     void writerLoop();
+    // With m_lock held: whether a full queue has been written down far enough to add to it.
+    bool roomAgain() const
+    {
+        return m_writeFailure || m_jobs.empty()
+            || (m_jobs.size() <= MaxQueuedFiles / 2 && m_queuedBytes <= MaxQueuedBytes / 2);
+    }
     void drainWriter();
     bool writerFailed(Failure *f);
     void stopWriter(bool discard);
@@ -453,7 +462,7 @@ private:
     zip_t *m_whole = nullptr;
     zip_t *m_za = nullptr; // the part being extracted
     // When the check found the whole archive in one part: kept for the extraction.
-    std::unique_ptr<Part> m_kept;
+    std::shared_ptr<Part> m_kept;
     quint64 m_walked = 0; // records of the directory in the parts so far
     bool m_partUnreadable = false;
     int m_root;
@@ -524,7 +533,9 @@ private:
     // must be made, links) waits until the queue is empty.
     std::mutex m_lock;
     std::condition_variable m_wake;    // the writer: work or the end
-    std::condition_variable m_settled; // the reader: room in the queue, or the queue empty
+    std::condition_variable m_settled; // the reader: the queue empty; the writers: their turn
+    std::condition_variable m_room;    // the reader: a full queue written down to half
+    bool m_waitingRoom = false;
     std::vector<std::thread> m_writers;
     std::deque<WriteJob> m_jobs;
     size_t m_queuedBytes = 0;
@@ -862,11 +873,11 @@ bool Extractor::check(Failure *f, bool *unreadable)
 
 // Extracts the entries of `part` in archive order: its links only when `links`, all the
 // rest otherwise.
-bool Extractor::extractPart(Part &part, bool links, Failure *f)
+bool Extractor::extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f)
 {
     constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
-    m_za = part.za;
-    for (Entry &e : part.entries) {
+    m_za = part->za;
+    for (Entry &e : part->entries) {
         if ((e.kind == Kind::Link) != links)
             continue;
         if (stopRequested(f))
@@ -884,7 +895,9 @@ bool Extractor::extractPart(Part &part, bool links, Failure *f)
             ok = extractFile(e, f);
         if (e.kind != Kind::Folder)
             m_entryStart += qint64(e.size);
-        settleReport(false);
+        constexpr size_t MaxUnsettled = 1024; // lines; settled in a batch, as the writers share the lock
+        if (m_done.size() >= MaxUnsettled)
+            settleReport(false);
         if (!ok)
             return false;
     }
@@ -895,11 +908,11 @@ bool Extractor::extractPart(Part &part, bool links, Failure *f)
 bool Extractor::extractAll(Failure *f)
 {
     if (m_kept)
-        return extractPart(*m_kept, false, f);
+        return extractPart(m_kept, false, f);
     rewind();
-    Part part;
     for (;;) {
-        switch (nextPart(&part, false, true, f)) {
+        auto part = std::make_shared<Part>();
+        switch (nextPart(part.get(), false, true, f)) {
         case Next::End:
             return true;
         case Next::Failed:
@@ -916,22 +929,22 @@ bool Extractor::extractAll(Failure *f)
 bool Extractor::extractLinks(Failure *f)
 {
     if (m_kept)
-        return extractPart(*m_kept, true, f);
+        return extractPart(m_kept, true, f);
     constexpr size_t LinksPerPart = 1024;
     for (size_t at = 0; at < m_linkRecords.size(); at += LinksPerPart) {
-        Part part;
+        auto part = std::make_shared<Part>();
         for (size_t i = at; i < std::min(at + LinksPerPart, m_linkRecords.size()); ++i) {
-            part.records.push_back(m_linkRecords[i].record);
-            part.numbers.push_back(m_linkRecords[i].number);
+            part->records.push_back(m_linkRecords[i].record);
+            part->numbers.push_back(m_linkRecords[i].number);
         }
         int error = 0;
-        part.za = m_directory->openWith(part.records, &error);
-        if (!part.za) {
+        part->za = m_directory->openWith(part->records, &error);
+        if (!part->za) {
             *f = directoryFailure(error);
             return false;
         }
-        part.owned = true;
-        if (!scan(part, true, f) || !extractPart(part, true, f))
+        part->owned = true;
+        if (!scan(*part, true, f) || !extractPart(part, true, f))
             return false;
     }
     return true;
@@ -1566,14 +1579,13 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
     job.slot = &m_done.back();
     const size_t bytes = job.data.size();
     std::unique_lock lock(m_lock);
-    constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
-    constexpr size_t MaxQueuedFiles = 512;
-    ++m_waitingSettled;
-    m_settled.wait(lock, [&] {
-        return m_writeFailure || m_jobs.empty()
-            || (m_queuedBytes + bytes <= MaxQueuedBytes && m_jobs.size() < MaxQueuedFiles);
-    });
-    --m_waitingSettled;
+    if (!m_writeFailure && !m_jobs.empty()
+        && (m_queuedBytes + bytes > MaxQueuedBytes || m_jobs.size() >= MaxQueuedFiles)) {
+        // Full: wait until half of it is written, rather than wake for every file written.
+        m_waitingRoom = true;
+        m_room.wait(lock, [&] { return roomAgain(); });
+        m_waitingRoom = false;
+    }
     if (m_writeFailure) {
         *f = *m_writeFailure;
         return false;
@@ -1608,6 +1620,7 @@ void Extractor::writerLoop()
             m_queuedBytes = 0;
             m_jobs.clear();
             m_settled.notify_all();
+            m_room.notify_all();
             continue;
         }
         WriteJob job = std::move(m_jobs.front());
@@ -1654,6 +1667,8 @@ void Extractor::writerLoop()
         m_queuedBytes -= std::min(m_queuedBytes, bytes);
         if (m_waitingSettled > 0)
             m_settled.notify_all();
+        if (m_waitingRoom && roomAgain())
+            m_room.notify_all();
     }
 }
 
@@ -1661,7 +1676,6 @@ void Extractor::writerLoop()
 void Extractor::drainWriter()
 {
     std::unique_lock lock(m_lock);
-    ++m_waitingSettled;
     ++m_waitingSettled;
     m_settled.wait(lock, [&] { return m_jobs.empty() && m_writing == 0; });
     --m_waitingSettled;

@@ -91,12 +91,16 @@ void put64(std::vector<uint8_t> &out, size_t at, uint64_t v)
     put32(out, at + 4, v >> 32);
 }
 
-// The file up to its central directory, then a central directory and end records
-// rebuilt in memory, as a seekable libzip source.
+// Bytes of the file, then a central directory and end records rebuilt in memory, as a
+// seekable libzip source. Either the tail replaces the file's own directory (it starts
+// where that did), or it follows the whole file after a gap: then the entries' data reads
+// as in the file itself, whatever part of the directory is shown, up to the file's end,
+// and the file's own end record lies outside the stretch the library searches for one.
 struct View
 {
     std::shared_ptr<const UniqueFd> fd;
-    uint64_t prefix = 0; // bytes taken from the file
+    uint64_t prefix = 0;    // bytes taken from the file
+    uint64_t tailStart = 0; // where the tail starts: `prefix`, or past a gap after it
     std::vector<uint8_t> tail;
     uint64_t position = 0;
     zip_error_t error;
@@ -105,7 +109,7 @@ struct View
     std::vector<uint8_t> ahead;
     uint64_t aheadStart = 0;
 
-    uint64_t size() const { return prefix + tail.size(); }
+    uint64_t size() const { return tailStart + tail.size(); }
 
     bool readFile(uint64_t at, uint8_t *buffer, size_t n)
     {
@@ -125,7 +129,8 @@ struct View
 
     zip_int64_t read(uint8_t *buffer, uint64_t length)
     {
-        const uint64_t n = std::min(length, size() - std::min(position, size()));
+        const uint64_t end = size();
+        uint64_t n = std::min(length, end - std::min(position, end));
         uint64_t done = 0;
         if (position < prefix) {
             done = std::min(n, prefix - position);
@@ -133,9 +138,18 @@ struct View
                 zip_error_set(&error, ZIP_ER_READ, errno);
                 return -1;
             }
+            if (tailStart > prefix)
+                n = done; // the end of the file ends a read, as in the file itself
+        } else if (position < tailStart) {
+            // The gap: only the search for the end record, which reads to the very end, sees
+            // it (as zeros); anything else finds the end of the file there.
+            if (position + n < end)
+                return 0;
+            done = tailStart - position;
+            std::memset(buffer, 0, size_t(done));
         }
         if (done < n)
-            std::memcpy(buffer + done, tail.data() + (position + done - prefix), size_t(n - done));
+            std::memcpy(buffer + done, tail.data() + (position + done - tailStart), size_t(n - done));
         position += n;
         return zip_int64_t(n);
     }
@@ -302,6 +316,7 @@ bool rebuild(View *view, uint64_t fileSize)
             put32(out, e + 12, newCdSize);
         put16(out, e + 20, 0);
         view->prefix = cdOffset;
+        view->tailStart = cdOffset;
         view->tail = std::move(out);
         return true;
     }
@@ -443,7 +458,10 @@ zip_t *ArchiveDirectory::openWith(const std::vector<uint64_t> &records, int *err
 {
     auto view = std::make_unique<View>();
     view->fd = d->fd;
-    view->prefix = d->cdOffset;
+    // The whole file, then the gap: more than the library searches for an end record in.
+    constexpr uint64_t Gap = 0xffff + EndSize + Zip64LocatorSize + 1024;
+    view->prefix = d->fileSize;
+    view->tailStart = d->fileSize + Gap;
     std::vector<uint8_t> &out = view->tail;
     for (const uint64_t at : records) {
         const uint8_t *header = d->builder->at(at, CentralSize);
@@ -458,7 +476,8 @@ zip_t *ArchiveDirectory::openWith(const std::vector<uint64_t> &records, int *err
     // The end records of a directory that follows the entries' data.
     const uint64_t cdSize = out.size();
     const uint64_t count = records.size();
-    const bool zip64 = count >= 0xffff || cdSize >= 0xffffffff || d->cdOffset >= 0xffffffff;
+    const uint64_t cdOffset = view->tailStart;
+    const bool zip64 = count >= 0xffff || cdSize >= 0xffffffff || cdOffset >= 0xffffffff;
     if (zip64) {
         const size_t z = out.size();
         out.resize(z + Zip64EndSize + Zip64LocatorSize);
@@ -469,10 +488,10 @@ zip_t *ArchiveDirectory::openWith(const std::vector<uint64_t> &records, int *err
         put64(out, z + 24, count);
         put64(out, z + 32, count);
         put64(out, z + 40, cdSize);
-        put64(out, z + 48, d->cdOffset);
+        put64(out, z + 48, cdOffset);
         const size_t l = z + Zip64EndSize;
         put32(out, l, Zip64LocatorSignature);
-        put64(out, l + 8, d->cdOffset + z);
+        put64(out, l + 8, cdOffset + z);
         put32(out, l + 16, 1);
     }
     const size_t e = out.size();
@@ -481,7 +500,7 @@ zip_t *ArchiveDirectory::openWith(const std::vector<uint64_t> &records, int *err
     put16(out, e + 8, zip64 ? 0xffff : count);
     put16(out, e + 10, zip64 ? 0xffff : count);
     put32(out, e + 12, zip64 ? 0xffffffff : cdSize);
-    put32(out, e + 16, zip64 ? 0xffffffff : d->cdOffset);
+    put32(out, e + 16, zip64 ? 0xffffffff : cdOffset);
     *error = 0;
     return View::open(std::move(view), error);
 }

@@ -28,8 +28,8 @@ zip_t *openArchiveLeniently(const char *path, int *error);
 // An archive's central directory read a part at a time, so that memory stays bounded
 // however many entries the archive holds: its records are walked straight from the file,
 // and the library is shown the archive with a directory holding only some of them (the
-// entries' data as it is in the file, then those records, with the same leniency as
-// above, and a matching end record), so it builds only those entries.
+// file as it is, then, past a gap, those records with the same leniency as above and a
+// matching end record), so it builds only those entries.
 class ArchiveDirectory
 {
 public:

@@ -508,7 +508,7 @@ private:
     };
     std::vector<FolderNode> m_folders{FolderNode{}};
     std::unordered_map<std::string, uint32_t> m_folderIndex;
-    // Folders this call made, by device and inode: another archive path may lead there.
+    // Folders this call made under another path than the archive's, by device and inode.
     std::map<std::pair<dev_t, ino_t>, uint32_t> m_madeFolders;
     std::unordered_map<uint32_t, FolderAttributes> m_folderAttributes; // from folder entries
     // Lines not settled yet, in archive order; they stay where they are while the writers
@@ -1069,12 +1069,14 @@ uint32_t Extractor::addFolder(uint32_t parent, const std::string &name, std::str
     folder.renamed = m_folders[parent].renamed || disk != name;
     folder.created = created;
     folder.disk = std::move(disk);
+    // Another archive path can lead into a folder this call made only where that folder's
+    // path differs from its own archive path ("x (2)/" after "x/" became "x (2)"): only
+    // those are noted, and looked for when a path merges into a folder already there.
     struct stat st{};
-    if (::fstat(fd, &st) == 0) {
+    if ((created ? folder.renamed : !m_madeFolders.empty()) && ::fstat(fd, &st) == 0) {
         if (created) {
             m_madeFolders.emplace(std::pair(st.st_dev, st.st_ino), node);
         } else {
-            // Merged into a folder this call made for another path ("x (2)/" after "x/").
             const auto made = m_madeFolders.find(std::pair(st.st_dev, st.st_ino));
             if (made != m_madeFolders.end())
                 folder.same = made->second;

@@ -79,6 +79,7 @@ public:
 
     void progress(qint64 done, qint64 total, const QString &entry) override
     {
+        m_total = total;
         // On a terminal one line is rewritten ten times a second; in a log a line a second.
         if (!m_showProgress || (done < total && m_shown && m_sinceShown.elapsed() < (m_terminal ? 100 : 1000)))
             return;
@@ -102,6 +103,9 @@ public:
         return PasswordAnswer::Given;
     }
 
+    // The bytes of data the call reported handling in all, -1 before any report.
+    qint64 total() const { return m_total; }
+
     // Ends a progress line cut short by a failure.
     void endLine()
     {
@@ -116,9 +120,11 @@ private:
     std::optional<QByteArray> m_password;
     bool m_shown = false;
     QElapsedTimer m_sinceShown;
+    qint64 m_total = -1;
 };
 
-// The uncompressed size of everything in an archive, for the throughput figure.
+// The uncompressed size of everything in an archive, for the throughput figure, where the
+// component reports no progress (this reads the archive's whole directory).
 unsigned long long uncompressedSize(const QString &archive)
 {
     int error = 0;
@@ -201,7 +207,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "Error %d: %s\n", result.number, qPrintable(result.text));
         return result.number == pnvzip::Cancelled && stopRequested.load() ? 130 : 1;
     }
-    const unsigned long long bytes = zipping ? (unsigned long long)QFileInfo(first).size() : uncompressedSize(first);
+    const unsigned long long bytes = zipping          ? (unsigned long long)QFileInfo(first).size()
+                                   : query.total() >= 0 ? (unsigned long long)query.total()
+                                                        : uncompressedSize(first);
     std::printf("%s\n", qPrintable(result.text));
     std::printf("%s %s: %.3f s, %.1f MB/s of uncompressed data (%llu bytes)\n", qPrintable(progId),
                 zipping ? "ZipFile" : "UnzipFile", seconds,

@@ -15,10 +15,46 @@
 
 #include <zip.h>
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 namespace pnvzip {
 
 // zip_open(path, ZIP_RDONLY), then the corrected view where that fails as inconsistent.
 // Returns nullptr with `*error` set to libzip's error code from the first attempt.
 zip_t *openArchiveLeniently(const char *path, int *error);
+
+// An archive's central directory read a part at a time, so that memory stays bounded
+// however many entries the archive holds: its records are walked straight from the file,
+// and the library is shown the archive with a directory holding only some of them (the
+// file as it is, then, past a gap, those records with the same leniency as above and a
+// matching end record), so it builds only those entries.
+class ArchiveDirectory
+{
+public:
+    ArchiveDirectory();
+    ~ArchiveDirectory();
+    ArchiveDirectory(const ArchiveDirectory &) = delete;
+    ArchiveDirectory &operator=(const ArchiveDirectory &) = delete;
+
+    // Opens the file and finds the end records. False when no end record leads to a
+    // directory that can be walked here; the library then has to read the whole archive.
+    bool open(const char *path);
+    uint64_t count() const; // entries the end record announces
+    // Back to the first record.
+    void rewind();
+    // The file offsets of the next records, in directory order: at most `maxRecords` and
+    // about `maxBytes` of directory, none at the end. False when a record is not where
+    // and what the directory says, or the directory does not end where the records do.
+    bool next(std::vector<uint64_t> *records, size_t maxRecords, size_t maxBytes);
+    // The archive with a directory of just `records` (offsets from next(), in the order
+    // given), opened read-only; nullptr with `*error` set to the library's error code.
+    zip_t *openWith(const std::vector<uint64_t> &records, int *error);
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
 
 } // namespace pnvzip

@@ -15,6 +15,11 @@
 //  * symbolic links are made last, only with relative targets whose ".." components
 //    come first and do not climb above the folder, and a link that resolves outside
 //    the folder through something already on disk is removed again.
+//
+// Memory does not grow with the number of entries: the archive's directory is read a part
+// at a time (ArchiveDirectory), every entry is checked in a first walk before anything is
+// written, folders are kept as a tree of names, links as the places of their records, and
+// the report only as what it shows.
 
 #include "zipengine.h"
 
@@ -47,7 +52,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -62,13 +66,23 @@ constexpr int MaxNumberedNames = 10000;
 constexpr size_t MaxLinkTarget = 4095;
 constexpr int ListedInFull = 20; // longer lists are summarised
 constexpr int ListedInSummary = 10;
+// The directory is read in parts of at most this many records and about this many bytes.
+constexpr size_t PartRecords = 4096;
+constexpr size_t PartBytes = 1024 * 1024;
+// Small files read ahead of the writers, at most.
+constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
+constexpr size_t MaxQueuedFiles = 512;
 
 enum class Kind { File, Folder, Link };
 enum class Cipher { None, Traditional, Aes };
 
+constexpr quint64 NoEntry = ~quint64(0);
+
 struct Entry
 {
-    zip_uint64_t index = 0;
+    zip_uint64_t index = 0;  // in the part of the archive the library has open
+    quint64 number = 0;      // in the whole archive, from 0
+    quint64 record = 0;      // where its central record is in the file, when read in parts
     QString name; // as stored, for messages
     std::vector<std::string> parts;
     Kind kind = Kind::File;
@@ -77,6 +91,7 @@ struct Entry
     timespec mtime{0, 0};
     timespec atime{0, 0};
     bool hasTime = false;
+    std::optional<time_t> dosTime; // the two-second local time of the central record
     zip_uint64_t size = 0;
     zip_uint32_t crc = 0;
     zip_int32_t method = -1; // as recorded, -1 if unknown
@@ -150,6 +165,29 @@ struct Done
     QString renamedFrom; // the entry's own name when it had to change
     Kind kind = Kind::File;
     bool merged = false; // a folder that was already there
+    bool settled = false; // final: written, or dropped with `shown` empty
+};
+
+// The report as its lines settle in archive order: the counts, and only the lines and
+// renamed items it can show, however many entries the archive holds.
+struct Tally
+{
+    quint64 files = 0;
+    quint64 folders = 0;
+    quint64 links = 0;
+    std::vector<Done> first; // the first lines, as many as a report lists in full
+    quint64 renamed = 0;
+    QStringList firstRenamed; // the first renamed items, as many as a summary lists
+    quint64 lines() const { return files + folders + links; }
+};
+
+// Attributes a folder entry gives the folder it makes, set once everything is inside.
+struct FolderAttributes
+{
+    std::optional<mode_t> mode;
+    bool hasTime = false;
+    timespec mtime{0, 0};
+    timespec atime{0, 0};
 };
 
 // An open folder, shared by the reading side and the thread that writes files into it.
@@ -158,7 +196,7 @@ using FolderRef = std::shared_ptr<const UniqueFd>;
 // A small file read and checked in memory, waiting to be written.
 struct WriteJob
 {
-    const Entry *entry = nullptr;
+    Entry entry; // its own copy: the part of the archive it came from may be gone
     FolderRef folder;
     std::string diskParent;
     bool renamed = false;
@@ -230,17 +268,6 @@ QString fromStd(const std::string &s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-std::string joined(const std::vector<std::string> &parts, size_t count)
-{
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        if (i)
-            out += '/';
-        out += parts[i];
-    }
-    return out;
-}
-
 quint32 le32(const zip_uint8_t *p)
 {
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
@@ -261,7 +288,8 @@ timespec fromFileTime(quint64 ft)
 
 // The best modification time the entry records: the Unix extended timestamp (UTC,
 // seconds), the NTFS field (UTC, 100 ns) and only then the two-second local DOS time.
-void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
+// Read just before the entry is extracted: the local header is read then anyway.
+void readTimes(zip_t *za, Entry &e)
 {
     for (zip_flags_t where : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
         zip_uint16_t len = 0;
@@ -295,28 +323,96 @@ void readTimes(zip_t *za, Entry &e, const zip_stat_t &st)
             }
         }
     }
-    if (st.valid & ZIP_STAT_MTIME) {
-        e.mtime = {st.mtime, 0};
+    if (e.dosTime) {
+        e.mtime = {*e.dosTime, 0};
         e.atime = e.mtime;
         e.hasTime = true;
+    }
+}
+
+// Some of the archive's entries, as the library has them open.
+struct Part
+{
+    zip_t *za = nullptr;
+    bool owned = false;
+    quint64 first = 0;              // the archive number of its first entry
+    std::vector<uint64_t> records;  // where their central records are, when read in parts
+    std::vector<quint64> numbers;   // their archive numbers, when not in a row
+    std::vector<Entry> entries;     // as scanned: the target folder's own entry left out
+    Part() = default;
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+    ~Part()
+    {
+        if (owned && za)
+            zip_discard(za);
+    }
+};
+
+// A link entry, kept from the check to the end, where links are made.
+struct LinkRecord
+{
+    uint64_t record = 0;
+    quint64 number = 0;
+};
+
+// Why the archive (or a part of its directory) could not be opened, from the library's
+// error code.
+ZipResult openFailure(int openError, const QString &archiveShown)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, openError);
+    const QString reason = QString::fromUtf8(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    switch (openError) {
+    case ZIP_ER_NOENT:
+    case ZIP_ER_OPEN:
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+        return {int(SourceUnreadable), QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
+                                           .arg(archiveShown, reason)};
+    case ZIP_ER_MEMORY:
+        return {int(InternalError), QStringLiteral("Out of memory while opening %1.").arg(archiveShown)};
+    case ZIP_ER_MULTIDISK:
+        return {int(NotAnArchive), QStringLiteral("%1 is one part of a split archive; such archives cannot be extracted.")
+                                       .arg(archiveShown)};
+    default:
+        return {int(NotAnArchive), QStringLiteral("%1 is not a zip archive, or it is damaged or truncated (%2). "
+                                                  "Nothing was extracted.")
+                                       .arg(archiveShown, reason)};
     }
 }
 
 class Extractor
 {
 public:
-    Extractor(zip_t *za, int rootFd, std::string rootReal, QString archiveShown, QString folderShown, ZipQuery *query)
-        : m_za(za), m_root(rootFd), m_rootReal(std::move(rootReal)),
+    Extractor(QByteArray archivePath, int rootFd, std::string rootReal, QString archiveShown, QString folderShown,
+              ZipQuery *query)
+        : m_archivePath(std::move(archivePath)), m_root(rootFd), m_rootReal(std::move(rootReal)),
           m_archiveShown(std::move(archiveShown)), m_folderShown(std::move(folderShown)),
           m_umask(processUmask()), m_query(query)
     {
     }
 
-    ~Extractor() { stopWriter(true); }
+    ~Extractor()
+    {
+        stopWriter(true);
+        if (m_whole)
+            zip_discard(m_whole);
+    }
     ZipResult run();
 
 private:
-    bool scan(Failure *f);
+    enum class Next { Part, End, Failed };
+    void rewind();
+    Next nextPart(Part *part, bool readLinks, bool scanIt, Failure *f);
+    bool scan(Part &part, bool readLinks, Failure *f);
+    bool check(Failure *f, bool *unreadable);
+    bool extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f);
+    bool extractAll(Failure *f);
+    bool extractLinks(Failure *f);
+    void settleReport(bool all);
+    Failure directoryFailure(int code) const;
     bool classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f);
     bool extractFile(const Entry &e, Failure *f);
     bool readEntry(const Entry &e, int out, std::string *memory, Failure *f);
@@ -325,9 +421,10 @@ private:
     bool extractFolder(const Entry &e, Failure *f);
     bool extractLink(Entry &e, Failure *f);
     int folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                  Failure *f, FolderRef *ref = nullptr);
-    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                        bool *renamed, Failure *f);
+                  Failure *f, FolderRef *ref = nullptr, uint32_t *node = nullptr);
+    UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, uint32_t *node, std::string *diskPath,
+                        Failure *f);
+    uint32_t addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd);
     mode_t fileMode(const Entry &e) const;
     UniqueFd createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const;
     bool storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
@@ -335,6 +432,12 @@ private:
                    const std::function<bool()> &mayPlace = {}) const;
     bool queueFile(const Entry &e, Failure *f);
     void writerLoop();
+    // With m_lock held: whether a full queue has been written down far enough to add to it.
+    bool roomAgain() const
+    {
+        return m_writeFailure || m_jobs.empty()
+            || (m_jobs.size() <= MaxQueuedFiles / 2 && m_queuedBytes <= MaxQueuedBytes / 2);
+    }
     void drainWriter();
     bool writerFailed(Failure *f);
     void stopWriter(bool discard);
@@ -352,7 +455,16 @@ private:
     void startEntry(const Entry &e);
     void advance(const Entry &e, size_t n);
 
-    zip_t *m_za;
+    QByteArray m_archivePath;
+    // The archive is read a part at a time through its directory, or, where the library
+    // has to read its directory itself, as a whole.
+    std::optional<ArchiveDirectory> m_directory;
+    zip_t *m_whole = nullptr;
+    zip_t *m_za = nullptr; // the part being extracted
+    // When the check found the whole archive in one part: kept for the extraction.
+    std::shared_ptr<Part> m_kept;
+    quint64 m_walked = 0; // records of the directory in the parts so far
+    bool m_partUnreadable = false;
     int m_root;
     std::string m_rootReal;
     QString m_archiveShown;
@@ -370,28 +482,48 @@ private:
     // The password that opened the last encrypted entry (tried first on the next one), and
     // the entry it was asked for when it is the query's fresh answer.
     Secret m_password;
-    const Entry *m_answerFor = nullptr;
+    quint64 m_answerFor = NoEntry;
     // The query's last answer has opened only empty entries under traditional encryption,
     // whose one-byte check lets some wrong passwords through: it is not proven yet, so a
     // failure on the next entry still tells the user that the answer was wrong.
     bool m_answerUnproven = false;
 
-    std::vector<Entry> m_entries;
-    // Archive folder path ("a/b") -> the name it got on disk in its parent ("b (2)").
-    std::map<std::string, std::string> m_folderNames;
-    // Folders this call created (disk path -> attributes from a folder entry, if any).
-    std::map<std::string, const Entry *> m_createdFolders;
-    std::set<std::string> m_listedFolders;
-    std::deque<Done> m_done; // lines stay where they are while the writer fills them in
+    // What the check gathers: every entry is checked before anything is written.
+    std::optional<Entry> m_firstEncrypted; // its password is asked for first
+    std::vector<LinkRecord> m_linkRecords;
+    std::vector<size_t> m_nameHashes;
+    bool m_numberedNames = false;
+    QString m_lastName;
+
+    // The archive's folders met so far, one node per folder path of the archive, found a
+    // name at a time from (parent node, name): a folder costs its own name however deep.
+    struct FolderNode
+    {
+        uint32_t parent = 0; // node 0 is the target folder
+        uint32_t same = 0;   // the node of the first path that led to this folder on disk
+        std::string disk;    // the name it got on disk in its parent ("b (2)")
+        bool renamed = false; // its path on disk differs from the archive's
+        bool created = false; // this call made it (on the `same` node)
+        bool listed = false;  // its entry is in the report (on the `same` node)
+    };
+    std::vector<FolderNode> m_folders{FolderNode{}};
+    std::unordered_map<std::string, uint32_t> m_folderIndex;
+    // Folders this call made under another path than the archive's, by device and inode.
+    std::map<std::pair<dev_t, ino_t>, uint32_t> m_madeFolders;
+    std::unordered_map<uint32_t, FolderAttributes> m_folderAttributes; // from folder entries
+    // Lines not settled yet, in archive order; they stay where they are while the writers
+    // fill them in, and go into the tally once settled.
+    std::deque<Done> m_done;
+    Tally m_tally;
     struct OpenFolder
     {
         FolderRef fd;
         std::string disk;
         bool renamed = false;
     };
-    // Archive folder path -> its open descriptor; a bounded set, as entries of one folder
-    // mostly come together.
-    std::unordered_map<std::string, OpenFolder> m_openFolders;
+    // Folder node -> its open descriptor; a bounded set, as entries of one folder mostly
+    // come together.
+    std::unordered_map<uint32_t, OpenFolder> m_openFolders;
     bool m_anonymousFiles = false; // files are made unnamed (O_TMPFILE) and linked into place
     bool m_namesInTurn = true; // two entries may compete for a name: name files in archive order
 
@@ -401,7 +533,9 @@ private:
     // must be made, links) waits until the queue is empty.
     std::mutex m_lock;
     std::condition_variable m_wake;    // the writer: work or the end
-    std::condition_variable m_settled; // the reader: room in the queue, or the queue empty
+    std::condition_variable m_settled; // the reader: the queue empty; the writers: their turn
+    std::condition_variable m_room;    // the reader: a full queue written down to half
+    bool m_waitingRoom = false;
     std::vector<std::thread> m_writers;
     std::deque<WriteJob> m_jobs;
     size_t m_queuedBytes = 0;
@@ -514,18 +648,27 @@ bool Extractor::classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f)
     }
 }
 
-bool Extractor::scan(Failure *f)
+// Reads the entries of `part` as the library has them, refusing what cannot be extracted;
+// the targets of links that are not encrypted are read and checked when `readLinks`.
+bool Extractor::scan(Part &part, bool readLinks, Failure *f)
 {
-    const zip_int64_t count = zip_get_num_entries(m_za, 0);
-    m_entries.reserve(size_t(std::max<zip_int64_t>(count, 0)));
+    const zip_int64_t count = zip_get_num_entries(part.za, 0);
+    part.entries.clear();
+    part.entries.reserve(size_t(std::max<zip_int64_t>(count, 0)));
     for (zip_int64_t i = 0; i < count; ++i) {
+        const quint64 number = part.numbers.empty() ? part.first + quint64(i) : part.numbers[size_t(i)];
         zip_stat_t st;
-        if (zip_stat_index(m_za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
-            *f = {NotAnArchive, QStringLiteral("“%1” is damaged: entry %2 cannot be read.").arg(m_archiveShown).arg(i + 1)};
+        if (zip_stat_index(part.za, zip_uint64_t(i), 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME)) {
+            *f = {NotAnArchive, QStringLiteral("“%1” is damaged: entry %2 cannot be read.").arg(m_archiveShown).arg(number + 1)};
             return false;
         }
         Entry e;
         e.index = zip_uint64_t(i);
+        e.number = number;
+        if (size_t(i) < part.records.size())
+            e.record = part.records[size_t(i)];
+        if (st.valid & ZIP_STAT_MTIME)
+            e.dosTime = st.mtime;
         e.name = QString::fromUtf8(st.name);
         e.size = st.size;
         e.crc = st.crc;
@@ -547,7 +690,7 @@ bool Extractor::scan(Failure *f)
 
         zip_uint8_t system = 0;
         zip_uint32_t attributes = 0;
-        zip_file_get_external_attributes(m_za, e.index, 0, &system, &attributes);
+        zip_file_get_external_attributes(part.za, e.index, 0, &system, &attributes);
         mode_t unixMode = 0;
         if (system == ZIP_OPSYS_UNIX || system == ZIP_OPSYS_OS_X)
             unixMode = mode_t(attributes >> 16);
@@ -577,18 +720,17 @@ bool Extractor::scan(Failure *f)
             return false;
         }
         e.parts = std::move(path.parts);
-        readTimes(m_za, e, st);
 
         if (e.kind == Kind::Folder)
             e.cipher = Cipher::None; // nothing to decrypt
-        if (e.kind == Kind::Link && e.cipher == Cipher::None) {
+        if (readLinks && e.kind == Kind::Link && e.cipher == Cipher::None) {
             if (e.size > MaxLinkTarget) {
                 *f = {NotAnArchive, QStringLiteral("The link “%1” in the archive is damaged.").arg(e.name)};
                 return false;
             }
-            zip_file_t *zf = zip_fopen_index(m_za, e.index, 0);
+            zip_file_t *zf = zip_fopen_index(part.za, e.index, 0);
             if (!zf) {
-                *f = readFailure(zip_get_error(m_za), e);
+                *f = readFailure(zip_get_error(part.za), e);
                 return false;
             }
             char target[MaxLinkTarget + 1];
@@ -609,9 +751,229 @@ bool Extractor::scan(Failure *f)
                 return false;
             }
         }
-        m_entries.push_back(std::move(e));
+        part.entries.push_back(std::move(e));
     }
     return true;
+}
+
+void Extractor::rewind()
+{
+    m_walked = 0;
+    if (m_directory)
+        m_directory->rewind();
+}
+
+// The next part of the archive, scanned when `scanIt`: the whole archive at once when
+// the library reads its directory itself.
+Extractor::Next Extractor::nextPart(Part *part, bool readLinks, bool scanIt, Failure *f)
+{
+    if (part->owned && part->za)
+        zip_discard(part->za);
+    part->za = nullptr;
+    part->owned = false;
+    part->entries.clear();
+    part->numbers.clear();
+    part->first = m_walked;
+    if (!m_directory) {
+        if (m_walked > 0)
+            return Next::End;
+        part->records.clear();
+        part->za = m_whole;
+        m_walked = 1; // served
+    } else {
+        if (!m_directory->next(&part->records, PartRecords, PartBytes)) {
+            m_partUnreadable = true;
+            *f = directoryFailure(ZIP_ER_INCONS);
+            return Next::Failed;
+        }
+        if (part->records.empty())
+            return Next::End;
+        int error = 0;
+        part->za = m_directory->openWith(part->records, &error);
+        if (!part->za) {
+            m_partUnreadable = true;
+            *f = directoryFailure(error);
+            return Next::Failed;
+        }
+        part->owned = true;
+        m_walked += part->records.size();
+    }
+    if (scanIt && !scan(*part, readLinks, f))
+        return Next::Failed;
+    return Next::Part;
+}
+
+// Checks every entry before anything is written, and gathers what the extraction needs
+// to know of the whole archive. `*unreadable` when the directory could not be read in
+// parts (whatever else was found): the library is then left to judge the whole archive.
+bool Extractor::check(Failure *f, bool *unreadable)
+{
+    *unreadable = false;
+    m_total = 0;
+    m_firstEncrypted.reset();
+    m_linkRecords.clear();
+    m_nameHashes.clear();
+    m_numberedNames = false;
+    m_lastName.clear();
+    m_kept.reset();
+    rewind();
+    m_partUnreadable = false;
+    std::optional<Failure> refused; // by an entry; the rest of the directory is still walked
+    for (;;) {
+        if (stopRequested(f)) {
+            f->text += QStringLiteral(" Nothing was extracted.");
+            return false;
+        }
+        auto part = std::make_unique<Part>();
+        Failure failure;
+        const Next next = nextPart(part.get(), true, !refused, &failure);
+        if (next == Next::End)
+            break;
+        if (next == Next::Failed) {
+            if (m_partUnreadable) {
+                *unreadable = true;
+                return false;
+            }
+            refused = failure;
+            continue;
+        }
+        if (refused)
+            continue;
+        for (const Entry &e : part->entries) {
+            if (e.kind != Kind::Folder)
+                m_total += qint64(e.size);
+            if (!m_firstEncrypted && e.cipher != Cipher::None)
+                m_firstEncrypted = e;
+            // Whether two entries could end up wanting the same name: a path given twice,
+            // or any name that looks numbered ("a (2).txt"), which a taken name may turn into.
+            size_t h = e.parts.size();
+            for (const std::string &name : e.parts) {
+                if (name.find(" (") != std::string::npos)
+                    m_numberedNames = true;
+                h = h * 1000003u ^ std::hash<std::string>()(name);
+            }
+            m_nameHashes.push_back(h);
+            if (e.kind == Kind::Link)
+                m_linkRecords.push_back({e.record, e.number});
+            m_lastName = e.name;
+        }
+        if (!m_directory || (part->first == 0 && m_walked == m_directory->count()))
+            m_kept = std::move(part); // the whole archive: kept for the extraction
+    }
+    if (refused) {
+        *f = *refused;
+        return false;
+    }
+    std::sort(m_nameHashes.begin(), m_nameHashes.end());
+    // Otherwise the files of different entries never meet and may be named in any order.
+    m_namesInTurn = m_numberedNames || std::adjacent_find(m_nameHashes.begin(), m_nameHashes.end()) != m_nameHashes.end();
+    std::vector<size_t>().swap(m_nameHashes);
+    return true;
+}
+
+// Extracts the entries of `part` in archive order: its links only when `links`, all the
+// rest otherwise.
+bool Extractor::extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f)
+{
+    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
+    m_za = part->za;
+    for (Entry &e : part->entries) {
+        if ((e.kind == Kind::Link) != links)
+            continue;
+        if (stopRequested(f))
+            return false;
+        startEntry(e);
+        readTimes(m_za, e);
+        bool ok;
+        if (e.kind == Kind::Folder)
+            ok = extractFolder(e, f);
+        else if (e.kind == Kind::Link)
+            ok = extractLink(e, f);
+        else if (e.cipher == Cipher::None && e.size <= MaxInMemory)
+            ok = queueFile(e, f);
+        else
+            ok = extractFile(e, f);
+        if (e.kind != Kind::Folder)
+            m_entryStart += qint64(e.size);
+        constexpr size_t MaxUnsettled = 1024; // lines; settled in a batch, as the writers share the lock
+        if (m_done.size() >= MaxUnsettled)
+            settleReport(false);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// Folders and files in archive order.
+bool Extractor::extractAll(Failure *f)
+{
+    if (m_kept)
+        return extractPart(m_kept, false, f);
+    rewind();
+    for (;;) {
+        auto part = std::make_shared<Part>();
+        switch (nextPart(part.get(), false, true, f)) {
+        case Next::End:
+            return true;
+        case Next::Failed:
+            return false;
+        case Next::Part:
+            break;
+        }
+        if (!extractPart(part, false, f))
+            return false;
+    }
+}
+
+// The links, last, so that none can be in the way of a file or folder.
+bool Extractor::extractLinks(Failure *f)
+{
+    if (m_kept)
+        return extractPart(m_kept, true, f);
+    constexpr size_t LinksPerPart = 1024;
+    for (size_t at = 0; at < m_linkRecords.size(); at += LinksPerPart) {
+        auto part = std::make_shared<Part>();
+        for (size_t i = at; i < std::min(at + LinksPerPart, m_linkRecords.size()); ++i) {
+            part->records.push_back(m_linkRecords[i].record);
+            part->numbers.push_back(m_linkRecords[i].number);
+        }
+        int error = 0;
+        part->za = m_directory->openWith(part->records, &error);
+        if (!part->za) {
+            *f = directoryFailure(error);
+            return false;
+        }
+        part->owned = true;
+        if (!scan(*part, true, f) || !extractPart(part, true, f))
+            return false;
+    }
+    return true;
+}
+
+// Moves the settled lines at the front (or, at the end, all of them) into the tally.
+void Extractor::settleReport(bool all)
+{
+    std::lock_guard lock(m_lock);
+    while (!m_done.empty() && (all || m_done.front().settled)) {
+        Done d = std::move(m_done.front());
+        m_done.pop_front();
+        if (d.shown.isEmpty())
+            continue; // queued, never written
+        ++(d.kind == Kind::File ? m_tally.files : d.kind == Kind::Folder ? m_tally.folders : m_tally.links);
+        if (!d.renamedFrom.isEmpty()) {
+            ++m_tally.renamed;
+            if (m_tally.firstRenamed.size() < ListedInSummary)
+                m_tally.firstRenamed << QStringLiteral("%1 (the name “%2” was taken)").arg(d.shown, d.renamedFrom);
+        }
+        if (m_tally.first.size() < size_t(ListedInFull))
+            m_tally.first.push_back(std::move(d));
+    }
+}
+
+Failure Extractor::directoryFailure(int code) const
+{
+    const ZipResult r = openFailure(code, m_archiveShown);
+    return {ZipError(r.number), r.text};
 }
 
 bool Extractor::placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
@@ -645,46 +1007,101 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
+std::string folderKey(uint32_t parent, const std::string &name)
+{
+    std::string key(sizeof parent + name.size(), '\0');
+    std::memcpy(key.data(), &parent, sizeof parent);
+    std::memcpy(key.data() + sizeof parent, name.data(), name.size());
+    return key;
+}
+
 // The folder of the first `count` parts, open. Folders stay open for the next entries
 // (entries of one folder mostly come together, and a deeper folder is opened from the
 // nearest one already open).
 int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, std::string *diskPath, bool *renamed,
-                         Failure *f, FolderRef *ref)
+                         Failure *f, FolderRef *ref, uint32_t *node)
 {
     if (count == 0) {
         diskPath->clear();
         if (ref)
             ref->reset(); // the target folder
+        if (node)
+            *node = 0;
         return m_root;
     }
-    std::string key = joined(parts, count);
-    auto found = m_openFolders.find(key);
+    uint32_t at = 0;
+    size_t known = 0;
+    for (; known < count; ++known) {
+        const auto found = m_folderIndex.find(folderKey(at, parts[known]));
+        if (found == m_folderIndex.end())
+            break;
+        at = found->second;
+    }
+    auto found = known == count ? m_openFolders.find(at) : m_openFolders.end();
     if (found == m_openFolders.end()) {
         OpenFolder folder;
-        UniqueFd fd = openFolder(parts, count, &folder.disk, &folder.renamed, f);
+        UniqueFd fd = openFolder(parts, count, &at, &folder.disk, f);
         if (!fd.valid())
             return -1;
+        folder.renamed = m_folders[at].renamed;
         constexpr size_t MaxOpenFolders = 128;
         if (m_openFolders.size() >= MaxOpenFolders)
             m_openFolders.clear(); // the files queued for writing keep theirs open
         folder.fd = std::make_shared<const UniqueFd>(std::move(fd));
-        found = m_openFolders.emplace(std::move(key), std::move(folder)).first;
+        found = m_openFolders.emplace(at, std::move(folder)).first;
     }
     *diskPath = found->second.disk;
     *renamed = *renamed || found->second.renamed;
     if (ref)
         *ref = found->second.fd;
+    if (node)
+        *node = at;
     return found->second.fd->get();
 }
 
-UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, std::string *diskPath,
-                               bool *renamed, Failure *f)
+// A new node for the archive folder `name` in `parent`, open as `fd` under the name `disk`.
+uint32_t Extractor::addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd)
 {
+    const auto node = uint32_t(m_folders.size());
+    FolderNode folder;
+    folder.parent = parent;
+    folder.same = node;
+    folder.renamed = m_folders[parent].renamed || disk != name;
+    folder.created = created;
+    folder.disk = std::move(disk);
+    // Another archive path can lead into a folder this call made only where that folder's
+    // path differs from its own archive path ("x (2)/" after "x/" became "x (2)"): only
+    // those are noted, and looked for when a path merges into a folder already there.
+    struct stat st{};
+    if ((created ? folder.renamed : !m_madeFolders.empty()) && ::fstat(fd, &st) == 0) {
+        if (created) {
+            m_madeFolders.emplace(std::pair(st.st_dev, st.st_ino), node);
+        } else {
+            const auto made = m_madeFolders.find(std::pair(st.st_dev, st.st_ino));
+            if (made != m_madeFolders.end())
+                folder.same = made->second;
+        }
+    }
+    m_folders.push_back(std::move(folder));
+    m_folderIndex.emplace(folderKey(parent, name), node);
+    return node;
+}
+
+// Opens the folder of the first `count` parts, making what is missing; `*node` is that
+// of the deepest part already known and becomes that of the folder.
+UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t count, uint32_t *node,
+                               std::string *diskPath, Failure *f)
+{
+    // The nodes of the path, as far as they are known.
+    std::vector<uint32_t> path;
+    for (uint32_t at = *node; at != 0; at = m_folders[at].parent)
+        path.push_back(at);
+    std::reverse(path.begin(), path.end());
     // From the deepest ancestor already open, or from the target folder.
-    size_t first = count - 1;
+    size_t first = std::min(path.size(), count - 1);
     const OpenFolder *ancestor = nullptr;
     for (; first > 0; --first) {
-        auto open = m_openFolders.find(joined(parts, first));
+        auto open = m_openFolders.find(path[first - 1]);
         if (open != m_openFolders.end()) {
             ancestor = &open->second;
             break;
@@ -692,28 +1109,20 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
     }
     UniqueFd current;
     int base = m_root;
+    uint32_t parent = first > 0 ? path[first - 1] : 0;
     diskPath->clear();
     if (ancestor) {
         base = ancestor->fd->get();
         *diskPath = ancestor->disk;
-        *renamed = *renamed || ancestor->renamed;
     }
     for (size_t i = first; i < count; ++i) {
-        const std::string archivePath = joined(parts, i + 1);
-        auto known = m_folderNames.find(archivePath);
+        const bool isKnown = i < path.size();
         std::string name;
-        if (known != m_folderNames.end()) {
-            name = known->second;
-        } else {
-            bool created = false;
-            if (!placeFolder(base, parts[i], *diskPath, &name, &created, f))
-                return {};
-            m_folderNames.emplace(archivePath, name);
-            if (created)
-                m_createdFolders.emplace(diskPath->empty() ? name : *diskPath + "/" + name, nullptr);
-        }
-        if (name != parts[i])
-            *renamed = true;
+        bool created = false;
+        if (isKnown)
+            name = m_folders[path[i]].disk;
+        else if (!placeFolder(base, parts[i], *diskPath, &name, &created, f))
+            return {};
         const int next = ::openat(base, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) {
             const int err = errno;
@@ -724,7 +1133,9 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
         current.reset(next);
         base = next;
         *diskPath = diskPath->empty() ? name : *diskPath + "/" + name;
+        parent = isKnown ? path[i] : addFolder(parent, parts[i], std::move(name), created, next);
     }
+    *node = parent;
     return current;
 }
 
@@ -762,7 +1173,7 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
     switch (given) {
     case ZipQuery::PasswordAnswer::Given:
         m_password.take(answer);
-        m_answerFor = &e;
+        m_answerFor = e.number;
         return true;
     case ZipQuery::PasswordAnswer::Cancelled:
         *f = {Cancelled, QStringLiteral("The extraction was cancelled at the password request for “%1”.").arg(e.name)};
@@ -789,7 +1200,7 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
 //    password once; given again, the entry is damaged.
 bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure *f)
 {
-    bool answered = m_answerFor == &e || m_answerUnproven; // m_password is the query's answer for this entry
+    bool answered = m_answerFor == e.number || m_answerUnproven; // m_password is the query's answer for this entry
     Secret failedAnswer;
     Outcome failedHow = Outcome::Done;
     Failure dataFailure;
@@ -814,7 +1225,7 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
         if (outcome == Outcome::Done) {
             if (e.cipher != Cipher::None) {
                 m_answerUnproven = answered && e.cipher == Cipher::Traditional && e.size == 0;
-                m_answerFor = nullptr; // from now on the password is the one that worked
+                m_answerFor = NoEntry; // from now on the password is the one that worked
             }
             return true;
         }
@@ -1146,6 +1557,7 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
     };
     if (!storeFile(e, dir, diskParent, renamed, fileMode(e), fill, &line, f))
         return false;
+    line.settled = true;
     m_done.push_back(std::move(line));
     return true;
 }
@@ -1163,20 +1575,19 @@ bool Extractor::queueFile(const Entry &e, Failure *f)
     const int dir = folderFor(e.parts, e.parts.size() - 1, &job.diskParent, &job.renamed, f, &job.folder);
     if (dir < 0)
         return false;
-    job.entry = &e;
+    job.entry = e;
     job.mode = fileMode(e);
     m_done.emplace_back();
     job.slot = &m_done.back();
     const size_t bytes = job.data.size();
     std::unique_lock lock(m_lock);
-    constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
-    constexpr size_t MaxQueuedFiles = 512;
-    ++m_waitingSettled;
-    m_settled.wait(lock, [&] {
-        return m_writeFailure || m_jobs.empty()
-            || (m_queuedBytes + bytes <= MaxQueuedBytes && m_jobs.size() < MaxQueuedFiles);
-    });
-    --m_waitingSettled;
+    if (!m_writeFailure && !m_jobs.empty()
+        && (m_queuedBytes + bytes > MaxQueuedBytes || m_jobs.size() >= MaxQueuedFiles)) {
+        // Full: wait until half of it is written, rather than wake for every file written.
+        m_waitingRoom = true;
+        m_room.wait(lock, [&] { return roomAgain(); });
+        m_waitingRoom = false;
+    }
     if (m_writeFailure) {
         *f = *m_writeFailure;
         return false;
@@ -1211,6 +1622,7 @@ void Extractor::writerLoop()
             m_queuedBytes = 0;
             m_jobs.clear();
             m_settled.notify_all();
+            m_room.notify_all();
             continue;
         }
         WriteJob job = std::move(m_jobs.front());
@@ -1221,7 +1633,7 @@ void Extractor::writerLoop()
         Failure failure;
         const auto fill = [&](int out, bool *endsInHole) {
             if (const int err = writeWithHoles(out, job.data.data(), job.data.size(), endsInHole)) {
-                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry->name));
+                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry.name));
                 return false;
             }
             return true;
@@ -1240,13 +1652,14 @@ void Extractor::writerLoop()
             dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
             return !dropped;
         };
-        const bool ok = storeFile(*job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
+        const bool ok = storeFile(job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
                                   takeTurn);
         if (!turnTaken)
             takeTurn();
         const size_t bytes = job.data.size();
         job.folder.reset(); // the folder may close here
         lock.lock();
+        job.slot->settled = true;
         if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
             m_writeFailure = failure;
             m_failedJob = job.number;
@@ -1256,6 +1669,8 @@ void Extractor::writerLoop()
         m_queuedBytes -= std::min(m_queuedBytes, bytes);
         if (m_waitingSettled > 0)
             m_settled.notify_all();
+        if (m_waitingRoom && roomAgain())
+            m_room.notify_all();
     }
 }
 
@@ -1263,7 +1678,6 @@ void Extractor::writerLoop()
 void Extractor::drainWriter()
 {
     std::unique_lock lock(m_lock);
-    ++m_waitingSettled;
     ++m_waitingSettled;
     m_settled.wait(lock, [&] { return m_jobs.empty() && m_writing == 0; });
     --m_waitingSettled;
@@ -1304,15 +1718,18 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
 {
     std::string diskPath;
     bool renamed = false;
-    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f) < 0)
+    uint32_t node = 0;
+    if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f, nullptr, &node) < 0)
         return false;
-    auto created = m_createdFolders.find(diskPath);
-    if (created != m_createdFolders.end())
-        created->second = &e;
-    if (!m_listedFolders.insert(diskPath).second)
+    node = m_folders[node].same;
+    FolderNode &folder = m_folders[node];
+    if (folder.created)
+        m_folderAttributes[node] = FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime};
+    if (folder.listed)
         return true; // the same folder twice
+    folder.listed = true;
     m_done.push_back({fromStd(diskPath) + QLatin1Char('/'), renamed ? e.name : QString(), Kind::Folder,
-                      created == m_createdFolders.end()});
+                      !folder.created, true});
     return true;
 }
 
@@ -1410,28 +1827,35 @@ bool Extractor::extractLink(Entry &e, Failure *f)
     }
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
     m_done.push_back({fromStd(shown) + QStringLiteral(" → ") + fromStd(e.linkTarget),
-                      (renamed || placed != e.parts.back()) ? e.name : QString(), Kind::Link, false});
+                      (renamed || placed != e.parts.back()) ? e.name : QString(), Kind::Link, false, true});
     return true;
 }
 
 void Extractor::finishFolders()
 {
     // Deepest first; the folders' own times are set after everything inside was written.
-    std::vector<std::pair<std::string, const Entry *>> folders(m_createdFolders.begin(), m_createdFolders.end());
-    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) {
-        return std::count(a.first.begin(), a.first.end(), '/') > std::count(b.first.begin(), b.first.end(), '/');
-    });
-    for (const auto &[path, entry] : folders) {
+    std::vector<std::pair<size_t, uint32_t>> folders; // depth, node
+    for (uint32_t node = 1; node < m_folders.size(); ++node) {
+        if (m_folders[node].same != node || !m_folders[node].created)
+            continue;
+        size_t depth = 0;
+        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
+            ++depth;
+        folders.emplace_back(depth, node);
+    }
+    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    std::vector<uint32_t> path;
+    for (const auto &[depth, node] : folders) {
+        path.clear();
+        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
+            path.push_back(at);
         UniqueFd fd(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
-        size_t start = 0;
-        while (fd.valid() && start <= path.size()) {
-            const size_t end = std::min(path.find('/', start), path.size());
-            const std::string part = path.substr(start, end - start);
-            fd.reset(::openat(fd.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            start = end + 1;
-        }
+        for (auto at = path.rbegin(); fd.valid() && at != path.rend(); ++at)
+            fd.reset(::openat(fd.get(), m_folders[*at].disk.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!fd.valid())
             continue;
+        const auto given = m_folderAttributes.find(node);
+        const FolderAttributes *entry = given == m_folderAttributes.end() ? nullptr : &given->second;
         mode_t mode = entry && entry->mode ? (*entry->mode & 0777) : 0777;
         mode = (mode & ~m_umask) | S_IRWXU; // the owner can always list, enter and change it
         ::fchmod(fd.get(), mode);
@@ -1444,31 +1868,25 @@ void Extractor::finishFolders()
 
 QString Extractor::report() const
 {
-    int files = 0, folders = 0, links = 0;
-    QStringList renamed;
-    for (const Done &d : m_done) {
-        (d.kind == Kind::File ? files : d.kind == Kind::Folder ? folders : links)++;
-        if (!d.renamedFrom.isEmpty())
-            renamed << QStringLiteral("%1 (the name “%2” was taken)").arg(d.shown, d.renamedFrom);
-    }
-    if (m_done.empty())
+    const Tally &t = m_tally;
+    if (t.lines() == 0)
         return QStringLiteral("The archive %1 is empty; nothing was extracted into %2.").arg(m_archiveShown, m_folderShown);
 
     QStringList counts;
-    if (files)
-        counts << (files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(groupedNumber(files)));
-    if (folders)
-        counts << (folders == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(groupedNumber(folders)));
-    if (links)
-        counts << (links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(links)));
+    if (t.files)
+        counts << (t.files == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(groupedNumber(t.files)));
+    if (t.folders)
+        counts << (t.folders == 1 ? QStringLiteral("1 folder") : QStringLiteral("%1 folders").arg(groupedNumber(t.folders)));
+    if (t.links)
+        counts << (t.links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(t.links)));
     QString text = QStringLiteral("Extracted %1 from %2 into %3")
                        .arg(counts.join(QStringLiteral(", ")), m_archiveShown, m_folderShown);
 
-    const bool summarise = m_done.size() > size_t(ListedInFull);
-    const int listed = summarise ? ListedInSummary : int(m_done.size());
+    const bool summarise = t.lines() > quint64(ListedInFull);
+    const int listed = summarise ? ListedInSummary : int(t.lines());
     text += summarise ? QStringLiteral(". The first %1:\n").arg(listed) : QStringLiteral(":\n");
     for (int i = 0; i < listed; ++i) {
-        const Done &d = m_done[size_t(i)];
+        const Done &d = t.first[size_t(i)];
         text += QStringLiteral("  ") + d.shown;
         if (d.merged)
             text += QStringLiteral(" (already there; merged)");
@@ -1477,16 +1895,16 @@ QString Extractor::report() const
         text += QLatin1Char('\n');
     }
     if (summarise)
-        text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(m_done.size() - size_t(listed)));
-    if (!renamed.isEmpty()) {
-        text += renamed.size() == 1 ? QStringLiteral("1 item was saved under a new name, as its name was taken.\n")
-                                    : QStringLiteral("%1 items were saved under new names, as their names were taken.\n")
-                                          .arg(groupedNumber(renamed.size()));
+        text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.lines() - quint64(listed)));
+    if (t.renamed) {
+        text += t.renamed == 1 ? QStringLiteral("1 item was saved under a new name, as its name was taken.\n")
+                               : QStringLiteral("%1 items were saved under new names, as their names were taken.\n")
+                                     .arg(groupedNumber(t.renamed));
         if (summarise) {
-            for (int i = 0; i < std::min<int>(renamed.size(), ListedInSummary); ++i)
-                text += QStringLiteral("  ") + renamed[i] + QLatin1Char('\n');
-            if (renamed.size() > ListedInSummary)
-                text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(renamed.size() - ListedInSummary));
+            for (const QString &item : t.firstRenamed)
+                text += QStringLiteral("  ") + item + QLatin1Char('\n');
+            if (t.renamed > quint64(ListedInSummary))
+                text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.renamed - quint64(ListedInSummary)));
         }
     }
     text += QStringLiteral("Nothing already in the folder was replaced.");
@@ -1495,80 +1913,42 @@ QString Extractor::report() const
 
 QString Extractor::keptNote(bool cancelled) const
 {
-    if (m_done.empty())
+    const quint64 lines = m_tally.lines();
+    if (lines == 0)
         return QStringLiteral("Nothing was extracted.");
     return QStringLiteral("The %1 extracted before the %2 %3 kept; each of them is complete and checked, "
                           "and nothing half-written was left.")
-        .arg(m_done.size() == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(m_done.size())),
+        .arg(lines == 1 ? QStringLiteral("item") : QStringLiteral("%1 items").arg(groupedNumber(lines)),
              cancelled ? QStringLiteral("cancel") : QStringLiteral("error"),
-             m_done.size() == 1 ? QStringLiteral("was") : QStringLiteral("were"));
-}
-
-// Whether two entries could end up wanting the same name: a path given twice, or any
-// name that looks numbered ("a (2).txt"), which a taken name may turn into. Otherwise the
-// files of different entries never meet and may be named in any order.
-bool mayCompeteForNames(const std::vector<Entry> &entries)
-{
-    std::vector<size_t> hashes;
-    hashes.reserve(entries.size());
-    for (const Entry &e : entries) {
-        size_t h = e.parts.size();
-        for (const std::string &part : e.parts) {
-            if (part.find(" (") != std::string::npos)
-                return true;
-            h = h * 1000003u ^ std::hash<std::string>()(part);
-        }
-        hashes.push_back(h);
-    }
-    std::sort(hashes.begin(), hashes.end());
-    return std::adjacent_find(hashes.begin(), hashes.end()) != hashes.end(); // or two hashes alike
+             lines == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
 
 ZipResult Extractor::run()
 {
     Failure f;
-    if (!scan(&f))
-        return {int(f.number), f.text};
-    for (const Entry &e : m_entries) {
-        if (e.kind != Kind::Folder)
-            m_total += qint64(e.size);
+    // The directory is read in parts where it can be walked here; otherwise, or when the
+    // library refuses a part, the library reads the whole archive and its verdict stands.
+    bool unreadable = true;
+    m_directory.emplace();
+    if (!m_directory->open(m_archivePath.constData()) || !check(&f, &unreadable)) {
+        if (!unreadable)
+            return {int(f.number), f.text};
+        m_directory.reset();
+        int openError = 0;
+        m_whole = openArchiveLeniently(m_archivePath.constData(), &openError);
+        if (!m_whole)
+            return openFailure(openError, m_archiveShown);
+        if (!check(&f, &unreadable))
+            return {int(f.number), f.text};
     }
     // The first password is asked for before anything is written.
-    const auto encrypted = std::find_if(m_entries.begin(), m_entries.end(),
-                                        [](const Entry &e) { return e.cipher != Cipher::None; });
-    if (encrypted != m_entries.end() && !askPassword(*encrypted, false, &f))
+    if (m_firstEncrypted && !askPassword(*m_firstEncrypted, false, &f))
         return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
     m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0; // unnamed files are linked through it
-    m_namesInTurn = mayCompeteForNames(m_entries);
-    // Folders and files in archive order, links last so that none can be in the way.
-    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
-    bool ok = true;
-    for (Kind pass : {Kind::File, Kind::Link}) {
-        if (pass == Kind::Link && ok) {
-            drainWriter();
-            ok = !writerFailed(&f);
-        }
-        for (Entry &e : m_entries) {
-            if (!ok)
-                break;
-            if ((e.kind == Kind::Link) != (pass == Kind::Link))
-                continue;
-            if (stopRequested(&f)) {
-                ok = false;
-                break;
-            }
-            startEntry(e);
-            if (e.kind == Kind::Folder)
-                ok = extractFolder(e, &f);
-            else if (e.kind == Kind::Link)
-                ok = extractLink(e, &f);
-            else if (e.cipher == Cipher::None && e.size <= MaxInMemory)
-                ok = queueFile(e, &f);
-            else
-                ok = extractFile(e, &f);
-            if (e.kind != Kind::Folder)
-                m_entryStart += qint64(e.size);
-        }
+    bool ok = extractAll(&f);
+    if (ok) {
+        drainWriter();
+        ok = !writerFailed(&f) && extractLinks(&f);
     }
     // Files read before a damaged entry are written, as they would have been one by one; a
     // cancel drops those not yet begun.
@@ -1576,13 +1956,13 @@ ZipResult Extractor::run()
     // A file that failed to be written came before whatever stopped the reading.
     if (writerFailed(&f))
         ok = false;
-    std::erase_if(m_done, [](const Done &d) { return d.shown.isEmpty(); }); // queued, never written
+    settleReport(true);
     m_openFolders.clear();
     finishFolders();
     if (!ok)
         return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
     if (m_query)
-        m_query->progress(m_total, m_total, m_entries.empty() ? QString() : m_entries.back().name);
+        m_query->progress(m_total, m_total, m_lastName);
     return {0, report()};
 }
 
@@ -1635,33 +2015,7 @@ ZipResult unzipFile(const QString &archive, const QString &folder, ZipQuery *que
     std::string rootReal(real);
     std::free(real);
 
-    int openError = 0;
-    zip_t *za = openArchiveLeniently(archivePath.constData(), &openError);
-    if (!za) {
-        zip_error_t error;
-        zip_error_init_with_code(&error, openError);
-        const QString reason = QString::fromUtf8(zip_error_strerror(&error));
-        zip_error_fini(&error);
-        switch (openError) {
-        case ZIP_ER_NOENT:
-        case ZIP_ER_OPEN:
-        case ZIP_ER_READ:
-        case ZIP_ER_SEEK:
-            return failure(SourceUnreadable, QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
-                                                 .arg(archiveShown, reason));
-        case ZIP_ER_MEMORY:
-            return failure(InternalError, QStringLiteral("Out of memory while opening %1.").arg(archiveShown));
-        case ZIP_ER_MULTIDISK:
-            return failure(NotAnArchive, QStringLiteral("%1 is one part of a split archive; such archives cannot be extracted.").arg(archiveShown));
-        default:
-            return failure(NotAnArchive, QStringLiteral("%1 is not a zip archive, or it is damaged or truncated (%2). "
-                                                        "Nothing was extracted.")
-                                             .arg(archiveShown, reason));
-        }
-    }
-    ZipResult result = Extractor(za, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
-    zip_discard(za);
-    return result;
+    return Extractor(archivePath, root.get(), std::move(rootReal), archiveShown, folderShown, query).run();
 }
 
 } // namespace pnvzip

@@ -1522,6 +1522,7 @@ private slots:
     void unzipMergesFoldersAndDuplicates()
     {
         writeFile(at(u"out/docs/old.txt"_s), "old");
+        writeFile(at(u"out/x"_s), "a file where a folder goes");
         RawZip zip;
         zip.add("docs/", QByteArray(), 040755);
         zip.add("docs/new.txt", "new");
@@ -1529,13 +1530,130 @@ private slots:
         zip.add("a.txt", "first");
         zip.add("a.txt", "second");
         zip.add("empty/", QByteArray(), 040755);
+        // "x/" becomes "x (2)/", which the archive then names itself: one folder, made here.
+        zip.add("x/a.txt", "a");
+        zip.add("x (2)/", QByteArray(), 040700);
+        zip.add("x (2)/b.txt", "b");
         const ZipResult result = unzip(zip);
         QVERIFY2(result.ok(), qPrintable(result.text));
-        QCOMPARE(tree(at(u"out"_s)), (QStringList{u"a (2).txt"_s, u"a.txt"_s, u"docs/"_s, u"docs/new.txt"_s, u"docs/old.txt"_s, u"empty/"_s}));
+        QCOMPARE(tree(at(u"out"_s)), (QStringList{u"a (2).txt"_s, u"a.txt"_s, u"docs/"_s, u"docs/new.txt"_s, u"docs/old.txt"_s,
+                                                  u"empty/"_s, u"x"_s, u"x (2)/"_s, u"x (2)/a.txt"_s, u"x (2)/b.txt"_s}));
         QCOMPARE(readFile(at(u"out/docs/old.txt"_s)), QByteArray("old"));
         QCOMPARE(readFile(at(u"out/a.txt"_s)), QByteArray("first"));
         QCOMPARE(readFile(at(u"out/a (2).txt"_s)), QByteArray("second"));
         QVERIFY2(result.text.contains(u"docs/ (already there; merged)"_s), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"\n  x (2)/\n"_s), qPrintable(result.text));
+        QCOMPARE(permissions(at(u"out/x (2)"_s)), masked(0700) | 0700);
+    }
+
+    // Archives whose directory is read in several parts: names taken in one part and
+    // wanted again in another, a link to a file of a later part, a folder given again
+    // later, and entries refused in the last part, before anything is written.
+    void unzipDirectoryInParts_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("number");
+        QTest::newRow("several parts") << "" << 0;
+        QTest::newRow("ZIP64 end records") << "zip64" << 0;
+        QTest::newRow("directory past 4 GiB") << "far" << 0;
+        QTest::newRow("last part: a name outside") << "outside" << int(pnvzip::OutsideFolder);
+        QTest::newRow("last part: a link outside") << "link" << int(pnvzip::OutsideFolder);
+        QTest::newRow("last part: an unknown method") << "method" << int(pnvzip::UnsupportedMethod);
+        QTest::newRow("last part: a damaged record") << "record" << int(pnvzip::NotAnArchive);
+    }
+    void unzipDirectoryInParts()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, number);
+        RawZip zip;
+        zip.zip64End = change == "zip64"_L1;
+        if (change == "far"_L1)
+            zip.directoryAt = (quint64(5) << 30) + 12345; // a hole: the file takes no room
+        zip.add("docs/", QByteArray(), 040755);
+        zip.add("a.txt", "first");
+        zip.add("latest", "docs/late.txt", 0120777);
+        // Entries of a folder already made cost no file, so the parts stay cheap to write.
+        for (int i = 0; i < 10000; ++i) {
+            if (i % 1000 == 0)
+                zip.add(u"docs/f%1.txt"_s.arg(i).toUtf8(), QByteArray::number(i));
+            else
+                zip.add("docs/", QByteArray(), 040755);
+        }
+        zip.add("docs/", QByteArray(), 040700);
+        zip.add("a.txt", "second");
+        zip.add("docs/late.txt", "late");
+        if (change == "outside"_L1)
+            zip.add("docs/../../evil", "evil");
+        if (change == "link"_L1)
+            zip.add("docs/up", "../../x", 0120777);
+        if (change == "method"_L1) {
+            RawZip::Entry odd;
+            odd.name = "odd.lzma";
+            odd.data = "data";
+            odd.method = 14;
+            zip.add(odd);
+        }
+        if (change == "record"_L1) {
+            QByteArray bytes = zip.bytes();
+            bytes[bytes.lastIndexOf("PK\x01\x02") + 2] = 9;
+            writeFile(at(u"a.zip"_s), bytes);
+        } else {
+            zip.save(at(u"a.zip"_s));
+        }
+        const ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s));
+        if (number) {
+            QCOMPARE(result.number, number);
+            QCOMPARE(tree(at(u"out"_s)), QStringList());
+            return;
+        }
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QStringList expected{u"a (2).txt"_s, u"a.txt"_s, u"docs/"_s, u"docs/late.txt"_s, u"latest -> docs/late.txt"_s};
+        for (int i = 0; i < 10000; i += 1000)
+            expected << u"docs/f%1.txt"_s.arg(i);
+        expected.sort();
+        QCOMPARE(tree(at(u"out"_s)), expected);
+        QCOMPARE(readFile(at(u"out/a.txt"_s)), QByteArray("first"));
+        QCOMPARE(readFile(at(u"out/a (2).txt"_s)), QByteArray("second"));
+        QCOMPARE(readFile(at(u"out/latest"_s)), QByteArray("late"));
+        QCOMPARE(readFile(at(u"out/docs/f9000.txt"_s)), QByteArray("9000"));
+        QCOMPARE(permissions(at(u"out/docs"_s)), masked(0700) | 0700);
+        QVERIFY2(result.text.startsWith(u"Extracted 13 files, 1 folder, 1 link from "_s), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"\n  a.txt\n  docs/f0.txt\n"_s), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"1 item was saved under a new name"_s), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"  a (2).txt (the name “a.txt” was taken)\n"_s), qPrintable(result.text));
+    }
+
+    // What the extraction keeps in memory does not grow with the number of entries: the
+    // archive's directory is read in parts and the report keeps only what it shows. The
+    // directory starts past 4 GiB, where every part needs the ZIP64 end records.
+    void unzipMemoryStaysFlat()
+    {
+        RawZip zip;
+        zip.directoryAt = quint64(5) << 30;
+        for (int i = 0; i < 100000; ++i) {
+            if (i % 10000 == 0)
+                zip.add(u"docs/f%1.txt"_s.arg(i).toUtf8(), QByteArray::number(i));
+            else
+                zip.add(u"docs/sub%1/"_s.arg(i % 3).toUtf8(), QByteArray(), 040755);
+        }
+        zip.save(at(u"a.zip"_s));
+        zip = RawZip(); // its 100,000 entries are no longer needed here
+        QFile clear(u"/proc/self/clear_refs"_s);
+        QVERIFY2(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1, qPrintable(clear.errorString()));
+        clear.close(); // the peak is now what is resident
+        const auto statusKb = [](const char *field) {
+            const QByteArray status = readFile(u"/proc/self/status"_s);
+            const qsizetype at = status.indexOf(field);
+            return at < 0 ? -1 : status.mid(at + qsizetype(strlen(field))).trimmed().split(' ').first().toLongLong();
+        };
+        const qint64 before = statusKb("VmRSS:");
+        const ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s));
+        const qint64 peak = statusKb("VmHWM:");
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QVERIFY2(result.text.startsWith(u"Extracted 10 files, 3 folders from "_s), qPrintable(result.text));
+        QCOMPARE(readFile(at(u"out/docs/f90000.txt"_s)), QByteArray("90000"));
+        // Read whole, the directory alone takes more than 30 MB.
+        QVERIFY2(before > 0 && peak - before < 16 * 1024, qPrintable(u"%1 KB more at the peak"_s.arg(peak - before)));
     }
 
     // ---- UnzipFile: archives it cannot extract ----------------------------------------

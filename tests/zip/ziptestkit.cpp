@@ -259,11 +259,38 @@ void put32(QByteArray &out, quint32 v)
     qToLittleEndian(v, b);
     out.append(b, 4);
 }
+void put64(QByteArray &out, quint64 v)
+{
+    char b[8];
+    qToLittleEndian(v, b);
+    out.append(b, 8);
+}
 } // namespace
 
 QByteArray RawZip::bytes() const
 {
-    QByteArray out;
+    QByteArray data, directory;
+    build(&data, &directory);
+    return data + directory;
+}
+
+void RawZip::save(const QString &path) const
+{
+    QByteArray data, directory;
+    build(&data, &directory);
+    if (directoryAt <= quint64(data.size())) {
+        writeFile(path, data + directory);
+        return;
+    }
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size()
+        || !f.resize(qint64(directoryAt)) || !f.seek(qint64(directoryAt)) || f.write(directory) != directory.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void RawZip::build(QByteArray *data, QByteArray *directory) const
+{
+    QByteArray &out = *data;
     QByteArray central;
     for (const Entry &e : m_entries) {
         const quint32 crc = e.crc ? *e.crc
@@ -303,17 +330,36 @@ QByteArray RawZip::bytes() const
         put32(central, offset);
         central += e.name + centralExtra;
     }
-    const auto centralOffset = quint32(out.size());
-    out += central;
-    put32(out, 0x06054b50);
-    put16(out, 0);
-    put16(out, 0);
-    put16(out, quint16(m_entries.size()));
-    put16(out, quint16(m_entries.size()));
-    put32(out, quint32(central.size()));
-    put32(out, centralOffset);
-    put16(out, quint16(comment.size() + commentOverrun));
-    return out + comment;
+    const quint64 centralOffset = std::max(quint64(out.size()), directoryAt);
+    const bool zip64 = zip64End || m_entries.size() >= 0xffff || centralOffset >= 0xffffffff;
+    QByteArray &tail = *directory;
+    tail = central;
+    if (zip64) {
+        const auto zip64EndOffset = centralOffset + quint64(central.size());
+        put32(tail, 0x06064b50);
+        put64(tail, 44);
+        put16(tail, 45);
+        put16(tail, 45);
+        put32(tail, 0);
+        put32(tail, 0);
+        put64(tail, m_entries.size());
+        put64(tail, m_entries.size());
+        put64(tail, quint64(central.size()));
+        put64(tail, centralOffset);
+        put32(tail, 0x07064b50);
+        put32(tail, 0);
+        put64(tail, zip64EndOffset);
+        put32(tail, 1);
+    }
+    put32(tail, 0x06054b50);
+    put16(tail, 0);
+    put16(tail, 0);
+    put16(tail, zip64 ? 0xffff : quint16(m_entries.size()));
+    put16(tail, zip64 ? 0xffff : quint16(m_entries.size()));
+    put32(tail, zip64 ? 0xffffffff : quint32(central.size()));
+    put32(tail, zip64 ? 0xffffffff : quint32(centralOffset));
+    put16(tail, quint16(comment.size() + commentOverrun));
+    tail += comment;
 }
 
 void ScriptedQuery::noteThread()

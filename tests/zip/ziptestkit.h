@@ -88,11 +88,19 @@ public:
     // The archive comment, and how far its recorded length runs past the end of the file.
     QByteArray comment;
     int commentOverrun = 0;
+    // The ZIP64 end records as well (always when the entries do not fit the short one).
+    bool zip64End = false;
+    // Where the central directory starts, when past the end of the entries' data: save()
+    // leaves a hole before it, so an archive larger than 4 GiB takes no room.
+    quint64 directoryAt = 0;
     void add(const QByteArray &name, const QByteArray &data, quint32 unixMode = 0100644);
-    QByteArray bytes() const;
-    void save(const QString &path) const { writeFile(path, bytes()); }
+    QByteArray bytes() const; // without the hole
+    void save(const QString &path) const;
 
 private:
+    // The entries' data, and the central directory and end records.
+    void build(QByteArray *data, QByteArray *directory) const;
+
     std::vector<Entry> m_entries;
 };
 

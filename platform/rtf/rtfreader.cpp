@@ -321,6 +321,7 @@ struct PnState
     int style = 0;
     int level = 0;
     int start = 1;
+    bool operator==(const PnState &) const = default;
 };
 
 struct ParaState
@@ -335,6 +336,7 @@ struct ParaState
     PnState pn;
     QList<QTextOption::Tab> tabs;
     QString leaders;     // one character per tab: ' ', or the leader's letter
+    bool operator==(const ParaState &) const = default;
 };
 
 // A table row's definition: its cells' right edges and merges, as \trowd ... \cellx give them.
@@ -576,6 +578,12 @@ private:
     bool m_blockHasContent = false;
     bool m_afterParagraph = false; // nothing was added since the last paragraph end
     bool m_pageBreak = false;      // the next paragraph starts a page
+    // The block format finishBlock made last, with its list, for the next paragraph like it.
+    ParaState m_blockState;
+    bool m_blockPageBreak = false;
+    QTextBlockFormat m_blockFormat;
+    QPointer<QTextList> m_blockList;
+    bool m_blockFormatValid = false;
     ParaState m_finalPara;
 
     QStringList m_fieldInstructions;
@@ -658,8 +666,10 @@ void Parser::closeGroup()
     m_stack.pop_back();
     if (role == Role::PnOwner && !m_stack.empty())
         top().para.pn = pn;
-    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000)
+    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
         m_overrides.insert(m_overrideLs, m_overrideList);
+        m_blockFormatValid = false;
+    }
     if (role == Role::PictureOwner && !m_stack.empty())
         insertPicture();
     if (role == Role::Shppict)
@@ -1672,10 +1682,27 @@ void Parser::flushRun()
 
 void Parser::finishBlock(const ParaState &para, const CharState &chr)
 {
-    m_cursor.setBlockFormat(blockFormat(para));
-    m_cursor.setBlockCharFormat(charFormat(chr));
-    if (QTextList *list = listFor(para))
-        list->add(m_cursor.block());
+    // A block starts with the formats of the block before it, often the ones it needs: setting
+    // a format costs far more than comparing it. The list goes in with the format (as
+    // QTextList::add would, with one more change of the block).
+    if (!m_blockFormatValid || !(para == m_blockState) || m_pageBreak != m_blockPageBreak
+        || (m_blockFormat.objectIndex() >= 0 && !m_blockList)) {
+        m_blockFormat = blockFormat(para);
+        m_blockList = listFor(para);
+        if (m_blockList)
+            m_blockFormat.setObjectIndex(m_blockList->objectIndex());
+        m_blockState = para;
+        m_blockPageBreak = m_pageBreak;
+        m_blockFormatValid = true;
+    }
+    if (m_cursor.blockFormat() != m_blockFormat)
+        m_cursor.setBlockFormat(m_blockFormat);
+    // The paragraph mark's format shows only in an empty paragraph and in a list's number.
+    if (!m_blockList && !m_cursor.atBlockStart())
+        return;
+    const QTextCharFormat blockChar = charFormat(chr);
+    if (m_cursor.blockCharFormat() != blockChar)
+        m_cursor.setBlockCharFormat(blockChar);
 }
 
 void Parser::endParagraph()
@@ -1976,6 +2003,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             left = edge;
         }
         format.setColumnWidthConstraints(widths);
+        format.setProperty(detail::ColumnWidthsKeyProperty, int(qHashRange(open.grid.cbegin(), open.grid.cend())));
         format.setBorder(open.border ? 1 : 0);
         format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
         format.setBorderCollapse(true);

@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <memory>
 #include <string_view>
@@ -64,13 +65,55 @@ enum class Kw {
     PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
 };
 
-const std::unordered_map<std::string_view, Kw> &keywords()
+// The control words by name. Every control word of a document is looked up, and most documents
+// are mostly control words, so the table is open addressing over a short hash of the name
+// (cheaper than std::hash on names of a few letters), filled to well under half.
+class KeywordTable
 {
-    static const std::unordered_map<std::string_view, Kw> table = [] {
-        std::unordered_map<std::string_view, Kw> t;
+public:
+    void add(std::string_view name, Kw kw)
+    {
+        size_t i = hash(name);
+        while (!m_names[i].empty())
+            i = (i + 1) & (kSize - 1);
+        m_names[i] = name;
+        m_kws[i] = kw;
+        ++m_count;
+        Q_ASSERT(m_count < kSize / 2);
+    }
+
+    Kw find(std::string_view name) const
+    {
+        for (size_t i = hash(name); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
+            if (m_names[i] == name)
+                return m_kws[i];
+        }
+        return Kw::Unknown;
+    }
+
+private:
+    static constexpr size_t kSize = 1024;
+
+    static size_t hash(std::string_view name)
+    {
+        quint32 h = 2166136261u;
+        for (char c : name)
+            h = (h ^ quint8(c)) * 16777619u;
+        return (h ^ (h >> 15)) & (kSize - 1);
+    }
+
+    std::array<std::string_view, kSize> m_names{};
+    std::array<Kw, kSize> m_kws{};
+    size_t m_count = 0;
+};
+
+const KeywordTable &keywords()
+{
+    static const KeywordTable table = [] {
+        KeywordTable t;
         auto add = [&t](std::initializer_list<std::string_view> names, Kw kw) {
             for (auto name : names)
-                t.emplace(name, kw);
+                t.add(name, kw);
         };
         add({"ansi"}, Kw::Ansi);
         add({"mac"}, Kw::Mac);
@@ -253,9 +296,7 @@ const std::unordered_map<std::string_view, Kw> &keywords()
 
 Kw lookup(std::string_view name)
 {
-    const auto &table = keywords();
-    const auto it = table.find(name);
-    return it == table.end() ? Kw::Unknown : it->second;
+    return keywords().find(name);
 }
 
 bool isDestination(Kw kw)
@@ -1572,23 +1613,24 @@ void Parser::bodyText(QStringView text)
     const qsizetype before = m_run.size();
     if (m_cells > 0)
         pendingCells();
-    for (QChar ch : text) {
-        const char16_t unit = ch.unicode();
-        if (unit < 0x20) {
-            if (unit == '\t')
-                m_run.append(ch);
-            else if (unit == 0x0B)
-                m_run.append(QChar(QChar::LineSeparator));
+    // Plain characters go in by the stretch; control characters but tabs, and characters that
+    // stand for objects or mark paragraphs, do not.
+    const QChar *chunk = text.data();
+    const QChar *const end = chunk + text.size();
+    for (const QChar *at = chunk; at < end; ++at) {
+        const char16_t unit = at->unicode();
+        if (unit >= 0x20 && unit != QChar::ObjectReplacementCharacter && unit != QChar::ByteOrderMark
+            && unit < 0xFFFE && unit != QChar::ParagraphSeparator) {
             continue;
         }
-        if (unit == QChar::ObjectReplacementCharacter || unit == QChar::ByteOrderMark || unit >= 0xFFFE)
-            continue;
-        if (unit == QChar::ParagraphSeparator) {
+        m_run.append(chunk, at - chunk);
+        chunk = at + 1;
+        if (unit == '\t')
+            m_run.append(*at);
+        else if (unit == 0x0B || unit == QChar::ParagraphSeparator)
             m_run.append(QChar(QChar::LineSeparator));
-            continue;
-        }
-        m_run.append(ch);
     }
+    m_run.append(chunk, end - chunk);
     if (m_run.size() != before) {
         m_blockHasContent = true;
         m_afterParagraph = false;

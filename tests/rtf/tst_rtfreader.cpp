@@ -395,6 +395,41 @@ void TestRtfReader::tables()
     QCOMPARE(tables.at(0)->columns(), 3);
     QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
     QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
+
+    // Borders side by side (width, style, colour; a side without one has none) and the row's
+    // indent. The table takes the border most sides of its first bordered cell have; a cell
+    // keeps only what differs from it, and a later row does not take an earlier row's borders.
+    const QByteArray bordered = "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;}\\trowd\\trgaph108\\trleft720"
+        "\\clbrdrt\\brdrs\\brdrw30\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrdb\\brdrw15\\brdrcf1\\clbrdrr\\brdrs\\brdrw30"
+        "\\cellx2160\\clbrdrt\\brdrs\\brdrw30\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrs\\brdrw30\\clbrdrr\\brdrs\\brdrw30"
+        "\\cellx3600\\pard\\intbl a\\cell b\\cell\\row\\trowd\\trgaph108\\trleft720"
+        "\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrdot\\brdrw30\\clbrdrr\\brdrnone\\cellx2160\\cellx3600"
+        "\\pard\\intbl\\brdrb\\brdrs\\brdrw90 c\\cell d\\cell\\row}";
+    QTextDocument bdoc;
+    QVERIFY(Rtf::read(bordered, &bdoc));
+    tables = tablesOf(bdoc);
+    QCOMPARE(tables.size(), 1);
+    const QTextTableFormat tableFormat = tables.at(0)->format();
+    QCOMPARE(tableFormat.leftMargin(), 720 / 15.0);
+    QCOMPARE(tableFormat.columnWidthConstraints().at(0).rawValue(), 1440 / 15.0);
+    QCOMPARE(tableFormat.border(), 2.0);
+    QCOMPARE(tableFormat.borderStyle(), QTextFrameFormat::BorderStyle_Solid);
+    QCOMPARE(tableFormat.borderBrush().color(), QColor(Qt::black));
+    auto cellFormat = [&](int row, int column) { return tables.at(0)->cellAt(row, column).format().toTableCellFormat(); };
+    QTextTableCellFormat cell = cellFormat(0, 0);
+    QCOMPARE(cell.bottomBorder(), 1.0);
+    QCOMPARE(cell.bottomBorderStyle(), QTextFrameFormat::BorderStyle_Double);
+    QCOMPARE(cell.bottomBorderBrush().color(), QColor(255, 0, 0));
+    QVERIFY(!cell.hasProperty(QTextFormat::TableCellTopBorder) && !cell.hasProperty(QTextFormat::TableCellTopBorderStyle));
+    QVERIFY(!cellFormat(0, 1).hasProperty(QTextFormat::TableCellBottomBorder));
+    cell = cellFormat(1, 0);
+    QCOMPARE(cell.topBorder(), 0.0);
+    QCOMPARE(cell.rightBorder(), 0.0); // \\brdrnone
+    QCOMPARE(cell.bottomBorderStyle(), QTextFrameFormat::BorderStyle_Dotted);
+    QVERIFY(!cell.hasProperty(QTextFormat::TableCellLeftBorder));
+    cell = cellFormat(1, 1);
+    QCOMPARE(QList<qreal>({cell.topBorder(), cell.leftBorder(), cell.bottomBorder(), cell.rightBorder()}),
+             QList<qreal>({0, 0, 0, 0}));
 }
 
 void TestRtfReader::wordProcessorDocument()

@@ -1007,7 +1007,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Pc: m_docCodePage = 437; break;
     case Kw::Pca: m_docCodePage = 850; break;
     case Kw::AnsiCpg:
-        if (detail::iconvName(param))
+        if (detail::isKnownCodePage(param))
             m_docCodePage = param;
         break;
     case Kw::Deff:
@@ -1030,7 +1030,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
             m_fontCharset = param;
         break;
     case Kw::Cpg:
-        if (group.dest == Dest::FontTable && detail::iconvName(param))
+        if (group.dest == Dest::FontTable && detail::isKnownCodePage(param))
             m_fontCodePage = param;
         break;
     case Kw::Red:

@@ -212,12 +212,15 @@ void TestRtfReader::codePages_data()
     // Bytes a code page leaves undefined are U+FFFD, never control characters.
     QTest::newRow("undefined in cp1252") << QByteArray("{\\rtf1\\ansi a\\'81b\\'9dc}") << QStringLiteral("a\uFFFDb\uFFFDc");
     QTest::newRow("undefined in cp874") << QByteArray("{\\rtf1\\ansi\\ansicpg874 \\'a1\\'db}") << QStringLiteral("\u0E01\uFFFD");
-    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European;
-    // Hebrew has no codec here.
+    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European,
+    // Hebrew and Arabic (letters, a right-to-left parenthesis and digit, a sequence's base letter).
     QTest::newRow("mac charsets") << QByteArray("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 Times;}{\\f1\\fcharset78 Osaka;}"
-                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}}"
-                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} {\\f5 a\\'e0}}")
-                                  << QStringLiteral("é“ 日本語 α А á a\uFFFD");
+                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}"
+                                                "{\\f6\\fcharset84 A;}}"
+                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} "
+                                                "{\\f5 a\\'e0\\'f9\\'a8\\'a6\\'c0\\'81} {\\f6 \\'c7\\'e4\\'b3\\'a8\\'bf}}")
+                                  << QStringLiteral("é“ 日本語 α А á a\u05D0\u05E9)\u20AA\u05DC\u05F2 \u0627\u0644\u0663(\u061F");
+    QTest::newRow("ansicpg of Mac Hebrew") << QByteArray("{\\rtf1\\mac\\ansicpg10005 \\'e0\\'b1}") << QStringLiteral("\u05D01");
     QTest::newRow("mac text editor document")
         << QByteArray("{\\rtf1\\mac\\ansicpg10000\\cocoartf102{\\fonttbl\\f0\\fswiss\\fcharset77 Helvetica;"
                       "\\f1\\fnil\\fcharset78 Osaka\\'81\\'7c\\'93\\'99\\'95\\'9d;}\n{\\colortbl;\\red255\\green255\\blue255;}\n"

@@ -1857,7 +1857,9 @@ void Parser::endParagraph()
         takeListText();
     flushRun();
     finishBlock(group.para, group.chr);
-    m_cursor.insertBlock();
+    // The next paragraph starts with this one's formats (as QTextCursor::insertBlock() would
+    // give it, without asking the document for them).
+    m_cursor.insertBlock(m_blockFormat, charFormat(group.chr));
     m_pageBreak = false;
     m_cells = 0;
     m_blockHasContent = false;
@@ -2154,12 +2156,16 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             continue;
         QTextTableCell target = table->cellAt(row, column);
         const QTextCharFormat current = target.format(); // also the font of an empty cell's paragraph mark
-        QTextCharFormat wanted = current;
-        for (int property : kCellFormatProperties)
-            wanted.clearProperty(property);
-        wanted.merge(cellFormat(open, cell));
-        if (wanted != current)
-            target.setFormat(wanted);
+        if (current.propertyCount() <= 2) { // only the cell's object index and type
+            target.setFormat(cellFormat(open, cell));
+        } else {
+            QTextCharFormat wanted = current;
+            for (int property : kCellFormatProperties)
+                wanted.clearProperty(property);
+            wanted.merge(cellFormat(open, cell));
+            if (wanted != current)
+                target.setFormat(wanted);
+        }
         open.cellFormatted = true;
     }
 

@@ -75,7 +75,7 @@ class KeywordTable
 public:
     void add(std::string_view name, Kw kw)
     {
-        size_t i = hash(name);
+        size_t i = slot(hashed(name));
         while (!m_names[i].empty())
             i = (i + 1) & (kSize - 1);
         m_names[i] = name;
@@ -84,9 +84,13 @@ public:
         Q_ASSERT(m_count < kSize / 2);
     }
 
-    Kw find(std::string_view name) const
+    // The hash of a name, a letter at a time, as the parser reads it.
+    static constexpr quint32 kSeed = 2166136261u;
+    static quint32 step(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
+
+    Kw find(std::string_view name, quint32 h) const
     {
-        for (size_t i = hash(name); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
+        for (size_t i = slot(h); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
             if (m_names[i] == name)
                 return m_kws[i];
         }
@@ -96,13 +100,14 @@ public:
 private:
     static constexpr size_t kSize = 1024;
 
-    static size_t hash(std::string_view name)
+    static quint32 hashed(std::string_view name)
     {
-        quint32 h = 2166136261u;
+        quint32 h = kSeed;
         for (char c : name)
-            h = (h ^ quint8(c)) * 16777619u;
-        return (h ^ (h >> 15)) & (kSize - 1);
+            h = step(h, c);
+        return h;
     }
+    static size_t slot(quint32 h) { return (h ^ (h >> 15)) & (kSize - 1); }
 
     std::array<std::string_view, kSize> m_names{};
     std::array<Kw, kSize> m_kws{};
@@ -316,17 +321,12 @@ const KeywordTable &keywords()
     return table;
 }
 
-Kw lookup(std::string_view name)
-{
-    return keywords().find(name);
-}
-
 bool isDestination(Kw kw)
 {
     return kw >= Kw::FontTable && kw <= Kw::SkipDestination;
 }
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isLetter(char c) { return unsigned((c | 0x20) - 'a') < 26u; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 int hexValue(char c)
@@ -844,9 +844,10 @@ void Parser::controlWord()
         return;
     }
     const char *nameStart = m_pos;
+    quint32 hash = KeywordTable::kSeed;
     while (m_pos < m_end && isLetter(*m_pos))
-        ++m_pos;
-    const std::string_view name(nameStart, std::min<qsizetype>(m_pos - nameStart, 32));
+        hash = KeywordTable::step(hash, *m_pos++);
+    const std::string_view name(nameStart, m_pos - nameStart);
     bool negative = false;
     if (m_pos + 1 < m_end && *m_pos == '-' && isDigit(m_pos[1])) {
         negative = true;
@@ -866,7 +867,7 @@ void Parser::controlWord()
     if (negative)
         value = -value;
     const int param = int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
-    word(lookup(name), hasParam, param);
+    word(keywords().find(name, hash), hasParam, param);
 }
 
 void Parser::hexByte()
@@ -925,13 +926,16 @@ void Parser::controlSymbol(char symbol)
 void Parser::text()
 {
     m_ignorable = false;
+    // The bytes that end a run of text.
+    static constexpr auto stops = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : {'{', '}', '\\', '\r', '\n'})
+            table[c] = true;
+        return table;
+    }();
     const char *start = m_pos;
-    while (m_pos < m_end) {
-        const char c = *m_pos;
-        if (c == '{' || c == '}' || c == '\\' || c == '\r' || c == '\n')
-            break;
+    while (m_pos < m_end && !stops[static_cast<unsigned char>(*m_pos)])
         ++m_pos;
-    }
     if (m_stack.empty())
         return;
     switch (top().dest) {

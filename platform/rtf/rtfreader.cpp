@@ -2237,8 +2237,9 @@ QTextTableCellFormat Parser::cellFormat(const OpenTable &open, const CellDef &ce
         const CellBorder &table = open.tableBorder;
         for (int side = 0; side < 4; ++side) {
             const CellBorder &border = cell.borders[side];
-            if (!border.present) {
+            if (!border.present) { // no width and no style: Qt draws a hairline for a width of 0
                 (format.*widths[side])(0);
+                (format.*styles[side])(QTextFrameFormat::BorderStyle_None);
                 continue;
             }
             if (border.width != table.width)

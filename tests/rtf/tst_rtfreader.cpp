@@ -427,6 +427,7 @@ void TestRtfReader::tables()
     QVERIFY(!cellFormat(0, 1).hasProperty(QTextFormat::TableCellBottomBorder));
     cell = cellFormat(1, 0);
     QCOMPARE(cell.topBorder(), 0.0);
+    QCOMPARE(cell.topBorderStyle(), QTextFrameFormat::BorderStyle_None); // else Qt draws a hairline
     QCOMPARE(cell.rightBorder(), 0.0); // \\brdrnone
     QCOMPARE(cell.bottomBorderStyle(), QTextFrameFormat::BorderStyle_Dotted);
     QVERIFY(!cell.hasProperty(QTextFormat::TableCellLeftBorder));

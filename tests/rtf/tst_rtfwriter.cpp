@@ -438,6 +438,7 @@ void TestRtfWriter::structureRoundTrip()
     bordered->cellAt(0, 0).setFormat(own);
     QTextTableCellFormat open;
     open.setTopBorder(0);
+    open.setTopBorderStyle(QTextFrameFormat::BorderStyle_None);
     bordered->cellAt(1, 1).setFormat(open);
     for (int i = 0; i < 4; ++i)
         bordered->cellAt(i / 2, i % 2).firstCursorPosition().insertText(QStringLiteral("c%1").arg(i));

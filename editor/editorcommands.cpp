@@ -22,7 +22,7 @@ void frmEditor::mnuNew_Click()
         mnuSaveAs_Click(); // the document stays, saved or not
         break;
     case MsgResult::No:
-        Rtf->clear();
+        Rtf->newDocument();
         break;
     default:
         break;

@@ -295,23 +295,36 @@ void RichTextBox::loadFile(const QString &path)
     setTextCursor(QTextCursor(document()));
 }
 
-void RichTextBox::saveFile(const QString &path) const
+void RichTextBox::newDocument()
+{
+    clear();
+    m_loadedPath.clear();
+    m_lostOnSave.clear();
+}
+
+void RichTextBox::saveFile(const QString &path)
 {
     QString error;
     if (!Rtf::saveFile(path, document(), &error))
         throw AppError(75, error.isEmpty() ? QStringLiteral("Path/File access error: %1").arg(path) : error);
+    // The file now holds what the area shows, and nothing more to lose.
+    if (isLoadedFile(path))
+        m_lostOnSave.clear();
+}
+
+bool RichTextBox::isLoadedFile(const QString &path) const
+{
+    if (m_loadedPath.isEmpty() || path.isEmpty())
+        return false;
+    const QFileInfo target(path);
+    const QFileInfo loaded(m_loadedPath);
+    return target.exists() && loaded.exists() ? target.canonicalFilePath() == loaded.canonicalFilePath()
+                                              : target.absoluteFilePath() == loaded.absoluteFilePath();
 }
 
 QStringList RichTextBox::lostBySavingOver(const QString &path) const
 {
-    if (m_lostOnSave.isEmpty() || path.isEmpty())
-        return {};
-    const QFileInfo target(path);
-    const QFileInfo loaded(m_loadedPath);
-    const bool same = target.exists() && loaded.exists()
-                      ? target.canonicalFilePath() == loaded.canonicalFilePath()
-                      : target.absoluteFilePath() == loaded.absoluteFilePath();
-    return same ? m_lostOnSave : QStringList();
+    return isLoadedFile(path) ? m_lostOnSave : QStringList();
 }
 
 bool RichTextBox::canInsertFromMimeData(const QMimeData *source) const

@@ -54,12 +54,15 @@ public:
     // or -1. An empty text is never found.
     int find(const QString &text, int start = -1, int end = -1);
 
+    // Empties the area for a new document, which comes from no file.
+    void newDocument();
     // Loads a rich-text file, or any other file as plain text; raises AppError on failure.
     void loadFile(const QString &path);
     // Saves the whole document as rich text; raises AppError on failure.
-    void saveFile(const QString &path) const;
-    // What saving to path would lose when path is the file last loaded and that file holds
-    // content the area leaves out ("footnotes", "comments" ...); empty otherwise.
+    void saveFile(const QString &path);
+    // What saving to path would lose when the document was loaded from path and that file
+    // holds content the area leaves out ("footnotes", "comments" ...); empty otherwise (also
+    // after New, and once the document has been saved over that file).
     QStringList lostBySavingOver(const QString &path) const;
     // Prints the selection, or the whole document when nothing is selected.
     void selPrint(QPrinter *printer) const;
@@ -74,6 +77,7 @@ protected:
 private:
     std::optional<bool> selFlag(const std::function<bool(const QTextCharFormat &)> &flag) const;
     void mergeSel(const QTextCharFormat &format);
+    bool isLoadedFile(const QString &path) const;
 
     QString m_loadedPath;
     QStringList m_lostOnSave;

@@ -81,6 +81,10 @@ QString newImageName();
 // stop: ' ' none, 'd' dots, 'h' hyphens, 'u' underline, 't' thick line, 'e' equals, 'm' middle dots).
 constexpr int ListStartProperty = 0x100000 + 0x5201;
 constexpr int TabLeadersProperty = 0x100000 + 0x5202;
+// A table's column widths as one number (int), set beside the widths themselves: Qt hashes a
+// format's list of widths by its type alone, so without it every table of a document would share
+// one hash, and each new table's format would be compared with the formats of all tables before.
+constexpr int ColumnWidthsKeyProperty = 0x100000 + 0x5203;
 } // namespace detail
 
 } // namespace Rtf

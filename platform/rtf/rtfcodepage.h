@@ -1,6 +1,7 @@
 #pragma once
-// Byte-to-Unicode decoding for RTF text: Windows code pages (single- and double-byte, through
-// the C library's iconv) and the symbol fonts, whose bytes are glyph numbers, not characters.
+// Byte-to-Unicode decoding for RTF text: Windows, OEM and Mac code pages (single- and
+// double-byte, through the C library's iconv, ICU or tables of its own) and the symbol fonts,
+// whose bytes are glyph numbers, not characters.
 
 #include <QString>
 #include <array>
@@ -40,6 +41,8 @@ int codePageForCharset(int charset);
 
 // The name iconv knows a code page by, or nullptr when there is none.
 const char *iconvName(int codePage);
+// Whether ByteDecoder decodes the code page (through iconv, ICU or a table of its own).
+bool isKnownCodePage(int codePage);
 
 // Symbol fonts: the Unicode character a byte of the font "Symbol" (or of Wingdings) stands for.
 // Other symbol fonts keep their glyph numbers in the private-use range U+F000..U+F0FF, which is

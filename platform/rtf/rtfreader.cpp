@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <memory>
 #include <string_view>
@@ -51,7 +52,9 @@ enum class Kw {
     Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
     Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
     // tables
-    InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdr, BrdrNone, ClCbPat,
+    InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdrT, ClBrdrL, ClBrdrB, ClBrdrR,
+    OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
+    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat,
     // lists
     Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
     PnUcRm, PnLcRm, PnStart,
@@ -64,13 +67,60 @@ enum class Kw {
     PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
 };
 
-const std::unordered_map<std::string_view, Kw> &keywords()
+// The control words by name. Every control word of a document is looked up, and most documents
+// are mostly control words, so the table is open addressing over a short hash of the name
+// (cheaper than std::hash on names of a few letters), filled to well under half.
+class KeywordTable
 {
-    static const std::unordered_map<std::string_view, Kw> table = [] {
-        std::unordered_map<std::string_view, Kw> t;
+public:
+    void add(std::string_view name, Kw kw)
+    {
+        size_t i = slot(hashed(name));
+        while (!m_names[i].empty())
+            i = (i + 1) & (kSize - 1);
+        m_names[i] = name;
+        m_kws[i] = kw;
+        ++m_count;
+        Q_ASSERT(m_count < kSize / 2);
+    }
+
+    // The hash of a name, a letter at a time, as the parser reads it.
+    static constexpr quint32 kSeed = 2166136261u;
+    static quint32 step(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
+
+    Kw find(std::string_view name, quint32 h) const
+    {
+        for (size_t i = slot(h); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
+            if (m_names[i] == name)
+                return m_kws[i];
+        }
+        return Kw::Unknown;
+    }
+
+private:
+    static constexpr size_t kSize = 1024;
+
+    static quint32 hashed(std::string_view name)
+    {
+        quint32 h = kSeed;
+        for (char c : name)
+            h = step(h, c);
+        return h;
+    }
+    static size_t slot(quint32 h) { return (h ^ (h >> 15)) & (kSize - 1); }
+
+    std::array<std::string_view, kSize> m_names{};
+    std::array<Kw, kSize> m_kws{};
+    size_t m_count = 0;
+};
+
+const KeywordTable &keywords()
+{
+    static const KeywordTable table = [] {
+        KeywordTable t;
         auto add = [&t](std::initializer_list<std::string_view> names, Kw kw) {
             for (auto name : names)
-                t.emplace(name, kw);
+                t.add(name, kw);
         };
         add({"ansi"}, Kw::Ansi);
         add({"mac"}, Kw::Mac);
@@ -186,8 +236,28 @@ const std::unordered_map<std::string_view, Kw> &keywords()
         add({"clvmrg"}, Kw::ClVmrg);
         add({"trgaph"}, Kw::TrGaph);
         add({"trleft"}, Kw::TrLeft);
-        add({"clbrdrt", "clbrdrl", "clbrdrb", "clbrdrr"}, Kw::ClBrdr);
-        add({"brdrnone"}, Kw::BrdrNone);
+        add({"clbrdrt"}, Kw::ClBrdrT);
+        add({"clbrdrl"}, Kw::ClBrdrL);
+        add({"clbrdrb"}, Kw::ClBrdrB);
+        add({"clbrdrr"}, Kw::ClBrdrR);
+        // Borders of rows, paragraphs, characters and pages, whose properties a cell must not take.
+        add({"trbrdrt", "trbrdrl", "trbrdrb", "trbrdrr", "trbrdrh", "trbrdrv", "brdrt", "brdrl", "brdrb",
+             "brdrr", "brdrbox", "brdrbtw", "brdrbar", "chbrdr", "pgbrdrt", "pgbrdrl", "pgbrdrb", "pgbrdrr"},
+            Kw::OtherBrdr);
+        add({"brdrnone", "brdrnil", "brdrtbl"}, Kw::BrdrNone);
+        // Border styles, by the QTextFrameFormat::BorderStyle they become.
+        add({"brdrs", "brdrth", "brdrsh", "brdrhair", "brdrwavy", "brdrframe"}, Kw::BrdrSolid);
+        add({"brdrdb", "brdrtriple", "brdrwavydb"}, Kw::BrdrDouble);
+        add({"brdrdot"}, Kw::BrdrDotted);
+        add({"brdrdash", "brdrdashsm"}, Kw::BrdrDashed);
+        add({"brdrdashd"}, Kw::BrdrDotDash);
+        add({"brdrdashdd"}, Kw::BrdrDotDotDash);
+        add({"brdrengrave"}, Kw::BrdrGroove);
+        add({"brdremboss"}, Kw::BrdrRidge);
+        add({"brdrinset"}, Kw::BrdrInset);
+        add({"brdroutset"}, Kw::BrdrOutset);
+        add({"brdrw"}, Kw::BrdrW);
+        add({"brdrcf"}, Kw::BrdrCf);
         add({"clcbpat"}, Kw::ClCbPat);
         add({"ls"}, Kw::Ls);
         add({"ilvl"}, Kw::Ilvl);
@@ -251,19 +321,12 @@ const std::unordered_map<std::string_view, Kw> &keywords()
     return table;
 }
 
-Kw lookup(std::string_view name)
-{
-    const auto &table = keywords();
-    const auto it = table.find(name);
-    return it == table.end() ? Kw::Unknown : it->second;
-}
-
 bool isDestination(Kw kw)
 {
     return kw >= Kw::FontTable && kw <= Kw::SkipDestination;
 }
 
-bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isLetter(char c) { return unsigned((c | 0x20) - 'a') < 26u; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 int hexValue(char c)
@@ -321,6 +384,7 @@ struct PnState
     int style = 0;
     int level = 0;
     int start = 1;
+    bool operator==(const PnState &) const = default;
 };
 
 struct ParaState
@@ -335,21 +399,47 @@ struct ParaState
     PnState pn;
     QList<QTextOption::Tab> tabs;
     QString leaders;     // one character per tab: ' ', or the leader's letter
+    bool operator==(const ParaState &) const = default;
 };
 
 // A table row's definition: its cells' right edges and merges, as \trowd ... \cellx give them.
+// One side of a cell's border (\\clbrdrt ... and the \\brdr words after it).
+struct CellBorder
+{
+    bool present = false;
+    int width = -1;   // twips; -1: not given
+    int colour = -1;  // colour table index; -1: not given
+    QTextFrameFormat::BorderStyle style = QTextFrameFormat::BorderStyle_Solid;
+    bool operator==(const CellBorder &) const = default;
+};
+
 struct CellDef
 {
     int right = 0;
     bool mergeFirst = false, merged = false, vMergeFirst = false, vMerged = false;
-    int borders = 0;
+    std::array<CellBorder, 4> borders; // top, left, bottom, right
     int shading = -1;
+    bool hasBorders() const
+    {
+        return std::any_of(borders.begin(), borders.end(), [](const CellBorder &b) { return b.present; });
+    }
+};
+
+// The properties of a cell's format that its borders and shading set.
+constexpr int kCellFormatProperties[] = {
+    QTextFormat::BackgroundBrush,
+    QTextFormat::TableCellTopBorder, QTextFormat::TableCellLeftBorder, QTextFormat::TableCellBottomBorder,
+    QTextFormat::TableCellRightBorder, QTextFormat::TableCellTopBorderStyle, QTextFormat::TableCellLeftBorderStyle,
+    QTextFormat::TableCellBottomBorderStyle, QTextFormat::TableCellRightBorderStyle,
+    QTextFormat::TableCellTopBorderBrush, QTextFormat::TableCellLeftBorderBrush,
+    QTextFormat::TableCellBottomBorderBrush, QTextFormat::TableCellRightBorderBrush,
 };
 
 struct RowDef
 {
     QList<CellDef> cells;
     CellDef pending;
+    int side = -1; // the side of pending's border that \\brdr words describe, or -1
     int left = 0;
     int gap = 0;
 };
@@ -364,6 +454,9 @@ struct OpenTable
     QList<int> grid;          // right edges of the columns, twips
     QList<int> vMergeStart;   // per column: the row a vertical merge started in, or -1
     bool border = false;
+    CellBorder tableBorder;   // the border of the table and of cells without one of their own
+    bool cellFormatted = false; // some cell has borders or shading of its own
+    int origin = 0;           // twips from the margin to the table's left edge (\\trleft)
 };
 
 struct ListLevelDef
@@ -505,6 +598,8 @@ private:
     void endCell(int level);
     void endRow(int level, const RowDef &def);
     void applyRow(OpenTable &open, const RowDef &def);
+    QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
+    QBrush borderBrush(const CellBorder &border) const;
     void takeListText();
     QTextList *listFor(const ParaState &para);
     bool hasList(const ParaState &para) const;
@@ -560,6 +655,13 @@ private:
 
     int m_cells = 0;              // cell ends since the last text of this row (outside tables)
     std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
+    struct MadeCellFormat
+    {
+        CellBorder tableBorder;
+        CellDef cell;
+        QTextTableCellFormat format;
+    };
+    QList<MadeCellFormat> m_cellFormats; // cells' borders and shading made so far
     RowDef m_rowDef;              // the outermost table's row
     RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
     int m_afterTable = -1;        // the position of the block after the table closed last
@@ -576,6 +678,12 @@ private:
     bool m_blockHasContent = false;
     bool m_afterParagraph = false; // nothing was added since the last paragraph end
     bool m_pageBreak = false;      // the next paragraph starts a page
+    // The block format finishBlock made last, with its list, for the next paragraph like it.
+    ParaState m_blockState;
+    bool m_blockPageBreak = false;
+    QTextBlockFormat m_blockFormat;
+    QPointer<QTextList> m_blockList;
+    bool m_blockFormatValid = false;
     ParaState m_finalPara;
 
     QStringList m_fieldInstructions;
@@ -658,8 +766,10 @@ void Parser::closeGroup()
     m_stack.pop_back();
     if (role == Role::PnOwner && !m_stack.empty())
         top().para.pn = pn;
-    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000)
+    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
         m_overrides.insert(m_overrideLs, m_overrideList);
+        m_blockFormatValid = false;
+    }
     if (role == Role::PictureOwner && !m_stack.empty())
         insertPicture();
     if (role == Role::Shppict)
@@ -734,9 +844,10 @@ void Parser::controlWord()
         return;
     }
     const char *nameStart = m_pos;
+    quint32 hash = KeywordTable::kSeed;
     while (m_pos < m_end && isLetter(*m_pos))
-        ++m_pos;
-    const std::string_view name(nameStart, std::min<qsizetype>(m_pos - nameStart, 32));
+        hash = KeywordTable::step(hash, *m_pos++);
+    const std::string_view name(nameStart, m_pos - nameStart);
     bool negative = false;
     if (m_pos + 1 < m_end && *m_pos == '-' && isDigit(m_pos[1])) {
         negative = true;
@@ -756,7 +867,7 @@ void Parser::controlWord()
     if (negative)
         value = -value;
     const int param = int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
-    word(lookup(name), hasParam, param);
+    word(keywords().find(name, hash), hasParam, param);
 }
 
 void Parser::hexByte()
@@ -815,13 +926,16 @@ void Parser::controlSymbol(char symbol)
 void Parser::text()
 {
     m_ignorable = false;
+    // The bytes that end a run of text.
+    static constexpr auto stops = [] {
+        std::array<bool, 256> table{};
+        for (unsigned char c : {'{', '}', '\\', '\r', '\n'})
+            table[c] = true;
+        return table;
+    }();
     const char *start = m_pos;
-    while (m_pos < m_end) {
-        const char c = *m_pos;
-        if (c == '{' || c == '}' || c == '\\' || c == '\r' || c == '\n')
-            break;
+    while (m_pos < m_end && !stops[static_cast<unsigned char>(*m_pos)])
         ++m_pos;
-    }
     if (m_stack.empty())
         return;
     switch (top().dest) {
@@ -897,7 +1011,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Pc: m_docCodePage = 437; break;
     case Kw::Pca: m_docCodePage = 850; break;
     case Kw::AnsiCpg:
-        if (detail::iconvName(param))
+        if (detail::isKnownCodePage(param))
             m_docCodePage = param;
         break;
     case Kw::Deff:
@@ -920,7 +1034,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
             m_fontCharset = param;
         break;
     case Kw::Cpg:
-        if (group.dest == Dest::FontTable && detail::iconvName(param))
+        if (group.dest == Dest::FontTable && detail::isKnownCodePage(param))
             m_fontCodePage = param;
         break;
     case Kw::Red:
@@ -1018,16 +1132,57 @@ void Parser::word(Kw kw, bool hasParam, int param)
             def.cells.append(def.pending);
         }
         def.pending = CellDef();
+        def.side = -1;
         break;
     }
     case Kw::ClMgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.mergeFirst = true; break;
     case Kw::ClMrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.merged = true; break;
     case Kw::ClVmgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMergeFirst = true; break;
     case Kw::ClVmrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMerged = true; break;
-    case Kw::ClBrdr: ++(group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.borders; break;
-    case Kw::BrdrNone: {
-        CellDef &cell = (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending;
-        cell.borders = std::max(0, cell.borders - 1);
+    case Kw::ClBrdrT:
+    case Kw::ClBrdrL:
+    case Kw::ClBrdrB:
+    case Kw::ClBrdrR: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        def.side = int(kw) - int(Kw::ClBrdrT);
+        def.pending.borders[def.side] = CellBorder();
+        def.pending.borders[def.side].present = true;
+        break;
+    }
+    case Kw::OtherBrdr: (group.nestedTableProps ? m_nestRowDef : m_rowDef).side = -1; break;
+    case Kw::BrdrNone:
+    case Kw::BrdrSolid:
+    case Kw::BrdrDouble:
+    case Kw::BrdrDotted:
+    case Kw::BrdrDashed:
+    case Kw::BrdrDotDash:
+    case Kw::BrdrDotDotDash:
+    case Kw::BrdrGroove:
+    case Kw::BrdrRidge:
+    case Kw::BrdrInset:
+    case Kw::BrdrOutset:
+    case Kw::BrdrW:
+    case Kw::BrdrCf: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        if (def.side < 0)
+            break;
+        CellBorder &border = def.pending.borders[def.side];
+        switch (kw) {
+        case Kw::BrdrNone: border.present = false; break;
+        case Kw::BrdrSolid: border.style = QTextFrameFormat::BorderStyle_Solid; break;
+        case Kw::BrdrDouble: border.style = QTextFrameFormat::BorderStyle_Double; break;
+        case Kw::BrdrDotted: border.style = QTextFrameFormat::BorderStyle_Dotted; break;
+        case Kw::BrdrDashed: border.style = QTextFrameFormat::BorderStyle_Dashed; break;
+        case Kw::BrdrDotDash: border.style = QTextFrameFormat::BorderStyle_DotDash; break;
+        case Kw::BrdrDotDotDash: border.style = QTextFrameFormat::BorderStyle_DotDotDash; break;
+        case Kw::BrdrGroove: border.style = QTextFrameFormat::BorderStyle_Groove; break;
+        case Kw::BrdrRidge: border.style = QTextFrameFormat::BorderStyle_Ridge; break;
+        case Kw::BrdrInset: border.style = QTextFrameFormat::BorderStyle_Inset; break;
+        case Kw::BrdrOutset: border.style = QTextFrameFormat::BorderStyle_Outset; break;
+        case Kw::BrdrW: border.width = std::clamp(param, 0, 1440); break;
+        case Kw::BrdrCf: border.colour = std::max(param, 0); break;
+        default: break;
+        }
         break;
     }
     case Kw::ClCbPat: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.shading = std::max(param, 0); break;
@@ -1562,23 +1717,24 @@ void Parser::bodyText(QStringView text)
     const qsizetype before = m_run.size();
     if (m_cells > 0)
         pendingCells();
-    for (QChar ch : text) {
-        const char16_t unit = ch.unicode();
-        if (unit < 0x20) {
-            if (unit == '\t')
-                m_run.append(ch);
-            else if (unit == 0x0B)
-                m_run.append(QChar(QChar::LineSeparator));
+    // Plain characters go in by the stretch; control characters but tabs, and characters that
+    // stand for objects or mark paragraphs, do not.
+    const QChar *chunk = text.data();
+    const QChar *const end = chunk + text.size();
+    for (const QChar *at = chunk; at < end; ++at) {
+        const char16_t unit = at->unicode();
+        if (unit >= 0x20 && unit != QChar::ObjectReplacementCharacter && unit != QChar::ByteOrderMark
+            && unit < 0xFFFE && unit != QChar::ParagraphSeparator) {
             continue;
         }
-        if (unit == QChar::ObjectReplacementCharacter || unit == QChar::ByteOrderMark || unit >= 0xFFFE)
-            continue;
-        if (unit == QChar::ParagraphSeparator) {
+        m_run.append(chunk, at - chunk);
+        chunk = at + 1;
+        if (unit == '\t')
+            m_run.append(*at);
+        else if (unit == 0x0B || unit == QChar::ParagraphSeparator)
             m_run.append(QChar(QChar::LineSeparator));
-            continue;
-        }
-        m_run.append(ch);
     }
+    m_run.append(chunk, end - chunk);
     if (m_run.size() != before) {
         m_blockHasContent = true;
         m_afterParagraph = false;
@@ -1672,10 +1828,27 @@ void Parser::flushRun()
 
 void Parser::finishBlock(const ParaState &para, const CharState &chr)
 {
-    m_cursor.setBlockFormat(blockFormat(para));
-    m_cursor.setBlockCharFormat(charFormat(chr));
-    if (QTextList *list = listFor(para))
-        list->add(m_cursor.block());
+    // A block starts with the formats of the block before it, often the ones it needs: setting
+    // a format costs far more than comparing it. The list goes in with the format (as
+    // QTextList::add would, with one more change of the block).
+    if (!m_blockFormatValid || !(para == m_blockState) || m_pageBreak != m_blockPageBreak
+        || (m_blockFormat.objectIndex() >= 0 && !m_blockList)) {
+        m_blockFormat = blockFormat(para);
+        m_blockList = listFor(para);
+        if (m_blockList)
+            m_blockFormat.setObjectIndex(m_blockList->objectIndex());
+        m_blockState = para;
+        m_blockPageBreak = m_pageBreak;
+        m_blockFormatValid = true;
+    }
+    if (m_cursor.blockFormat() != m_blockFormat)
+        m_cursor.setBlockFormat(m_blockFormat);
+    // The paragraph mark's format shows only in an empty paragraph and in a list's number.
+    if (!m_blockList && !m_cursor.atBlockStart())
+        return;
+    const QTextCharFormat blockChar = charFormat(chr);
+    if (m_cursor.blockCharFormat() != blockChar)
+        m_cursor.setBlockCharFormat(blockChar);
 }
 
 void Parser::endParagraph()
@@ -1688,7 +1861,9 @@ void Parser::endParagraph()
         takeListText();
     flushRun();
     finishBlock(group.para, group.chr);
-    m_cursor.insertBlock();
+    // The next paragraph starts with this one's formats (as QTextCursor::insertBlock() would
+    // give it, without asking the document for them).
+    m_cursor.insertBlock(m_blockFormat, charFormat(group.chr));
     m_pageBreak = false;
     m_cells = 0;
     m_blockHasContent = false;
@@ -1841,6 +2016,10 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     const int row = open.row;
     const int count = std::min<int>(open.col, table->columns());
     open.rowOpen = false;
+    // The table starts where its first row's \\trleft puts it; left of the margin (as word
+    // processors put a table whose text lines up with the margin) it starts at the margin.
+    if (open.grid.isEmpty())
+        open.origin = std::max(def.left, 0);
     // The cells' right edges from the left margin, as written: each at least a twip right of the
     // one before and none beyond 64 columns of 22 in. An edge is kept where it stands (not
     // rebuilt from a clamped width), so a merged cell as wide as several columns still ends on
@@ -1850,7 +2029,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     QList<CellDef> cells;
     for (int i = 0; i < count; ++i) {
         CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
-        const qint64 last = edges.isEmpty() ? 0 : edges.last();
+        const qint64 last = edges.isEmpty() ? open.origin : edges.last();
         const qint64 right = i < def.cells.size() ? qint64(cell.right) : last + 1440;
         cell.right = int(std::clamp<qint64>(right, last + 1, std::max(last + 1, kRightmostEdge)));
         edges.append(cell.right);
@@ -1957,33 +2136,123 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
         } else if (!cell.merged) {
             open.vMergeStart[column] = -1;
         }
-        if (cell.borders > 0)
+        const bool borders = cell.hasBorders();
+        if (borders && !open.border) {
+            // The table's border is the one its first bordered cell has most, so that cells
+            // bordered all round alike (as most word processors write them) need no format.
             open.border = true;
-        if (cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid()) {
-            QTextTableCell target = table->cellAt(row, column);
-            QTextTableCellFormat format = target.format().toTableCellFormat();
-            format.setBackground(m_colours.at(cell.shading));
-            target.setFormat(format);
+            int most = 0;
+            for (const CellBorder &side : cell.borders) {
+                const int count = int(std::count(cell.borders.begin(), cell.borders.end(), side));
+                if (side.present && count > most) {
+                    most = count;
+                    open.tableBorder = side;
+                }
+            }
         }
+        const bool shaded = cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid();
+        const bool ownBorders = open.border && std::any_of(cell.borders.begin(), cell.borders.end(), [&](const CellBorder &side) {
+            return !(side == open.tableBorder);
+        });
+        // A cell merged into the one before it or above it has that cell's format. A row's
+        // cells start with the format of a cell of the row before, which may not fit.
+        if (cell.merged || cell.vMerged || (!ownBorders && !shaded && !open.cellFormatted))
+            continue;
+        QTextTableCell target = table->cellAt(row, column);
+        const QTextCharFormat current = target.format(); // also the font of an empty cell's paragraph mark
+        if (current.propertyCount() <= 2) { // only the cell's object index and type
+            target.setFormat(cellFormat(open, cell));
+        } else {
+            QTextCharFormat wanted = current;
+            for (int property : kCellFormatProperties)
+                wanted.clearProperty(property);
+            wanted.merge(cellFormat(open, cell));
+            if (wanted != current)
+                target.setFormat(wanted);
+        }
+        open.cellFormatted = true;
     }
 
     if (gridChanged || (row == 0 && open.border)) {
         QTextTableFormat format = table->format();
         QList<QTextLength> widths;
-        int left = 0;
+        int left = open.origin;
+        if (open.origin > 0)
+            format.setLeftMargin(open.origin / 15.0);
         for (int edge : std::as_const(open.grid)) {
             widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
             left = edge;
         }
         format.setColumnWidthConstraints(widths);
-        format.setBorder(open.border ? 1 : 0);
-        format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+        format.setProperty(detail::ColumnWidthsKeyProperty, int(qHashRange(open.grid.cbegin(), open.grid.cend())));
+        const CellBorder &border = open.tableBorder;
+        format.setBorder(!open.border ? 0 : border.width >= 0 ? border.width / 15.0 : 1.0);
+        format.setBorderStyle(open.border ? border.style : QTextFrameFormat::BorderStyle_Solid);
+        if (open.border)
+            format.setBorderBrush(borderBrush(border));
         format.setBorderCollapse(true);
         if (def.gap > 0)
             format.setCellPadding(def.gap / 15.0);
         table->setFormat(format);
     }
     m_cursor = table->cellAt(row, table->columns() - 1).lastCursorPosition();
+}
+
+// A border's colour: 0 or none given is the automatic colour, black.
+QBrush Parser::borderBrush(const CellBorder &border) const
+{
+    const bool coloured = border.colour > 0 && border.colour < m_colours.size() && m_colours.at(border.colour).isValid();
+    return coloured ? QBrush(m_colours.at(border.colour)) : QBrush(Qt::black);
+}
+
+// A cell's shading and borders, side by side: a side without a border has none, even in a
+// table with borders. Made once for each kind of cell of a table.
+QTextTableCellFormat Parser::cellFormat(const OpenTable &open, const CellDef &cell)
+{
+    auto same = [&](const MadeCellFormat &made) {
+        return made.cell.borders == cell.borders && made.cell.shading == cell.shading
+               && made.tableBorder == open.tableBorder;
+    };
+    const auto found = std::find_if(m_cellFormats.cbegin(), m_cellFormats.cend(), same);
+    if (found != m_cellFormats.cend())
+        return found->format;
+
+    QTextTableCellFormat format;
+    if (cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid())
+        format.setBackground(m_colours.at(cell.shading));
+    if (open.border && std::any_of(cell.borders.begin(), cell.borders.end(),
+                                   [&](const CellBorder &side) { return !(side == open.tableBorder); })) {
+        using Width = void (QTextTableCellFormat::*)(qreal);
+        using Style = void (QTextTableCellFormat::*)(QTextFrameFormat::BorderStyle);
+        using Brush = void (QTextTableCellFormat::*)(const QBrush &);
+        static constexpr Width widths[] = {&QTextTableCellFormat::setTopBorder, &QTextTableCellFormat::setLeftBorder,
+                                           &QTextTableCellFormat::setBottomBorder, &QTextTableCellFormat::setRightBorder};
+        static constexpr Style styles[] = {
+            &QTextTableCellFormat::setTopBorderStyle, &QTextTableCellFormat::setLeftBorderStyle,
+            &QTextTableCellFormat::setBottomBorderStyle, &QTextTableCellFormat::setRightBorderStyle};
+        static constexpr Brush brushes[] = {
+            &QTextTableCellFormat::setTopBorderBrush, &QTextTableCellFormat::setLeftBorderBrush,
+            &QTextTableCellFormat::setBottomBorderBrush, &QTextTableCellFormat::setRightBorderBrush};
+        // Only what differs from the table's border: the rest follows it.
+        const CellBorder &table = open.tableBorder;
+        for (int side = 0; side < 4; ++side) {
+            const CellBorder &border = cell.borders[side];
+            if (!border.present) { // no width and no style: Qt draws a hairline for a width of 0
+                (format.*widths[side])(0);
+                (format.*styles[side])(QTextFrameFormat::BorderStyle_None);
+                continue;
+            }
+            if (border.width != table.width)
+                (format.*widths[side])(border.width >= 0 ? border.width / 15.0 : 1.0); // none given: a pixel
+            if (border.style != table.style)
+                (format.*styles[side])(border.style);
+            if (borderBrush(border) != borderBrush(table))
+                (format.*brushes[side])(borderBrush(border));
+        }
+    }
+    if (m_cellFormats.size() < 256)
+        m_cellFormats.append({open.tableBorder, cell, format});
+    return format;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -98,6 +98,8 @@ private:
     void paragraphStart(const QTextBlock &block, int nest);
     void between(const QTextBlock &previous, const QTextBlock &next);
     QByteArray rowDefinition(QTextTable *table, int row);
+    QByteArray cellBorders(const QTextTableFormat &table, const QTextCharFormat &cell);
+    static const char *borderStyleWord(QTextFrameFormat::BorderStyle style);
     void emptyCells(QTextTable *table, int row, int level, int &column, int until);
     void endRow(int level);
     void listTables();
@@ -534,9 +536,11 @@ QByteArray Writer::rowDefinition(QTextTable *table, int row)
         width = std::clamp(width, 1, 31680);
     }
     const int padding = twips(format.cellPadding());
-    QByteArray out = "\\trowd\\trgaph" + QByteArray::number(padding) + "\\trleft" + QByteArray::number(-padding);
-    const bool border = format.border() > 0 && format.borderStyle() != QTextFrameFormat::BorderStyle_None;
-    int edge = 0;
+    // An indented table starts at its indent; else its text lines up with the margin.
+    const int indent = std::clamp(twips(format.leftMargin()), 0, 31680);
+    QByteArray out = "\\trowd\\trgaph" + QByteArray::number(padding) + "\\trleft"
+                     + QByteArray::number(indent > 0 ? indent : -padding);
+    int edge = indent;
     for (int c = 0; c < columns;) {
         const QTextTableCell cell = table->cellAt(row, c);
         const int span = std::max(1, cell.columnSpan() - (c - cell.column()));
@@ -544,9 +548,8 @@ QByteArray Writer::rowDefinition(QTextTable *table, int row)
             out.append("\\clvmrg");
         else if (cell.rowSpan() > 1)
             out.append("\\clvmgf");
-        if (border)
-            out.append("\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10\\clbrdrb\\brdrs\\brdrw10\\clbrdrr\\brdrs\\brdrw10");
         const QTextCharFormat cellFormat = cell.format();
+        out.append(cellBorders(format, cellFormat));
         if (cellFormat.hasProperty(QTextFormat::BackgroundBrush) && cellFormat.background().style() != Qt::NoBrush)
             out.append("\\clcbpat" + QByteArray::number(colourIndex(cellFormat.background())));
         for (int k = 0; k < span && c + k < columns; ++k)
@@ -555,6 +558,58 @@ QByteArray Writer::rowDefinition(QTextTable *table, int row)
         c += span;
     }
     return out;
+}
+
+// A cell's borders, side by side: its own where it has them, else its table's.
+QByteArray Writer::cellBorders(const QTextTableFormat &table, const QTextCharFormat &cell)
+{
+    struct Side
+    {
+        const char *word;
+        int width, style, brush;
+    };
+    static constexpr Side sides[] = {
+        {"\\clbrdrt", QTextFormat::TableCellTopBorder, QTextFormat::TableCellTopBorderStyle, QTextFormat::TableCellTopBorderBrush},
+        {"\\clbrdrl", QTextFormat::TableCellLeftBorder, QTextFormat::TableCellLeftBorderStyle, QTextFormat::TableCellLeftBorderBrush},
+        {"\\clbrdrb", QTextFormat::TableCellBottomBorder, QTextFormat::TableCellBottomBorderStyle,
+         QTextFormat::TableCellBottomBorderBrush},
+        {"\\clbrdrr", QTextFormat::TableCellRightBorder, QTextFormat::TableCellRightBorderStyle,
+         QTextFormat::TableCellRightBorderBrush},
+    };
+    QByteArray out;
+    for (const Side &side : sides) {
+        const qreal width = cell.hasProperty(side.width) ? cell.doubleProperty(side.width) : table.border();
+        const auto style = QTextFrameFormat::BorderStyle(cell.hasProperty(side.style) ? cell.intProperty(side.style)
+                                                                                      : int(table.borderStyle()));
+        const QBrush brush = cell.hasProperty(side.brush) ? cell.brushProperty(side.brush) : table.borderBrush();
+        const char *styleWord = borderStyleWord(style);
+        if (width <= 0 || !styleWord)
+            continue;
+        out.append(side.word);
+        out.append(styleWord);
+        out.append("\\brdrw" + QByteArray::number(std::clamp(twips(width), 1, 1440)));
+        if (const int colour = colourIndex(brush))
+            out.append("\\brdrcf" + QByteArray::number(colour));
+    }
+    return out;
+}
+
+const char *Writer::borderStyleWord(QTextFrameFormat::BorderStyle style)
+{
+    switch (style) {
+    case QTextFrameFormat::BorderStyle_None: return nullptr;
+    case QTextFrameFormat::BorderStyle_Dotted: return "\\brdrdot";
+    case QTextFrameFormat::BorderStyle_Dashed: return "\\brdrdash";
+    case QTextFrameFormat::BorderStyle_Double: return "\\brdrdb";
+    case QTextFrameFormat::BorderStyle_DotDash: return "\\brdrdashd";
+    case QTextFrameFormat::BorderStyle_DotDotDash: return "\\brdrdashdd";
+    case QTextFrameFormat::BorderStyle_Groove: return "\\brdrengrave";
+    case QTextFrameFormat::BorderStyle_Ridge: return "\\brdremboss";
+    case QTextFrameFormat::BorderStyle_Inset: return "\\brdrinset";
+    case QTextFrameFormat::BorderStyle_Outset: return "\\brdroutset";
+    case QTextFrameFormat::BorderStyle_Solid: break;
+    }
+    return "\\brdrs";
 }
 
 // Writes the continuation cells of vertical merges from column up to (not including) until.
@@ -733,8 +788,15 @@ QByteArray Writer::run()
             }
             for (const Place &place : placeOf(m_doc, block)) {
                 const QTextCharFormat cell = place.cell.format();
-                if (cell.hasProperty(QTextFormat::BackgroundBrush))
-                    colourIndex(cell.background());
+                for (int property : {int(QTextFormat::BackgroundBrush), int(QTextFormat::TableCellTopBorderBrush),
+                                     int(QTextFormat::TableCellLeftBorderBrush), int(QTextFormat::TableCellBottomBorderBrush),
+                                     int(QTextFormat::TableCellRightBorderBrush)}) {
+                    if (cell.hasProperty(property))
+                        colourIndex(cell.brushProperty(property));
+                }
+                const QTextTableFormat table = place.table->format();
+                if (table.border() > 0)
+                    colourIndex(table.borderBrush());
             }
         }
         if (fragment.isValid())

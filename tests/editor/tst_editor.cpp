@@ -46,6 +46,7 @@ private Q_SLOTS:
     void openPlainTextAndCancel();
     void openFailureAsksAbortRetryIgnore();
     void saveAsWritesRichTextWithDefaultExtension();
+    void saveAsOverDocumentWithLeftOutContentAsks_data();
     void saveAsOverDocumentWithLeftOutContentAsks();
     void printsSelectionOrWholeDocument();
     void clipboardCommands();
@@ -429,49 +430,89 @@ void TestEditor::saveAsWritesRichTextWithDefaultExtension()
     QCOMPARE(ui->messages.at(0).buttons, MsgButtons::AbortRetryIgnore);
 }
 
+void TestEditor::saveAsOverDocumentWithLeftOutContentAsks_data()
+{
+    // Steps before the last Save As: "open" report.rtf (a footnote and a header, which the
+    // editor leaves out), "openPlain" another file, "new" (File > New, not saving), "type",
+    // "saveOver" (Save As over report.rtf, answering Yes).
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("asks");
+    QTest::newRow("opened, same file") << QStringList{"open"} << "report.rtf" << true;
+    QTest::newRow("opened, same file by another path") << QStringList{"open", "type"} << "./report.rtf" << true;
+    QTest::newRow("opened, another name") << QStringList{"open"} << "copy.rtf" << false;
+    QTest::newRow("opened, then New") << QStringList{"open", "new", "type"} << "report.rtf" << false;
+    QTest::newRow("opened, then another file") << QStringList{"open", "openPlain"} << "report.rtf" << false;
+    QTest::newRow("new, then opened") << QStringList{"new", "open"} << "report.rtf" << true;
+    QTest::newRow("already saved over") << QStringList{"open", "saveOver"} << "report.rtf" << false;
+}
+
 void TestEditor::saveAsOverDocumentWithLeftOutContentAsks()
 {
-    // A word processor's document with a footnote and a header: the editor shows the body only.
-    const QString path = QDir(m_folder->path()).filePath("report.rtf");
+    QFETCH(QStringList, steps);
+    QFETCH(QString, target);
+    QFETCH(bool, asks);
+    const QDir folder(m_folder->path());
+    const QString path = folder.filePath("report.rtf");
     const QByteArray original = "{\\rtf1\\ansi{\\header Page head}Body{\\footnote\\pard note}.\\par}";
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(original);
-    file.close();
+    auto write = [](const QString &name, const QByteArray &bytes) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    auto contents = [](const QString &name) {
+        QFile file(name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    write(path, original);
+    write(folder.filePath("plain.txt"), "plain text\n");
+
     frmEditor *editor = openPrimary();
-    ui->openAnswers << path;
-    action(editor, "mnuOpen")->trigger();
-    QCOMPARE(editor->richText()->toPlainText(), QString("Body."));
+    qsizetype questions = 0; // messages the steps answered
+    for (const QString &step : std::as_const(steps)) {
+        if (step == "open" || step == "openPlain") {
+            ui->openAnswers << (step == "open" ? path : folder.filePath("plain.txt"));
+            action(editor, "mnuOpen")->trigger();
+            if (step == "open")
+                QCOMPARE(editor->richText()->toPlainText(), QString("Body."));
+        } else if (step == "new") {
+            ui->messageAnswers << MsgResult::No;
+            action(editor, "mnuNew")->trigger();
+            ++questions;
+            QVERIFY(editor->richText()->toPlainText().isEmpty());
+        } else if (step == "type") {
+            type(editor, "Added");
+        } else if (step == "saveOver") {
+            ui->saveAnswers << path;
+            ui->messageAnswers << MsgResult::Yes;
+            action(editor, "mnuSaveAs")->trigger();
+            ++questions;
+            const QByteArray saved = contents(path);
+            QVERIFY(saved.contains("Body.") && !saved.contains("note"));
+        }
+    }
+    QCOMPARE(ui->messages.size(), questions);
 
-    // Over the same file: asks; No keeps the file as it was.
-    ui->saveAnswers << path;
-    ui->messageAnswers << MsgResult::No;
+    const QString chosen = folder.filePath(target);
+    const QByteArray before = contents(chosen);
+    ui->saveAnswers << chosen;
+    if (asks)
+        ui->messageAnswers << MsgResult::No;
     action(editor, "mnuSaveAs")->trigger();
-    QCOMPARE(ui->messages.size(), 1);
-    QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
-    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNo);
-    QVERIFY2(ui->messages.at(0).prompt.contains("footnotes") && ui->messages.at(0).prompt.contains("headers and footers")
-                 && ui->messages.at(0).prompt.contains("report.rtf"),
-             qPrintable(ui->messages.at(0).prompt));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), original);
-    file.close();
-
-    // Under another name: no question.
-    const QString other = QDir(m_folder->path()).filePath("copy.rtf");
-    ui->saveAnswers << other;
-    action(editor, "mnuSaveAs")->trigger();
-    QCOMPARE(ui->messages.size(), 1);
-    QVERIFY(QFile::exists(other));
-
-    // Yes saves over it; the file then holds what the editor shows.
-    ui->saveAnswers << QDir(m_folder->path()).filePath("./report.rtf");
-    ui->messageAnswers << MsgResult::Yes;
-    action(editor, "mnuSaveAs")->trigger();
-    QCOMPARE(ui->messages.size(), 2);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray saved = file.readAll();
-    QVERIFY(saved.contains("Body.") && !saved.contains("note"));
+    if (asks) {
+        QCOMPARE(ui->messages.size(), questions + 1);
+        const auto &message = ui->messages.last();
+        QCOMPARE(message.title, QString("TextEditor"));
+        QCOMPARE(message.buttons, MsgButtons::YesNo);
+        QVERIFY2(message.prompt.contains("footnotes") && message.prompt.contains("headers and footers")
+                     && message.prompt.contains("report.rtf"),
+                 qPrintable(message.prompt));
+        QCOMPARE(contents(chosen), before); // No keeps the file as it was
+    } else {
+        QCOMPARE(ui->messages.size(), questions);
+        QVERIFY(contents(chosen).contains(editor->richText()->toPlainText().section(u'\n', 0, 0).toUtf8()));
+        QVERIFY(!contents(chosen).contains("note"));
+    }
 }
 
 void TestEditor::printsSelectionOrWholeDocument()

@@ -212,12 +212,15 @@ void TestRtfReader::codePages_data()
     // Bytes a code page leaves undefined are U+FFFD, never control characters.
     QTest::newRow("undefined in cp1252") << QByteArray("{\\rtf1\\ansi a\\'81b\\'9dc}") << QStringLiteral("a\uFFFDb\uFFFDc");
     QTest::newRow("undefined in cp874") << QByteArray("{\\rtf1\\ansi\\ansicpg874 \\'a1\\'db}") << QStringLiteral("\u0E01\uFFFD");
-    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European;
-    // Hebrew has no codec here.
+    // Mac font charsets: Roman, Japanese (Shift-JIS), Greek and Cyrillic, Central European,
+    // Hebrew and Arabic (letters, a right-to-left parenthesis and digit, a sequence's base letter).
     QTest::newRow("mac charsets") << QByteArray("{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 Times;}{\\f1\\fcharset78 Osaka;}"
-                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}}"
-                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} {\\f5 a\\'e0}}")
-                                  << QStringLiteral("é“ 日本語 α А á a\uFFFD");
+                                                "{\\f2\\fcharset85 G;}{\\f3\\fcharset89 C;}{\\f4\\fcharset88 E;}{\\f5\\fcharset83 H;}"
+                                                "{\\f6\\fcharset84 A;}}"
+                                                "\\f0 \\'8e\\'d2 {\\f1 \\'93\\'fa\\'96\\'7b\\'8c\\'ea} {\\f2 \\'e1} {\\f3 \\'80} {\\f4 \\'87} "
+                                                "{\\f5 a\\'e0\\'f9\\'a8\\'a6\\'c0\\'81} {\\f6 \\'c7\\'e4\\'b3\\'a8\\'bf}}")
+                                  << QStringLiteral("é“ 日本語 α А á a\u05D0\u05E9)\u20AA\u05DC\u05F2 \u0627\u0644\u0663(\u061F");
+    QTest::newRow("ansicpg of Mac Hebrew") << QByteArray("{\\rtf1\\mac\\ansicpg10005 \\'e0\\'b1}") << QStringLiteral("\u05D01");
     QTest::newRow("mac text editor document")
         << QByteArray("{\\rtf1\\mac\\ansicpg10000\\cocoartf102{\\fonttbl\\f0\\fswiss\\fcharset77 Helvetica;"
                       "\\f1\\fnil\\fcharset78 Osaka\\'81\\'7c\\'93\\'99\\'95\\'9d;}\n{\\colortbl;\\red255\\green255\\blue255;}\n"
@@ -395,6 +398,42 @@ void TestRtfReader::tables()
     QCOMPARE(tables.at(0)->columns(), 3);
     QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
     QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
+
+    // Borders side by side (width, style, colour; a side without one has none) and the row's
+    // indent. The table takes the border most sides of its first bordered cell have; a cell
+    // keeps only what differs from it, and a later row does not take an earlier row's borders.
+    const QByteArray bordered = "{\\rtf1{\\colortbl;\\red255\\green0\\blue0;}\\trowd\\trgaph108\\trleft720"
+        "\\clbrdrt\\brdrs\\brdrw30\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrdb\\brdrw15\\brdrcf1\\clbrdrr\\brdrs\\brdrw30"
+        "\\cellx2160\\clbrdrt\\brdrs\\brdrw30\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrs\\brdrw30\\clbrdrr\\brdrs\\brdrw30"
+        "\\cellx3600\\pard\\intbl a\\cell b\\cell\\row\\trowd\\trgaph108\\trleft720"
+        "\\clbrdrl\\brdrs\\brdrw30\\clbrdrb\\brdrdot\\brdrw30\\clbrdrr\\brdrnone\\cellx2160\\cellx3600"
+        "\\pard\\intbl\\brdrb\\brdrs\\brdrw90 c\\cell d\\cell\\row}";
+    QTextDocument bdoc;
+    QVERIFY(Rtf::read(bordered, &bdoc));
+    tables = tablesOf(bdoc);
+    QCOMPARE(tables.size(), 1);
+    const QTextTableFormat tableFormat = tables.at(0)->format();
+    QCOMPARE(tableFormat.leftMargin(), 720 / 15.0);
+    QCOMPARE(tableFormat.columnWidthConstraints().at(0).rawValue(), 1440 / 15.0);
+    QCOMPARE(tableFormat.border(), 2.0);
+    QCOMPARE(tableFormat.borderStyle(), QTextFrameFormat::BorderStyle_Solid);
+    QCOMPARE(tableFormat.borderBrush().color(), QColor(Qt::black));
+    auto cellFormat = [&](int row, int column) { return tables.at(0)->cellAt(row, column).format().toTableCellFormat(); };
+    QTextTableCellFormat cell = cellFormat(0, 0);
+    QCOMPARE(cell.bottomBorder(), 1.0);
+    QCOMPARE(cell.bottomBorderStyle(), QTextFrameFormat::BorderStyle_Double);
+    QCOMPARE(cell.bottomBorderBrush().color(), QColor(255, 0, 0));
+    QVERIFY(!cell.hasProperty(QTextFormat::TableCellTopBorder) && !cell.hasProperty(QTextFormat::TableCellTopBorderStyle));
+    QVERIFY(!cellFormat(0, 1).hasProperty(QTextFormat::TableCellBottomBorder));
+    cell = cellFormat(1, 0);
+    QCOMPARE(cell.topBorder(), 0.0);
+    QCOMPARE(cell.topBorderStyle(), QTextFrameFormat::BorderStyle_None); // else Qt draws a hairline
+    QCOMPARE(cell.rightBorder(), 0.0); // \\brdrnone
+    QCOMPARE(cell.bottomBorderStyle(), QTextFrameFormat::BorderStyle_Dotted);
+    QVERIFY(!cell.hasProperty(QTextFormat::TableCellLeftBorder));
+    cell = cellFormat(1, 1);
+    QCOMPARE(QList<qreal>({cell.topBorder(), cell.leftBorder(), cell.bottomBorder(), cell.rightBorder()}),
+             QList<qreal>({0, 0, 0, 0}));
 }
 
 void TestRtfReader::wordProcessorDocument()

@@ -358,12 +358,29 @@ QStringList structureOf(QTextDocument &doc)
         }
         for (QTextTable *table : chain) {
             const QTextTableCell cell = table->cellAt(block.position());
+            const QTextTableFormat format = table->format();
             QStringList widths;
-            for (const QTextLength &width : table->format().columnWidthConstraints())
+            for (const QTextLength &width : format.columnWidthConstraints())
                 widths.append(QString::number(qRound(width.rawValue())));
-            line += QStringLiteral("[%1x%2 w=%3 cell %4,%5 span %6x%7] ")
+            // The table's indent and border; a cell's borders where it has its own.
+            QStringList borders;
+            const QTextCharFormat cellFormat = cell.format();
+            for (int property = QTextFormat::TableCellTopBorder; property <= QTextFormat::TableCellRightBorderBrush; ++property) {
+                if (cellFormat.hasProperty(property))
+                    borders.append(cellFormat.property(property).userType() == QMetaType::QBrush
+                                       ? cellFormat.brushProperty(property).color().name()
+                                       : QString::number(cellFormat.doubleProperty(property) + cellFormat.intProperty(property)));
+                else
+                    borders.append(QStringLiteral("-"));
+            }
+            const QString border = format.border() > 0 ? QStringLiteral("%1/%2/%3").arg(format.border())
+                                                             .arg(int(format.borderStyle()))
+                                                             .arg(format.borderBrush().color().name())
+                                                       : QStringLiteral("0");
+            line += QStringLiteral("[%1x%2 w=%3 m=%8 b=%9 cell %4,%5 span %6x%7 %10] ")
                         .arg(table->rows()).arg(table->columns()).arg(widths.join(u','))
-                        .arg(cell.row()).arg(cell.column()).arg(cell.rowSpan()).arg(cell.columnSpan());
+                        .arg(cell.row()).arg(cell.column()).arg(cell.rowSpan()).arg(cell.columnSpan())
+                        .arg(format.leftMargin()).arg(border, borders.join(u' '));
         }
         if (const QTextList *list = block.textList())
             line += QStringLiteral("(list %1 indent %2 item %3) ").arg(int(list->format().style()))
@@ -406,6 +423,25 @@ void TestRtfWriter::structureRoundTrip()
     exact.setLineHeight(20, QTextBlockFormat::FixedHeight);
     cursor.insertBlock(exact);
     cursor.insertText(QStringLiteral("exact"));
+    // An indented table whose cells have borders of their own: a red dotted bottom, none on top.
+    QTextTableFormat indented;
+    indented.setLeftMargin(40);
+    indented.setBorder(2);
+    indented.setBorderBrush(Qt::black);
+    indented.setBorderCollapse(true);
+    indented.setColumnWidthConstraints({QTextLength(QTextLength::FixedLength, 80), QTextLength(QTextLength::FixedLength, 90)});
+    QTextTable *bordered = cursor.insertTable(2, 2, indented);
+    QTextTableCellFormat own;
+    own.setBottomBorder(3);
+    own.setBottomBorderStyle(QTextFrameFormat::BorderStyle_Dotted);
+    own.setBottomBorderBrush(QColor(255, 0, 0));
+    bordered->cellAt(0, 0).setFormat(own);
+    QTextTableCellFormat open;
+    open.setTopBorder(0);
+    open.setTopBorderStyle(QTextFrameFormat::BorderStyle_None);
+    bordered->cellAt(1, 1).setFormat(open);
+    for (int i = 0; i < 4; ++i)
+        bordered->cellAt(i / 2, i % 2).firstCursorPosition().insertText(QStringLiteral("c%1").arg(i));
 
     const QByteArray rtf = Rtf::write(&doc);
     const auto back = readBack(rtf);
@@ -416,6 +452,7 @@ void TestRtfWriter::structureRoundTrip()
     QVERIFY(rtf.contains("{\\pntext\\pard\\plain \\u8226\\'95\\tab}")); // the bullet as text for old readers
     QVERIFY(rtf.contains("\\tqr\\tldot\\tx1500\\tqc\\tx3000\\tqdec\\tx4500"));
     QVERIFY(rtf.contains("\\sl360\\slmult1"));
+    QVERIFY(rtf.contains("\\trleft600") && rtf.contains("\\clbrdrb\\brdrdot\\brdrw45\\brdrcf"));
     QTextCursor big = back->find(QStringLiteral("big"));
     QCOMPARE(big.charFormat().fontPointSize(), 18.0); // size 5 is 1.5 times the base font
 }

@@ -72,6 +72,9 @@ constexpr size_t PartBytes = 1024 * 1024;
 // Small files read ahead of the writers, at most.
 constexpr size_t MaxQueuedBytes = 8 * 1024 * 1024;
 constexpr size_t MaxQueuedFiles = 512;
+// What a writer takes from the queue at once (at least one file).
+constexpr size_t BatchFiles = 16;
+constexpr size_t BatchBytes = 256 * 1024;
 
 enum class Kind { File, Folder, Link };
 enum class Cipher { None, Traditional, Aes };
@@ -432,6 +435,7 @@ private:
                    const std::function<bool()> &mayPlace = {}) const;
     bool queueFile(const Entry &e, Failure *f);
     void writerLoop();
+    void writeJob(WriteJob &job, std::unique_lock<std::mutex> &lock);
     // With m_lock held: whether a full queue has been written down far enough to add to it.
     bool roomAgain() const
     {
@@ -1625,53 +1629,69 @@ void Extractor::writerLoop()
             m_room.notify_all();
             continue;
         }
-        WriteJob job = std::move(m_jobs.front());
-        m_jobs.pop_front();
-        ++m_writing;
-        lock.unlock();
-        const int dir = job.folder ? job.folder->get() : m_root;
-        Failure failure;
-        const auto fill = [&](int out, bool *endsInHole) {
-            if (const int err = writeWithHoles(out, job.data.data(), job.data.size(), endsInHole)) {
-                failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry.name));
-                return false;
-            }
-            return true;
-        };
-        bool turnTaken = false;
-        bool dropped = false;
-        const auto takeTurn = [&] {
-            std::unique_lock turn(m_lock);
-            if (m_namesInTurn)
-            {
-                ++m_waitingSettled;
-                m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
-                --m_waitingSettled;
-            }
-            turnTaken = true;
-            dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
-            return !dropped;
-        };
-        const bool ok = storeFile(job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
-                                  takeTurn);
-        if (!turnTaken)
-            takeTurn();
-        const size_t bytes = job.data.size();
-        job.folder.reset(); // the folder may close here
-        lock.lock();
-        job.slot->settled = true;
-        if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
-            m_writeFailure = failure;
-            m_failedJob = job.number;
+        // A few files at once: the names are given in archive order, so a writer that took
+        // one file at a time would wait for the other writer's turn at almost every file.
+        std::vector<WriteJob> batch;
+        size_t batchBytes = 0;
+        while (!m_jobs.empty() && batch.size() < BatchFiles && (batch.empty() || batchBytes < BatchBytes)) {
+            batchBytes += m_jobs.front().data.size();
+            batch.push_back(std::move(m_jobs.front()));
+            m_jobs.pop_front();
+            ++m_writing;
         }
-        ++m_placeTurn; // in turn, or only counting
-        --m_writing;
-        m_queuedBytes -= std::min(m_queuedBytes, bytes);
-        if (m_waitingSettled > 0)
-            m_settled.notify_all();
-        if (m_waitingRoom && roomAgain())
-            m_room.notify_all();
+        lock.unlock();
+        for (WriteJob &job : batch)
+            writeJob(job, lock);
     }
+}
+
+// Writes one file taken from the queue; returns with `lock` held.
+void Extractor::writeJob(WriteJob &job, std::unique_lock<std::mutex> &lock)
+{
+    if (lock.owns_lock())
+        lock.unlock();
+    const int dir = job.folder ? job.folder->get() : m_root;
+    Failure failure;
+    const auto fill = [&](int out, bool *endsInHole) {
+        if (const int err = writeWithHoles(out, job.data.data(), job.data.size(), endsInHole)) {
+            failure = writeFailure(err, QStringLiteral("“%1”").arg(job.entry.name));
+            return false;
+        }
+        return true;
+    };
+    bool turnTaken = false;
+    bool dropped = false;
+    const auto takeTurn = [&] {
+        std::unique_lock turn(m_lock);
+        if (m_namesInTurn)
+        {
+            ++m_waitingSettled;
+            m_settled.wait(turn, [&] { return m_placeTurn == job.number; });
+            --m_waitingSettled;
+        }
+        turnTaken = true;
+        dropped = m_writerDiscards || (m_writeFailure && m_failedJob < job.number);
+        return !dropped;
+    };
+    const bool ok = storeFile(job.entry, dir, job.diskParent, job.renamed, job.mode, fill, job.slot, &failure,
+                              takeTurn);
+    if (!turnTaken)
+        takeTurn();
+    const size_t bytes = job.data.size();
+    job.folder.reset(); // the folder may close here
+    lock.lock();
+    job.slot->settled = true;
+    if (!ok && !dropped && (!m_writeFailure || job.number < m_failedJob)) {
+        m_writeFailure = failure;
+        m_failedJob = job.number;
+    }
+    ++m_placeTurn; // in turn, or only counting
+    --m_writing;
+    m_queuedBytes -= std::min(m_queuedBytes, bytes);
+    if (m_waitingSettled > 0)
+        m_settled.notify_all();
+    if (m_waitingRoom && roomAgain())
+        m_room.notify_all();
 }
 
 // Waits until every queued file is written (or dropped after a failure).

@@ -8,6 +8,7 @@
 #include "frmZip.h"
 #include "icons.h"
 #include "services.h"
+#include "zip/zipfunctions.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -56,6 +57,7 @@ private:
 
 int main(int argc, char *argv[])
 {
+    readSystemTimeZoneOnce();
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

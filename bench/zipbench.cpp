@@ -146,6 +146,7 @@ unsigned long long uncompressedSize(const QString &archive)
 
 int main(int argc, char *argv[])
 {
+    readSystemTimeZoneOnce(); // as the program does
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     QString pluginPath = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pnvzip12.so"));

@@ -12,6 +12,10 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 struct MailSender::Shared
 {
@@ -19,6 +23,11 @@ struct MailSender::Shared
     MailSender *owner = nullptr; // cleared when the sender goes away
     std::atomic<bool> cancel{false};
     std::thread thread;
+    // The connections the send has open (under `mutex`): a sender going away shuts them
+    // down, so that whatever the library is waiting for there ends at once; it polls the
+    // cancel flag only between waits, and some waits (a server that does not answer the
+    // end of the message) last up to the reply time-out.
+    std::vector<curl_socket_t> sockets;
 };
 
 namespace {
@@ -91,6 +100,8 @@ private:
     static size_t readCallback(char *buffer, size_t size, size_t count, void *self);
     static int progressCallback(void *self, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     static int debugCallback(CURL *, curl_infotype type, char *data, size_t size, void *self);
+    static curl_socket_t openSocketCallback(void *self, curlsocktype purpose, curl_sockaddr *address);
+    static int closeSocketCallback(void *self, curl_socket_t socket);
     void onProtocolLine(curl_infotype type, const QByteArray &line);
 
     void setCommonOptions(CURL *handle, const MailEndpoint &endpoint, const char *protocols);
@@ -146,6 +157,29 @@ int MailTransfer::progressCallback(void *self, curl_off_t, curl_off_t, curl_off_
 {
     auto *t = static_cast<MailTransfer *>(self);
     return (t->m_abort || t->m_shared->cancel) ? 1 : 0;
+}
+
+curl_socket_t MailTransfer::openSocketCallback(void *self, curlsocktype, curl_sockaddr *address)
+{
+    auto *t = static_cast<MailTransfer *>(self);
+    const curl_socket_t socket = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (socket == CURL_SOCKET_BAD)
+        return socket;
+    std::lock_guard lock(t->m_shared->mutex);
+    t->m_shared->sockets.push_back(socket);
+    if (t->m_shared->cancel)
+        ::shutdown(socket, SHUT_RDWR);
+    return socket;
+}
+
+int MailTransfer::closeSocketCallback(void *self, curl_socket_t socket)
+{
+    auto *t = static_cast<MailTransfer *>(self);
+    {
+        std::lock_guard lock(t->m_shared->mutex);
+        std::erase(t->m_shared->sockets, socket);
+    }
+    return ::close(socket);
 }
 
 int MailTransfer::debugCallback(CURL *, curl_infotype type, char *data, size_t size, void *self)
@@ -298,6 +332,10 @@ void MailTransfer::setCommonOptions(CURL *h, const MailEndpoint &endpoint, const
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &MailTransfer::progressCallback);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &MailTransfer::openSocketCallback);
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, this);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETFUNCTION, &MailTransfer::closeSocketCallback);
+    curl_easy_setopt(h, CURLOPT_CLOSESOCKETDATA, this);
     curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &MailTransfer::debugCallback);
     curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
@@ -496,6 +534,8 @@ MailSender::~MailSender()
         std::lock_guard lock(m_shared->mutex);
         m_shared->owner = nullptr;
         m_shared->cancel = true;
+        for (const curl_socket_t socket : m_shared->sockets)
+            ::shutdown(socket, SHUT_RDWR);
     }
     if (m_shared->thread.joinable())
         m_shared->thread.join();

@@ -46,6 +46,15 @@ bool readAt(int fd, uint64_t offset, uint8_t *buffer, size_t size)
     return true;
 }
 
+// The file's last bytes, as far back as an end record with the longest comment (and the
+// zip64 locator before it) can start: every end record is searched for in there.
+bool readTail(int fd, uint64_t fileSize, uint64_t *tailStart, std::vector<uint8_t> *tail)
+{
+    *tailStart = fileSize - std::min<uint64_t>(fileSize, 0xffff + EndSize + Zip64LocatorSize);
+    tail->resize(size_t(fileSize - *tailStart));
+    return readAt(fd, *tailStart, tail->data(), tail->size());
+}
+
 // Reads a file through a window that moves forward as records are walked.
 class Window
 {
@@ -248,9 +257,9 @@ bool rebuild(View *view, uint64_t fileSize)
     const int fd = view->fd->get();
     if (fileSize < EndSize)
         return false;
-    const uint64_t tailStart = fileSize - std::min<uint64_t>(fileSize, 0xffff + EndSize + Zip64LocatorSize);
-    std::vector<uint8_t> tail(size_t(fileSize - tailStart));
-    if (!readAt(fd, tailStart, tail.data(), tail.size()))
+    uint64_t tailStart = 0;
+    std::vector<uint8_t> tail;
+    if (!readTail(fd, fileSize, &tailStart, &tail))
         return false;
     // The last end record whose central directory makes sense.
     for (size_t i = tail.size() - EndSize + 1; i-- > 0;) {
@@ -372,9 +381,9 @@ bool ArchiveDirectory::open(const char *path)
         return false;
     const int fd = d->fd->get();
     const uint64_t fileSize = uint64_t(st.st_size);
-    const uint64_t tailStart = fileSize - std::min<uint64_t>(fileSize, 0xffff + EndSize + Zip64LocatorSize);
-    std::vector<uint8_t> tail(size_t(fileSize - tailStart));
-    if (!readAt(fd, tailStart, tail.data(), tail.size()))
+    uint64_t tailStart = 0;
+    std::vector<uint8_t> tail;
+    if (!readTail(fd, fileSize, &tailStart, &tail))
         return false;
     // The last end record that describes a directory on one disk, starting with a record.
     for (size_t i = tail.size() - EndSize + 1; i-- > 0;) {

@@ -2053,12 +2053,30 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     } else {
         // Another layout than the rows before: take the cells' contents out, add the columns
         // this row's edges need, and put the contents back where the edges say.
-        QList<QTextDocumentFragment> contents;
+        // The contents go back as fragments into a new row, and the old row goes after that.
+        // A fragment does not carry its first paragraph's format, and a first paragraph in a
+        // list arrives as a new paragraph after the cell's empty one; its list items arrive in
+        // copies of their lists. All three are put right, so a list running on from rows
+        // above keeps counting.
+        struct Moved {
+            QTextDocumentFragment contents;
+            QTextBlockFormat firstFormat;
+            QTextCharFormat firstCharFormat;
+            bool listFirst = false;
+            QList<QPointer<QTextList>> lists; // each paragraph's list
+        };
+        QList<Moved> moved(count);
         for (int i = 0; i < count; ++i) {
             const QTextTableCell cell = table->cellAt(row, i);
             QTextCursor selection = cell.firstCursorPosition();
+            const QTextBlock first = selection.block();
+            moved[i].firstFormat = first.blockFormat();
+            moved[i].firstCharFormat = first.charFormat();
+            moved[i].listFirst = first.textList() && first.length() > 1;
+            for (QTextBlock block = first; block.isValid() && block.position() <= cell.lastPosition(); block = block.next())
+                moved[i].lists.append(block.textList());
             selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
-            contents.append(selection.selection());
+            moved[i].contents = selection.selection();
         }
         if (!open.grid.isEmpty() && table->columns() > open.grid.size()) // added for this row's cells
             table->removeColumns(int(open.grid.size()), table->columns() - int(open.grid.size()));
@@ -2093,7 +2111,6 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             open.vMergeStart.insert(index, -1);
         }
         table->appendRows(1);
-        table->removeRows(row, 1);
         m_afterTable = -1; // positions have moved
         int column = 0;
         for (int i = 0; i < count; ++i) {
@@ -2102,9 +2119,47 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             firstColumn[i] = std::min(column, last);
             span[i] = last - firstColumn[i] + 1;
             column = last + 1;
-            QTextCursor into = table->cellAt(row, firstColumn[i]).firstCursorPosition();
-            into.insertFragment(contents.at(i));
+            const QTextTableCell target = table->cellAt(row + 1, firstColumn[i]);
+            QTextCursor first = target.firstCursorPosition();
+            first.insertFragment(moved.at(i).contents);
+            first = target.firstCursorPosition();
+            if (moved.at(i).listFirst) {
+                // (the paragraph mark Qt puts before it carries the cell's mark, which a cursor
+                // does not delete by itself, so it goes as a selection)
+                if (first.block().length() == 1 && first.block().next().position() <= target.lastPosition()) {
+                    first.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
+                    first.removeSelectedText();
+                }
+            } else {
+                first.setBlockFormat(moved.at(i).firstFormat);
+                first.setBlockCharFormat(moved.at(i).firstCharFormat);
+            }
+            QList<QTextBlock> blocks;
+            for (QTextBlock block = first.block(); block.isValid() && block.position() <= target.lastPosition(); block = block.next())
+                blocks.append(block);
+            if (blocks.size() == moved.at(i).lists.size()) {
+                for (int b = 0; b < blocks.size(); ++b) {
+                    QTextList *list = moved.at(i).lists.at(b);
+                    if (list && blocks.at(b).textList() != list)
+                        list->add(blocks.at(b));
+                }
+            }
         }
+        // Emptied to plain paragraphs before it goes: a row removed with a list item in it
+        // leaves that item's list and format to the cell above.
+        for (int c = 0; c < table->columns(); ++c) {
+            const QTextTableCell cell = table->cellAt(row, c);
+            if (cell.row() != row || cell.column() != c)
+                continue;
+            QTextCursor selection = cell.firstCursorPosition();
+            selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
+            selection.removeSelectedText();
+            QTextBlock block = selection.block();
+            if (QTextList *list = block.textList())
+                list->remove(block);
+            selection.setBlockFormat(QTextBlockFormat());
+        }
+        table->removeRows(row, 1);
         gridChanged = true;
         for (int i = 0; i < count; ++i) {
             if (span[i] > 1)

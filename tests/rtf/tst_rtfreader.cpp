@@ -399,6 +399,28 @@ void TestRtfReader::tables()
     QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
     QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
 
+    // Cells moved to a row of another layout keep their paragraphs as they were: a first
+    // paragraph in a list gains no empty one before it, the cell above gains no list, and a
+    // list going on from a row above goes on counting.
+    const QByteArray moved = "{\\rtf1{\\*\\listtable{\\list\\listid1{\\listlevel\\levelnfc0}}}"
+                             "{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}"
+                             "\\trowd\\cellx1000\\cellx2000\\pard\\intbl a\\cell b\\cell\\row"
+                             "\\trowd\\cellx500\\cellx2000\\pard\\intbl\\qc c\\cell\\pard\\intbl\\ls1 x\\par\\ls1 y\\cell\\row"
+                             "\\trowd\\cellx2000\\pard\\intbl\\ls1 z\\cell\\row}";
+    QTextDocument ldoc;
+    QVERIFY(Rtf::read(moved, &ldoc));
+    QCOMPARE(Rtf::plainText(&ldoc), QStringLiteral("\na\tb\nc\t1.\tx\n2.\ty\n3.\tz\n")); // z goes on counting
+    tables = tablesOf(ldoc);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->columns(), 3);
+    QVERIFY(!tables.at(0)->cellAt(0, 1).firstCursorPosition().block().textList());
+    QCOMPARE(tables.at(0)->cellAt(1, 0).firstCursorPosition().blockFormat().alignment(), Qt::AlignHCenter);
+    const QTextBlock x = tables.at(0)->cellAt(1, 1).firstCursorPosition().block();
+    QCOMPARE(x.text(), QStringLiteral("x"));
+    QVERIFY(x.textList());
+    QCOMPARE(x.next().textList(), x.textList());
+    QCOMPARE(tables.at(0)->cellAt(2, 0).firstCursorPosition().block().text(), QStringLiteral("z"));
+
     // Borders side by side (width, style, colour; a side without one has none) and the row's
     // indent. The table takes the border most sides of its first bordered cell have; a cell
     // keeps only what differs from it, and a later row does not take an earlier row's borders.

@@ -649,9 +649,15 @@ private:
     // the run of text not yet inserted, and its formatting
     QString m_run;
     CharState m_runState;
-    CharState m_formatState;
-    QTextCharFormat m_format;
-    bool m_formatValid = false;
+    // The formats of the last few character states: runs of a paragraph often go back and
+    // forth between a handful (plain, bold, italic, a colour).
+    struct MadeCharFormat {
+        CharState state;
+        QTextCharFormat format;
+    };
+    std::array<MadeCharFormat, 8> m_formats;
+    int m_formatCount = 0;
+    int m_formatNext = 0;
 
     int m_cells = 0;              // cell ends since the last text of this row (outside tables)
     std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
@@ -1016,6 +1022,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Deff:
         m_defaultFont = param;
+        m_formatCount = 0;
         if (chr.font < 0)
             chr.font = param;
         break;
@@ -1344,6 +1351,7 @@ void Parser::destination(Kw kw)
     case Kw::ColorTable:
         group.dest = Dest::ColorTable;
         m_colours.clear();
+        m_formatCount = 0;
         m_colourSet = false;
         m_red = m_green = m_blue = 0;
         break;
@@ -1684,7 +1692,7 @@ void Parser::commitFont()
             info.symbol = detail::symbolFontKind(info.family);
         if (!info.family.isEmpty() || !m_fonts.contains(m_fontIndex))
             m_fonts.insert(m_fontIndex, info);
-        m_formatValid = false;
+        m_formatCount = 0;
     }
     m_fontName.clear();
 }
@@ -1695,7 +1703,7 @@ void Parser::commitColour()
         m_colours.append(m_colourSet ? QColor(m_red, m_green, m_blue) : QColor());
     m_red = m_green = m_blue = 0;
     m_colourSet = false;
-    m_formatValid = false;
+    m_formatCount = 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1750,8 +1758,10 @@ void Parser::pendingCells()
 
 QTextCharFormat Parser::charFormat(const CharState &state)
 {
-    if (m_formatValid && state == m_formatState)
-        return m_format;
+    for (int i = 0; i < m_formatCount; ++i) {
+        if (m_formats[i].state == state)
+            return m_formats[i].format;
+    }
     // Only what differs from the document's defaults (its default font, 12 points, regular):
     // the rest follows the editor's base font, as the editor's own text does.
     QTextCharFormat format;
@@ -1780,9 +1790,9 @@ QTextCharFormat Parser::charFormat(const CharState &state)
         format.setAnchor(true);
         format.setAnchorHref(state.href);
     }
-    m_formatState = state;
-    m_format = format;
-    m_formatValid = true;
+    m_formats[m_formatNext] = {state, format};
+    m_formatNext = (m_formatNext + 1) % int(m_formats.size());
+    m_formatCount = std::min(m_formatCount + 1, int(m_formats.size()));
     return format;
 }
 

@@ -599,6 +599,9 @@ private:
     void endRow(int level, const RowDef &def);
     void applyRow(OpenTable &open, const RowDef &def);
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
+    static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
+    static void takeTableBorder(OpenTable &open, const CellDef &cell);
+    QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
     QBrush borderBrush(const CellBorder &border) const;
     void takeListText();
     QTextList *listFor(const ParaState &para);
@@ -1946,8 +1949,20 @@ void Parser::openTable()
         const OpenTable &outer = m_tables.back();
         dropEmpty = block.position() > outer.table->cellAt(outer.row, outer.col).firstPosition();
     }
-    // The outermost table's row definition usually comes first: as many columns as it has cells.
+    // The outermost table's row definition usually comes first: as many columns as it has
+    // cells, and the widths and border its first row will give the table (set now, they need
+    // no change of the table's format after that row).
     const int columns = m_tables.empty() ? int(std::clamp<qsizetype>(m_rowDef.cells.size(), 1, 64)) : 1;
+    if (m_tables.empty() && !m_rowDef.cells.isEmpty()) {
+        OpenTable first;
+        first.origin = std::max(m_rowDef.left, 0);
+        for (const CellDef &cell : rowCells(m_rowDef, first.origin, columns)) {
+            first.grid.append(cell.right);
+            if (!first.border)
+                takeTableBorder(first, cell);
+        }
+        format = tableFormat(format, first, m_rowDef);
+    }
     OpenTable open;
     open.table = m_cursor.insertTable(1, columns, format);
     m_tables.push_back(open);
@@ -2034,19 +2049,12 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     // one before and none beyond 64 columns of 22 in. An edge is kept where it stands (not
     // rebuilt from a clamped width), so a merged cell as wide as several columns still ends on
     // the edge the rows above and below share. Cells beyond the definition get an inch each.
-    constexpr qint64 kRightmostEdge = qint64(31680) * 64;
-    QList<int> edges;
-    QList<CellDef> cells;
-    for (int i = 0; i < count; ++i) {
-        CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
-        const qint64 last = edges.isEmpty() ? open.origin : edges.last();
-        const qint64 right = i < def.cells.size() ? qint64(cell.right) : last + 1440;
-        cell.right = int(std::clamp<qint64>(right, last + 1, std::max(last + 1, kRightmostEdge)));
-        edges.append(cell.right);
-        cells.append(cell);
-    }
+    const QList<CellDef> cells = rowCells(def, open.origin, count);
     if (cells.isEmpty())
         return;
+    QList<int> edges;
+    for (const CellDef &cell : cells)
+        edges.append(cell.right);
 
     QList<int> firstColumn(count);
     QList<int> span(count, 1);
@@ -2201,20 +2209,8 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
         } else if (!cell.merged) {
             open.vMergeStart[column] = -1;
         }
-        const bool borders = cell.hasBorders();
-        if (borders && !open.border) {
-            // The table's border is the one its first bordered cell has most, so that cells
-            // bordered all round alike (as most word processors write them) need no format.
-            open.border = true;
-            int most = 0;
-            for (const CellBorder &side : cell.borders) {
-                const int count = int(std::count(cell.borders.begin(), cell.borders.end(), side));
-                if (side.present && count > most) {
-                    most = count;
-                    open.tableBorder = side;
-                }
-            }
-        }
+        if (!open.border)
+            takeTableBorder(open, cell);
         const bool shaded = cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid();
         const bool ownBorders = open.border && std::any_of(cell.borders.begin(), cell.borders.end(), [&](const CellBorder &side) {
             return !(side == open.tableBorder);
@@ -2239,28 +2235,71 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     }
 
     if (gridChanged || (row == 0 && open.border)) {
-        QTextTableFormat format = table->format();
-        QList<QTextLength> widths;
-        int left = open.origin;
-        if (open.origin > 0)
-            format.setLeftMargin(open.origin / 15.0);
-        for (int edge : std::as_const(open.grid)) {
-            widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
-            left = edge;
-        }
-        format.setColumnWidthConstraints(widths);
-        format.setProperty(detail::ColumnWidthsKeyProperty, int(qHashRange(open.grid.cbegin(), open.grid.cend())));
-        const CellBorder &border = open.tableBorder;
-        format.setBorder(!open.border ? 0 : border.width >= 0 ? border.width / 15.0 : 1.0);
-        format.setBorderStyle(open.border ? border.style : QTextFrameFormat::BorderStyle_Solid);
-        if (open.border)
-            format.setBorderBrush(borderBrush(border));
-        format.setBorderCollapse(true);
-        if (def.gap > 0)
-            format.setCellPadding(def.gap / 15.0);
-        table->setFormat(format);
+        const QTextTableFormat format = tableFormat(table->format(), open, def);
+        if (format != table->format())
+            table->setFormat(format);
     }
     m_cursor = table->cellAt(row, table->columns() - 1).lastCursorPosition();
+}
+
+// The first count cells of a row as the table takes them: each right edge at least a twip
+// right of the one before and none beyond 64 columns of 22 in. An edge is kept where it
+// stands (not rebuilt from a clamped width), so a merged cell as wide as several columns
+// still ends on the edge the rows above and below share. Cells beyond the definition get an
+// inch each.
+QList<CellDef> Parser::rowCells(const RowDef &def, int origin, int count)
+{
+    constexpr qint64 kRightmostEdge = qint64(31680) * 64;
+    QList<CellDef> cells;
+    for (int i = 0; i < count; ++i) {
+        CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
+        const qint64 last = cells.isEmpty() ? origin : cells.last().right;
+        const qint64 right = i < def.cells.size() ? qint64(cell.right) : last + 1440;
+        cell.right = int(std::clamp<qint64>(right, last + 1, std::max(last + 1, kRightmostEdge)));
+        cells.append(cell);
+    }
+    return cells;
+}
+
+// The table's border is the one its first bordered cell has most, so that cells bordered all
+// round alike (as most word processors write them) need no format.
+void Parser::takeTableBorder(OpenTable &open, const CellDef &cell)
+{
+    if (!cell.hasBorders())
+        return;
+    open.border = true;
+    int most = 0;
+    for (const CellBorder &side : cell.borders) {
+        const int count = int(std::count(cell.borders.begin(), cell.borders.end(), side));
+        if (side.present && count > most) {
+            most = count;
+            open.tableBorder = side;
+        }
+    }
+}
+
+// The table's indent, column widths, border and cell padding.
+QTextTableFormat Parser::tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const
+{
+    QList<QTextLength> widths;
+    int left = open.origin;
+    if (open.origin > 0)
+        format.setLeftMargin(open.origin / 15.0);
+    for (int edge : std::as_const(open.grid)) {
+        widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
+        left = edge;
+    }
+    format.setColumnWidthConstraints(widths);
+    format.setProperty(detail::ColumnWidthsKeyProperty, int(qHashRange(open.grid.cbegin(), open.grid.cend())));
+    const CellBorder &border = open.tableBorder;
+    format.setBorder(!open.border ? 0 : border.width >= 0 ? border.width / 15.0 : 1.0);
+    format.setBorderStyle(open.border ? border.style : QTextFrameFormat::BorderStyle_Solid);
+    if (open.border)
+        format.setBorderBrush(borderBrush(border));
+    format.setBorderCollapse(true);
+    if (def.gap > 0)
+        format.setCellPadding(def.gap / 15.0);
+    return format;
 }
 
 // A border's colour: 0 or none given is the automatic colour, black.

@@ -599,6 +599,7 @@ private:
     void endRow(int level, const RowDef &def);
     void applyRow(OpenTable &open, const RowDef &def);
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
+    static bool isPlainText(char16_t unit);
     static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
     static void takeTableBorder(OpenTable &open, const CellDef &cell);
     QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
@@ -1734,10 +1735,8 @@ void Parser::bodyText(QStringView text)
     const QChar *const end = chunk + text.size();
     for (const QChar *at = chunk; at < end; ++at) {
         const char16_t unit = at->unicode();
-        if (unit >= 0x20 && unit != QChar::ObjectReplacementCharacter && unit != QChar::ByteOrderMark
-            && unit < 0xFFFE && unit != QChar::ParagraphSeparator) {
+        if (isPlainText(unit))
             continue;
-        }
         m_run.append(chunk, at - chunk);
         chunk = at + 1;
         if (unit == '\t')
@@ -1750,6 +1749,14 @@ void Parser::bodyText(QStringView text)
         m_blockHasContent = true;
         m_afterParagraph = false;
     }
+}
+
+// A character that goes into the text as it is: not a control character, nor one that stands
+// for an object or marks a paragraph, nor a noncharacter or byte-order mark.
+bool Parser::isPlainText(char16_t unit)
+{
+    return unit >= 0x20 && unit != QChar::ObjectReplacementCharacter && unit != QChar::ByteOrderMark
+           && unit < 0xFFFE && unit != QChar::ParagraphSeparator;
 }
 
 // The cells that ended since the last text of the row become tabs between the cells' texts.
@@ -2435,10 +2442,9 @@ void Parser::takeListText()
     std::swap(text, m_listText);
     if (hasList(top().para))
         return; // the list shows the number itself
-    text.remove(QChar(u'\0'));
     QString kept;
     for (QChar ch : std::as_const(text)) {
-        if (ch.unicode() >= 0x20 || ch == u'\t')
+        if (isPlainText(ch.unicode()) || ch == u'\t')
             kept.append(ch);
     }
     if (kept.isEmpty())

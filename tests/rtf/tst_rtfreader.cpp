@@ -285,6 +285,8 @@ void TestRtfReader::destinations_data()
     QTest::newRow("list tables without \\*") << QByteArray("{\\rtf1{\\listtable{\\list{\\listlevel{\\leveltext x;}}}}"
                                                            "{\\listoverridetable{\\listoverride\\ls1}}y}")
                                              << QStringLiteral("y");
+    QTest::newRow("list text without control characters")
+        << QByteArray("{\\rtf1\\uc0{\\listtext\\u-1 \\u7 \\u65532 1.\\tab}item}") << QStringLiteral("1.\titem");
     QTest::newRow("list text kept") << QByteArray("{\\rtf1{\\listtext 1.\\tab}item\\par{\\pntext\\'b7\\tab}item}")
                                     << QStringLiteral("1.\titem\n·\titem");
     QTest::newRow("old numbering is a list") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}")

@@ -600,6 +600,7 @@ private:
     void applyRow(OpenTable &open, const RowDef &def);
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
     static bool isPlainText(char16_t unit);
+    void startPendingParagraph();
     static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
     static void takeTableBorder(OpenTable &open, const CellDef &cell);
     QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
@@ -687,6 +688,7 @@ private:
     QChar m_tabLeader = u' ';
     bool m_blockHasContent = false;
     bool m_afterParagraph = false; // nothing was added since the last paragraph end
+    bool m_paragraphPending = false; // a paragraph mark was read; the next paragraph is not in yet
     bool m_pageBreak = false;      // the next paragraph starts a page
     // The block format finishBlock made last, with its list, for the next paragraph like it.
     ParaState m_blockState;
@@ -1842,12 +1844,14 @@ void Parser::flushRun()
 {
     if (m_run.isEmpty())
         return;
+    startPendingParagraph();
     m_cursor.insertText(m_run, charFormat(m_runState));
     m_run.resize(0);
 }
 
 void Parser::finishBlock(const ParaState &para, const CharState &chr)
 {
+    startPendingParagraph();
     // A block starts with the formats of the block before it, often the ones it needs: setting
     // a format costs far more than comparing it. The list goes in with the format (as
     // QTextList::add would, with one more change of the block).
@@ -1881,15 +1885,31 @@ void Parser::endParagraph()
         takeListText();
     flushRun();
     finishBlock(group.para, group.chr);
-    // The next paragraph starts with this one's formats (as QTextCursor::insertBlock() would
-    // give it, without asking the document for them).
-    m_cursor.insertBlock(m_blockFormat, charFormat(group.chr));
+    m_paragraphPending = true;
     m_pageBreak = false;
     m_cells = 0;
     m_blockHasContent = false;
     m_afterParagraph = true;
     m_shppictJustClosed = false;
     ++m_stats.paragraphs;
+}
+
+// The paragraph after a paragraph mark goes in when something goes into it or the cursor
+// leaves it, with the formats its own paragraph words gave it by then (so it seldom needs a
+// change of format after), and a table right after the mark goes in without it.
+void Parser::startPendingParagraph()
+{
+    if (!m_paragraphPending)
+        return;
+    m_paragraphPending = false;
+    if (m_stack.empty()) {
+        m_cursor.insertBlock(m_blockFormat);
+        return;
+    }
+    const Group &group = top();
+    const bool same = m_blockFormatValid && group.para == m_blockState && m_pageBreak == m_blockPageBreak
+                      && !(m_blockFormat.objectIndex() >= 0 && !m_blockList);
+    m_cursor.insertBlock(same ? m_blockFormat : blockFormat(group.para), charFormat(group.chr));
 }
 
 void Parser::finish()
@@ -1903,8 +1923,12 @@ void Parser::finish()
         m_afterParagraph = false;
         return;
     }
-    if (m_afterParagraph) {
+    if (m_paragraphPending) {
         // The last paragraph mark ends the last paragraph; it does not start another one.
+        m_paragraphPending = false;
+        return;
+    }
+    if (m_afterParagraph) {
         QTextCursor previous = m_cursor;
         previous.movePosition(QTextCursor::PreviousCharacter);
         if (!previous.currentTable() || previous.currentTable() == m_cursor.currentTable())
@@ -1950,8 +1974,12 @@ void Parser::openTable()
     // The empty paragraph the table starts in stays after it; the one before it is ended by
     // the paragraph mark before the table, so an empty one there goes.
     // (Not after another table, nor at the start of a cell: the block before is in another frame.)
+    // Right after a paragraph mark the table goes in at the end of the paragraph before it (the
+    // paragraph the mark would have started comes after the table).
     const QTextBlock block = m_cursor.block();
-    bool dropEmpty = block.length() == 1 && block.previous().isValid() && block.position() != m_afterTable;
+    bool dropEmpty = !m_paragraphPending && block.length() == 1 && block.previous().isValid()
+                     && block.position() != m_afterTable;
+    m_paragraphPending = false;
     if (dropEmpty && !m_tables.empty()) {
         const OpenTable &outer = m_tables.back();
         dropEmpty = block.position() > outer.table->cellAt(outer.row, outer.col).firstPosition();
@@ -1983,6 +2011,7 @@ void Parser::openTable()
 
 void Parser::closeTable()
 {
+    startPendingParagraph();
     OpenTable &open = m_tables.back();
     if (open.rowOpen && open.col > 0)
         applyRow(open, m_tables.size() == 1 ? m_rowDef : m_nestRowDef);
@@ -1995,6 +2024,7 @@ void Parser::closeTable()
 
 void Parser::enterCell(OpenTable &open)
 {
+    startPendingParagraph();
     QTextTable *table = open.table;
     if (!open.rowOpen) {
         table->appendRows(1);
@@ -2028,6 +2058,7 @@ void Parser::endCell(int level)
 void Parser::endRow(int level, const RowDef &def)
 {
     flushRun();
+    startPendingParagraph();
     while (int(m_tables.size()) > level)
         closeTable();
     OpenTable &open = m_tables.back();
@@ -2450,6 +2481,7 @@ void Parser::takeListText()
     if (kept.isEmpty())
         return;
     flushRun();
+    startPendingParagraph();
     m_cursor.insertText(kept, charFormat(m_listTextState));
     m_blockHasContent = true;
     m_afterParagraph = false;
@@ -2484,6 +2516,7 @@ void Parser::insertPicture()
     const QSizeF size = picture.displaySize(image.size());
     format.setWidth(size.width());
     format.setHeight(size.height());
+    startPendingParagraph();
     m_cursor.insertImage(format);
     m_blockHasContent = true;
     m_afterParagraph = false;

@@ -601,8 +601,10 @@ private:
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
     static bool isPlainText(char16_t unit);
     void startPendingParagraph();
+    bool madeBlockFormatFits(const ParaState &para) const;
     static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
     static void takeTableBorder(OpenTable &open, const CellDef &cell);
+    static QList<QTextBlock> blocksOf(const QTextTableCell &cell);
     QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
     QBrush borderBrush(const CellBorder &border) const;
     void takeListText();
@@ -1855,8 +1857,7 @@ void Parser::finishBlock(const ParaState &para, const CharState &chr)
     // A block starts with the formats of the block before it, often the ones it needs: setting
     // a format costs far more than comparing it. The list goes in with the format (as
     // QTextList::add would, with one more change of the block).
-    if (!m_blockFormatValid || !(para == m_blockState) || m_pageBreak != m_blockPageBreak
-        || (m_blockFormat.objectIndex() >= 0 && !m_blockList)) {
+    if (!madeBlockFormatFits(para)) {
         m_blockFormat = blockFormat(para);
         m_blockList = listFor(para);
         if (m_blockList)
@@ -1907,9 +1908,15 @@ void Parser::startPendingParagraph()
         return;
     }
     const Group &group = top();
-    const bool same = m_blockFormatValid && group.para == m_blockState && m_pageBreak == m_blockPageBreak
-                      && !(m_blockFormat.objectIndex() >= 0 && !m_blockList);
-    m_cursor.insertBlock(same ? m_blockFormat : blockFormat(group.para), charFormat(group.chr));
+    m_cursor.insertBlock(madeBlockFormatFits(group.para) ? m_blockFormat : blockFormat(group.para),
+                         charFormat(group.chr));
+}
+
+// Whether the block format finishBlock made last (with its list) is the one for a paragraph.
+bool Parser::madeBlockFormatFits(const ParaState &para) const
+{
+    return m_blockFormatValid && para == m_blockState && m_pageBreak == m_blockPageBreak
+           && !(m_blockFormat.objectIndex() >= 0 && !m_blockList);
 }
 
 void Parser::finish()
@@ -2083,10 +2090,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     // processors put a table whose text lines up with the margin) it starts at the margin.
     if (open.grid.isEmpty())
         open.origin = std::max(def.left, 0);
-    // The cells' right edges from the left margin, as written: each at least a twip right of the
-    // one before and none beyond 64 columns of 22 in. An edge is kept where it stands (not
-    // rebuilt from a clamped width), so a merged cell as wide as several columns still ends on
-    // the edge the rows above and below share. Cells beyond the definition get an inch each.
+    // The cells' right edges from the left margin.
     const QList<CellDef> cells = rowCells(def, open.origin, count);
     if (cells.isEmpty())
         return;
@@ -2129,7 +2133,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             moved[i].firstFormat = first.blockFormat();
             moved[i].firstCharFormat = first.charFormat();
             moved[i].listFirst = first.textList() && first.length() > 1;
-            for (QTextBlock block = first; block.isValid() && block.position() <= cell.lastPosition(); block = block.next())
+            for (const QTextBlock &block : blocksOf(cell))
                 moved[i].lists.append(block.textList());
             selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
             moved[i].contents = selection.selection();
@@ -2190,9 +2194,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
                 first.setBlockFormat(moved.at(i).firstFormat);
                 first.setBlockCharFormat(moved.at(i).firstCharFormat);
             }
-            QList<QTextBlock> blocks;
-            for (QTextBlock block = first.block(); block.isValid() && block.position() <= target.lastPosition(); block = block.next())
-                blocks.append(block);
+            const QList<QTextBlock> blocks = blocksOf(target);
             if (blocks.size() == moved.at(i).lists.size()) {
                 for (int b = 0; b < blocks.size(); ++b) {
                     QTextList *list = moved.at(i).lists.at(b);
@@ -2297,6 +2299,17 @@ QList<CellDef> Parser::rowCells(const RowDef &def, int origin, int count)
         cells.append(cell);
     }
     return cells;
+}
+
+// The paragraphs of a cell, nested tables' included, in order.
+QList<QTextBlock> Parser::blocksOf(const QTextTableCell &cell)
+{
+    QList<QTextBlock> blocks;
+    const int last = cell.lastPosition();
+    for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block.position() <= last;
+         block = block.next())
+        blocks.append(block);
+    return blocks;
 }
 
 // The table's border is the one its first bordered cell has most, so that cells bordered all

@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <memory>
+
 RichTextBox::RichTextBox(QWidget *parent)
     : QTextEdit(parent)
 {
@@ -325,6 +327,41 @@ bool RichTextBox::isLoadedFile(const QString &path) const
 QStringList RichTextBox::lostBySavingOver(const QString &path) const
 {
     return isLoadedFile(path) ? m_lostOnSave : QStringList();
+}
+
+namespace {
+
+// What leaves the area (copy, cut, drag, the selection clipboard) as the area's own data would,
+// but with a plain text in which pictures leave no mark (the area holds each as U+FFFC). The
+// formats are still made only when a reader asks for them.
+class TextWithoutPictureMarks : public QMimeData
+{
+public:
+    explicit TextWithoutPictureMarks(QMimeData *own)
+        : m_own(own)
+    {
+    }
+    QStringList formats() const override { return m_own->formats(); }
+    bool hasFormat(const QString &mimeType) const override { return m_own->hasFormat(mimeType); }
+
+protected:
+    QVariant retrieveData(const QString &mimeType, QMetaType type) const override
+    {
+        if (mimeType == QLatin1String("text/plain"))
+            return m_own->text().remove(QChar::ObjectReplacementCharacter);
+        Q_UNUSED(type);
+        return m_own->data(mimeType);
+    }
+
+private:
+    std::unique_ptr<QMimeData> m_own;
+};
+
+} // namespace
+
+QMimeData *RichTextBox::createMimeDataFromSelection() const
+{
+    return new TextWithoutPictureMarks(QTextEdit::createMimeDataFromSelection());
 }
 
 bool RichTextBox::canInsertFromMimeData(const QMimeData *source) const

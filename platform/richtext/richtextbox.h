@@ -71,6 +71,8 @@ public:
     void insertPicture(const QImage &image);
 
 protected:
+    // Text that leaves the area by any way (copy, cut, drag) carries no mark for a picture.
+    QMimeData *createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
 

@@ -858,6 +858,26 @@ void TestEditor::insertImageThroughClipboard()
     action(editor, "mnuPaste")->trigger();
     QCOMPARE(rtf->toPlainText(), QString(" ") + QChar(QChar::ObjectReplacementCharacter) + "after");
 
+    // The text area's own keys, pressed where the focus is: the plain text on the clipboard has
+    // no mark for the picture, while the formatted copy keeps the picture for a paste back.
+    editor->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor));
+    rtf->setFocus();
+    const QString withPicture = rtf->toPlainText();
+    for (Qt::Key key : {Qt::Key_C, Qt::Key_X}) {
+        QApplication::clipboard()->setText("stale");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(QApplication::focusWidget(), key, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString(" after"));
+        QVERIFY(QApplication::clipboard()->mimeData()->hasHtml());
+    }
+    QVERIFY(rtf->toPlainText().isEmpty());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    QVERIFY(rtf->toPlainText().endsWith(QString(QChar::ObjectReplacementCharacter) + "after"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier); // the paste
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier); // the cut
+    QCOMPARE(rtf->toPlainText(), withPicture);
+
     // Copy and Cut of a selection with the picture: its text only, the picture leaves no mark.
     action(editor, "mnuSelect")->trigger();
     action(editor, "mnuCopy")->trigger();

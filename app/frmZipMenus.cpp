@@ -160,6 +160,10 @@ void frmZip::mailLastArchive()
 
 void frmZip::mnuExit_Click()
 {
+    // Typed text is not lost without a word: an editor with changes asks first, and Cancel
+    // there keeps the program running.
+    if (!frmEditor::mayDiscardEveryDocument())
+        return;
     // Ends the program at once: no window's closing steps run, so nothing they store is saved.
     QCoreApplication::exit(0);
 }

@@ -117,6 +117,36 @@ void frmEditor::mnuExit_Click()
     close();
 }
 
+bool frmEditor::mayDiscardDocument()
+{
+    if (!Rtf->document()->isModified())
+        return true;
+    if (isHidden() || isMinimized()) // show which document the question is about
+        showNormal();
+    raise();
+    activateWindow();
+    switch (MsgBox(QStringLiteral("Save changes to the document?"), MsgButtons::YesNoCancel, MsgIcon::Question,
+                   QStringLiteral("TextEditor"), this)) {
+    case MsgResult::Yes:
+        mnuSaveAs_Click();
+        return !Rtf->document()->isModified(); // a cancelled or failed save keeps the window
+    case MsgResult::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool frmEditor::mayDiscardEveryDocument()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        auto *editor = qobject_cast<frmEditor *>(window);
+        if (editor && !editor->m_unloaded && !editor->mayDiscardDocument())
+            return false;
+    }
+    return true;
+}
+
 // The selection's text for the clipboard: pictures, which stand in the text as U+FFFC, have no
 // text and leave nothing there.
 static QString clipboardText(const RichTextBox *rtf)
@@ -156,6 +186,7 @@ void frmEditor::mnuSelect_Click()
 void frmEditor::mnuClear_Click()
 {
     Rtf->clear();
+    Rtf->document()->setModified(false); // emptied on purpose: nothing typed is lost on closing
 }
 
 void frmEditor::mnuRefresh_Click()

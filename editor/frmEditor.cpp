@@ -158,6 +158,10 @@ void frmEditor::Form_Resize()
 
 void frmEditor::closeEvent(QCloseEvent *event)
 {
+    if (!m_unloaded && !mayDiscardDocument()) {
+        event->ignore(); // Cancel, or the save did not happen: the window and its text stay
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -61,6 +61,11 @@ public:
     void mnuRBC_Click();
     void mnuInsertImage_Click();
     void mnuAbout_Click();
+    // Whether the document may go: unchanged since it was opened, saved or emptied, or else
+    // the user answers "Save changes to the document?" with Yes (and the save works) or No.
+    bool mayDiscardDocument();
+    // The same for every editor window, one after the other; false once one of them stays.
+    static bool mayDiscardEveryDocument();
     // A click on a tool-bar button, dispatched by its key.
     void Toolbar1_ButtonClick(const QString &key);
 

@@ -295,6 +295,7 @@ void RichTextBox::loadFile(const QString &path)
     m_lostOnSave = lost;
     setBaseFont(base);
     setTextCursor(QTextCursor(document()));
+    document()->setModified(false);
 }
 
 void RichTextBox::newDocument()
@@ -302,6 +303,7 @@ void RichTextBox::newDocument()
     clear();
     m_loadedPath.clear();
     m_lostOnSave.clear();
+    document()->setModified(false);
 }
 
 void RichTextBox::saveFile(const QString &path)
@@ -312,6 +314,7 @@ void RichTextBox::saveFile(const QString &path)
     // The file now holds what the area shows, and nothing more to lose.
     if (isLoadedFile(path))
         m_lostOnSave.clear();
+    document()->setModified(false);
 }
 
 bool RichTextBox::isLoadedFile(const QString &path) const

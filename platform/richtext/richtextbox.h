@@ -60,6 +60,8 @@ public:
     void loadFile(const QString &path);
     // Saves the whole document as rich text; raises AppError on failure.
     void saveFile(const QString &path);
+    // The three above leave the document unchanged (document()->isModified() false) until the
+    // next edit, so that closing can tell whether anything would be lost.
     // What saving to path would lose when the document was loaded from path and that file
     // holds content the area leaves out ("footnotes", "comments" ...); empty otherwise (also
     // after New, and once the document has been saved over that file).

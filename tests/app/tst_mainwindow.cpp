@@ -12,6 +12,7 @@
 #include "frmMail.h"
 #include "frmZip.h"
 #include "programfolder.h"
+#include "richtextbox.h"
 #include "scriptedui.h"
 #include "settingsstore.h"
 #include "testenv.h"
@@ -75,6 +76,8 @@ private Q_SLOTS:
     void zipAndMailHandsOverEachNewArchive();
     void zipAndMailSkipsWhenNothingWasMade();
     void companionWindowsAreReused();
+    void exitAsksBeforeTypedTextIsLost_data();
+    void exitAsksBeforeTypedTextIsLost();
     void browserLoadsOnFirstUseFromEveryPlace_data();
     void browserLoadsOnFirstUseFromEveryPlace();
     void rightPressPopsFileMenuOnlyOnSurface_data();
@@ -884,6 +887,68 @@ void TestMainWindow::companionWindowsAreReused()
     menuAction("mnuAbout")->trigger();
     menuAction("mnuAbout")->trigger();
     QCOMPARE(aboutBoxes(), 2); // a new about box each time
+}
+
+void TestMainWindow::exitAsksBeforeTypedTextIsLost_data()
+{
+    QTest::addColumn<bool>("fromTray");  // the tray menu's Close instead of File > Exit (Alt+Backspace)
+    QTest::addColumn<bool>("typed");     // text typed in the editor
+    QTest::addColumn<int>("answer");     // to the editor's question; -1 when none may be asked
+    QTest::addColumn<bool>("saveDone");  // whether the save dialog (after Yes) is confirmed
+    QTest::addColumn<bool>("ends");
+    const int yes = int(MsgResult::Yes), no = int(MsgResult::No), cancel = int(MsgResult::Cancel);
+    QTest::newRow("nothing typed: ends at once") << false << false << -1 << false << true;
+    QTest::newRow("typed, No: ends") << false << true << no << false << true;
+    QTest::newRow("typed, Cancel: goes on") << false << true << cancel << false << false;
+    QTest::newRow("typed, Yes: saves, then ends") << false << true << yes << true << true;
+    QTest::newRow("typed, Yes, save cancelled: goes on") << false << true << yes << false << false;
+    QTest::newRow("tray Close, nothing typed") << true << false << -1 << false << true;
+    QTest::newRow("tray Close, typed, Cancel: goes on") << true << true << cancel << false << false;
+}
+
+void TestMainWindow::exitAsksBeforeTypedTextIsLost()
+{
+    QFETCH(bool, fromTray);
+    QFETCH(bool, typed);
+    QFETCH(int, answer);
+    QFETCH(bool, saveDone);
+    QFETCH(bool, ends);
+    frmZip *w = window();
+    menuAction("mnuEditor")->trigger();
+    QPointer<frmEditor> editor = frmEditor::existingPrimary();
+    QVERIFY(QTest::qWaitForWindowActive(editor));
+    if (typed)
+        QTest::keyClicks(QApplication::focusWidget(), "Minutes of the meeting");
+    if (answer >= 0)
+        ui->messageAnswers << MsgResult(answer);
+    const QString saved = QDir(m_programFolder->path()).filePath("minutes.rtf");
+    ui->saveAnswers << (saveDone ? std::optional<QString>(saved) : std::nullopt);
+    const QString settings = QDir(m_programFolder->path()).filePath("TextEditor.set");
+
+    // The program runs; the command comes as the user gives it; if it goes on, it is ended later.
+    QTimer::singleShot(0, w, [&] {
+        if (fromTray) {
+            w->trayMenu()->popup(QPoint(10, 10));
+            QTest::keyClick(w->trayMenu(), Qt::Key_C);
+        } else {
+            w->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(w));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace, Qt::AltModifier);
+        }
+    });
+    QTimer::singleShot(1500, w, [] { QCoreApplication::exit(99); });
+    const int status = QCoreApplication::exec();
+
+    QCOMPARE(status, ends ? 0 : 99);
+    QCOMPARE(ui->messages.size(), answer >= 0 ? 1 : 0);
+    if (answer >= 0) {
+        QCOMPARE(ui->messages.at(0).prompt, QString("Save changes to the document?"));
+        QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
+    }
+    QCOMPARE(QFile::exists(saved), saveDone);
+    QVERIFY(editor); // Exit runs no closing steps: the editor stored nothing
+    QCOMPARE(QFileInfo(settings).size(), 0);
+    QCOMPARE(editor->richText()->toPlainText(), typed ? QString("Minutes of the meeting") : QString());
 }
 
 void TestMainWindow::browserLoadsOnFirstUseFromEveryPlace_data()

@@ -8,7 +8,8 @@
 #   with the archive attached, which is then sent to a local SMTP server; Ctrl+M, Ctrl+T and
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
 #   browser; Help shows the about box; Ctrl+H puts the window in the tray and the tray menu
-#   brings it back, as does a click on the icon; Exit ends the program at once.
+#   brings it back, as does a click on the icon; Exit asks about the text typed in the editor
+#   (Cancel keeps the program running) and then ends the program at once.
 # Then from outside, as a file manager or a shell starts it: --help and --version without a
 # display, a wrong option refused; `parcelo FILE` opens the window with the file chosen; an
 # archive opened with xdg-open through the installed desktop entry; --unzip and --zip --to run
@@ -17,7 +18,7 @@
 # archive ends with its error box and a non-zero status.
 # Screenshots of every window go to the output folder.
 #   e2e_parcelo.sh PROGRAM-FOLDER MAIL-PEER-SCRIPT [OUTPUT-FOLDER]
-# Exits 77 (skipped) when the X tools are not installed.
+# Exits 77 (skipped) when the X tools are not installed, 1 (failed) under CI=true.
 set -euo pipefail
 
 bin=$1
@@ -244,9 +245,22 @@ sleep 1
 xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 1
 wait_for 10 visible '^Parcelo™' || fail "a click on the tray icon did not bring the window back"
 
-step "Exit ends the program at once"
+step "Exit with text typed in the editor asks first: Cancel keeps the program, No ends it"
 activate '^Parcelo™'
 xdotool key alt+f x
+wait_for 10 visible '^TextEditor$' || fail "Exit did not ask about the typed text"
+activate '^TextEditor$'
+shot save-changes-question '^TextEditor$'
+xdotool key Escape
+wait_for 10 gone '^TextEditor$' || fail "the question stayed open"
+sleep 1
+kill -0 "$app" 2>/dev/null || fail "Cancel did not keep the program running"
+visible '^Text Editor' || fail "the editor went away after Cancel"
+activate '^Parcelo™'
+xdotool key alt+f x
+wait_for 10 visible '^TextEditor$' || fail "Exit did not ask again"
+activate '^TextEditor$'
+xdotool key alt+n
 wait_for 15 bash -c "! kill -0 $app 2>/dev/null" || fail "the program did not end"
 wait "$app" || fail "the program ended with an error"
 # The editor and mail windows were open: Exit runs no closing steps, so neither stored anything.

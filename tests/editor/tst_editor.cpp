@@ -21,6 +21,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QToolBar>
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void impossibleGeometryIsRefused();
 
     void newPageAsks();
+    void closingAsksBeforeTypedTextIsLost_data();
+    void closingAsksBeforeTypedTextIsLost();
     void openPlainTextAndCancel();
     void openFailureAsksAbortRetryIgnore();
     void saveAsWritesRichTextWithDefaultExtension();
@@ -354,6 +357,99 @@ void TestEditor::newPageAsks()
     ui->messageAnswers << MsgResult::No;
     action(editor, "mnuNew")->trigger();
     QVERIFY(editor->richText()->toPlainText().isEmpty());
+}
+
+void TestEditor::closingAsksBeforeTypedTextIsLost_data()
+{
+    QTest::addColumn<QString>("before");   // what was done to the document, step by step
+    QTest::addColumn<QString>("how");      // "window" (the title bar's close) or "menu"
+    QTest::addColumn<int>("answer");       // to the question; -1 when none may be asked
+    QTest::addColumn<bool>("saveDone");    // whether the save dialog (after Yes) is confirmed
+    QTest::addColumn<bool>("closes");
+    const int yes = int(MsgResult::Yes), no = int(MsgResult::No), cancel = int(MsgResult::Cancel);
+    QTest::newRow("unchanged") << "" << "window" << -1 << false << true;
+    QTest::newRow("opened") << "open" << "window" << -1 << false << true;
+    QTest::newRow("typed, then saved") << "type,save" << "window" << -1 << false << true;
+    QTest::newRow("typed, then emptied") << "type,clear" << "menu" << -1 << false << true;
+    QTest::newRow("typed, then New Page") << "type,new" << "window" << -1 << false << true;
+    QTest::newRow("typed: No discards") << "type" << "window" << no << false << true;
+    QTest::newRow("typed: Cancel keeps the window") << "type" << "window" << cancel << false << false;
+    QTest::newRow("typed: Yes saves") << "type" << "window" << yes << true << true;
+    QTest::newRow("typed: Yes, save cancelled") << "type" << "window" << yes << false << false;
+    QTest::newRow("opened, typed: Yes saves") << "open,type" << "menu" << yes << true << true;
+    QTest::newRow("saved, typed again: Cancel") << "type,save,type" << "menu" << cancel << false << false;
+}
+
+void TestEditor::closingAsksBeforeTypedTextIsLost()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, how);
+    QFETCH(int, answer);
+    QFETCH(bool, saveDone);
+    QFETCH(bool, closes);
+    const QDir folder(m_folder->path());
+    QFile notes(folder.filePath("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("Opened text. ");
+    notes.close();
+
+    QPointer<frmEditor> editor = openPrimary();
+    editor->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor));
+    QString typed;
+    for (const QString &step : before.split(',', Qt::SkipEmptyParts)) {
+        if (step == "type") {
+            editor->richText()->setFocus();
+            QTest::keyClicks(QApplication::focusWidget(), "Typed words.");
+            typed += "Typed words.";
+        } else if (step == "open") {
+            ui->openAnswers << notes.fileName();
+            action(editor, "mnuOpen")->trigger();
+        } else if (step == "save") {
+            ui->saveAnswers << folder.filePath("early.rtf");
+            action(editor, "mnuSaveAs")->trigger();
+        } else if (step == "clear") {
+            action(editor, "mnuClear")->trigger();
+        } else if (step == "new") {
+            ui->messageAnswers << MsgResult::No;
+            action(editor, "mnuNew")->trigger();
+            ui->messages.clear();
+        }
+    }
+    const QString shown = editor->richText()->toPlainText();
+    if (answer >= 0)
+        ui->messageAnswers << MsgResult(answer);
+    const QString savedPath = folder.filePath("kept.rtf");
+    ui->saveAnswers << (saveDone ? std::optional<QString>(savedPath) : std::nullopt);
+
+    if (how == "menu")
+        action(editor, "mnuExit")->trigger();
+    else
+        editor->windowHandle()->close(); // as the window manager asks
+    QCoreApplication::processEvents();
+
+    QCOMPARE(ui->messages.size(), answer >= 0 ? 1 : 0);
+    if (answer >= 0) {
+        QCOMPARE(ui->messages.at(0).prompt, QString("Save changes to the document?"));
+        QCOMPARE(ui->messages.at(0).title, QString("TextEditor"));
+        QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNoCancel);
+    }
+    QCOMPARE(ui->saveRequests.size(), int(before.count("save")) + (answer == int(MsgResult::Yes) ? 1 : 0));
+    QCOMPARE(QFile::exists(savedPath), saveDone);
+    if (saveDone) { // the saved file, as another program reads it
+        PARCELO_REQUIRE_PEER(!QStandardPaths::findExecutable("unrtf").isEmpty(), "unrtf is not installed (deps/rtf.txt)");
+        QProcess unrtf;
+        unrtf.start("unrtf", {"--text", savedPath});
+        QVERIFY(unrtf.waitForFinished(10000));
+        QCOMPARE(unrtf.exitCode(), 0);
+        const QString read = QString::fromUtf8(unrtf.readAllStandardOutput());
+        QVERIFY2(read.contains(shown) && shown.contains(typed), qPrintable(read));
+    }
+    QCOMPARE(editor.isNull(), closes);
+    // The settings are stored when the window closes, and only then.
+    QCOMPARE(QFileInfo(settingsPath()).size() > 0, closes);
+    if (!closes)
+        QCOMPARE(editor->richText()->toPlainText(), shown);
 }
 
 void TestEditor::openPlainTextAndCancel()
@@ -954,8 +1050,9 @@ void TestEditor::menusAndToolBar()
     QCOMPARE(editor->richText()->toPlainText(), QString("unchanged"));
     QVERIFY(ui->messages.isEmpty());
 
-    // Close stores the settings and goes away.
+    // Close stores the settings and goes away (the typed text is let go).
     QPointer<frmEditor> closing = editor;
+    ui->messageAnswers << MsgResult::No;
     action(editor, "mnuExit")->trigger();
     QTRY_VERIFY(closing.isNull());
     QVERIFY(QFileInfo(settingsPath()).size() > 12);

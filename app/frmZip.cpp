@@ -127,6 +127,7 @@ frmZip::frmZip(QWidget *parent)
     txtZip->setGeometry(Twips::rect(240, 1200, 4095, 375));
     txtZip->setReadOnly(true);
     txtZip->setToolTip(QStringLiteral("Double-click or click Browse button to select a file"));
+    txtZip->setAccessibleName(QStringLiteral("File to zip or unzip"));
     txtZip->installEventFilter(this);
     txtZip->setAcceptDrops(false); // a file dropped on the box is taken by the window
 

@@ -96,6 +96,8 @@ frmBrowser::frmBrowser(QWidget *parent)
     cboAddress = new QComboBox(client);
     cboAddress->setObjectName(QStringLiteral("cboAddress"));
     cboAddress->setEditable(true);
+    cboAddress->setAccessibleName(QStringLiteral("Address"));
+    cboAddress->lineEdit()->setAccessibleName(QStringLiteral("Address"));
     cboAddress->setInsertPolicy(QComboBox::NoInsert);
     cboAddress->setDuplicatesEnabled(true); // the list keeps its own rule for duplicates
     cboAddress->setCompleter(nullptr);      // no case-blind completion of typed addresses

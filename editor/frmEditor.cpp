@@ -88,6 +88,7 @@ frmEditor::frmEditor(bool isPrimary)
 
     Rtf = new RichTextBox(this);
     Rtf->setObjectName(QStringLiteral("Rtf"));
+    Rtf->setAccessibleName(QStringLiteral("Document"));
     Rtf->setBaseFont(QFont(QStringLiteral("Verdana"), 12));
     Rtf->setBackColor(Qt::white);
     Rtf->setContextMenuPolicy(Qt::PreventContextMenu);

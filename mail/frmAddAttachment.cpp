@@ -32,12 +32,15 @@ frmAddAttachment::frmAddAttachment(frmMail *mailWindow)
     cmbType = new QComboBox;
     cmbType->setObjectName(QStringLiteral("cmbType"));
     cmbType->setEditable(true);
+    cmbType->setAccessibleName(QStringLiteral("Type"));
+    cmbType->lineEdit()->setAccessibleName(QStringLiteral("Type"));
     cmbType->setInsertPolicy(QComboBox::NoInsert);
     cmbType->addItems({QStringLiteral("application/octet-stream"), QStringLiteral("text/plain"),
                        QStringLiteral("text/html"), QStringLiteral("video/mpg"), QStringLiteral("image/gif"),
                        QStringLiteral("audio/mp3"), QStringLiteral("application/msword")});
     cmbEncoding = new QComboBox;
     cmbEncoding->setObjectName(QStringLiteral("cmbEncoding"));
+    cmbEncoding->setAccessibleName(QStringLiteral("Encoding"));
     cmbEncoding->addItems({QStringLiteral("Base 64"), QStringLiteral("7 Bit")});
     cmdOK = new QPushButton(QStringLiteral("&OK"));
     cmdOK->setObjectName(QStringLiteral("cmdOK"));

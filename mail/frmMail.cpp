@@ -162,6 +162,7 @@ frmMail::frmMail(QWidget *parent)
     cmdSend = new QPushButton(QStringLiteral("it now!"));
     cmdSend->setObjectName(QStringLiteral("cmdSend"));
     cmdSend->setToolTip(QStringLiteral("Send message now!"));
+    cmdSend->setAccessibleName(QStringLiteral("Send it now!")); // the picture shows the first word
     cmdSend->setDefault(true);
     QFont sendFont = cmdSend->font();
     sendFont.setBold(true);
@@ -182,6 +183,7 @@ frmMail::frmMail(QWidget *parent)
     cmbAuth->addItems({QStringLiteral("None"), QStringLiteral("POP"), QStringLiteral("Login"), QStringLiteral("Plain")});
     cmbAuth->setEditable(false);
     cmbAuth->setToolTip(QStringLiteral("Server type"));
+    cmbAuth->setAccessibleName(QStringLiteral("Authentication type"));
     txtUsername = line("txtUsername", QString(), QStringLiteral("User name"));
     txtPassword = line("txtPassword", QString(), QStringLiteral("password"));
     txtPassword->setEchoMode(QLineEdit::Password);
@@ -192,6 +194,7 @@ frmMail::frmMail(QWidget *parent)
                                 {QStringLiteral("Name"), QStringLiteral("Path"), QStringLiteral("Type"),
                                  QStringLiteral("Encoding")},
                                 QStringLiteral("Attachment(s)"));
+    lvwAttachments->setAccessibleName(QStringLiteral("Attachments"));
     lvwAttachments->header()->resizeSection(0, 150);
     lvwAttachments->header()->resizeSection(1, 300);
     lvwAttachments->header()->resizeSection(2, 170);
@@ -199,6 +202,7 @@ frmMail::frmMail(QWidget *parent)
     cmdRemove = button("cmdRemove", QStringLiteral("&Remove"), QStringLiteral("Remove attachment"));
     lvwCustomHeaders = reportList("lvwCustomHeaders", {QStringLiteral("Header"), QStringLiteral("Value")},
                                   QStringLiteral("Optional custom header"));
+    lvwCustomHeaders->setAccessibleName(QStringLiteral("Custom headers"));
     cmdAddCustomHeader = button("cmdAddCustomHeader", QStringLiteral("&Add"), QStringLiteral("Add header"));
     cmdRemoveCustomHeader = button("cmdRemoveCustomHeader", QStringLiteral("&Remove"), QStringLiteral("Remove header"));
 

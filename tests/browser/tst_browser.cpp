@@ -29,6 +29,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEngineHistory>
 #include <QWebEngineView>
 #include <QWheelEvent>
 
@@ -693,6 +694,34 @@ void TestBrowser::newWindowRequestsStayInThisWindow()
         QTest::mouseClick(button("Back"), Qt::LeftButton);
         WAIT_FOR_TITLE("Opener");
         QCOMPARE(control()->view()->url().toString(), url("/opener.htm"));
+
+        // The page's own menu: a right-click, then a click on the entry.
+        const auto choose = [&](QPoint at, const char *entryText) {
+            QTest::mouseClick(surface, Qt::RightButton, {}, at);
+            QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QAction *chosen = nullptr;
+            for (QAction *entry : menu->actions()) {
+                if (entry->isVisible() && entry->text().contains(QLatin1String(entryText), Qt::CaseInsensitive))
+                    chosen = entry;
+            }
+            QVERIFY2(chosen, entryText);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        };
+        choose(QPoint(100, 100), "new window");
+        WAIT_FOR_TITLE("Orvanne Catalog");
+        QTest::mouseClick(button("Back"), Qt::LeftButton);
+        WAIT_FOR_TITLE("Opener");
+
+        // "View page source" shows the source here too.
+        choose(QPoint(500, 300), "source");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(control()->view()->url().toString(), "view-source:" + url("/opener.htm"), LoadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!control()->Busy(), LoadTimeout);
+        // The engine shows a page's source in place of the page (the same address); the rest of
+        // the history stays.
+        QCOMPARE(control()->view()->history()->count(), 2);
     } else {
         // Nobody clicked: the pop-up is refused and the page stays.
         window->NavigateTo(url("/popup.htm"));

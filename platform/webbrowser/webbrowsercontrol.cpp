@@ -191,35 +191,61 @@ QString formatSize(qint64 bytes)
     return QStringLiteral("%1 MB").arg(double(bytes) / (1024 * 1024), 0, 'f', 1);
 }
 
+// True when the certificate names the host (its alternative names, or its common name when it
+// has none; "*.example.com" covers one level).
+bool namesHost(const QSslCertificate &certificate, const QString &host)
+{
+    QStringList names = certificate.subjectAlternativeNames().values();
+    if (names.isEmpty())
+        names = certificate.subjectInfo(QSslCertificate::CommonName);
+    for (const QString &name : std::as_const(names)) {
+        if (name.compare(host, Qt::CaseInsensitive) == 0)
+            return true;
+        if (name.startsWith(QLatin1String("*.")) && host.count(QLatin1Char('.')) == name.count(QLatin1Char('.'))
+            && host.endsWith(name.mid(1), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// What is wrong with the site's certificate, every fault the engine or the certificate shows
+// ("is self-signed ..., and it expired on ..."), to follow "Its certificate ".
 QString certificateProblem(const QWebEngineCertificateError &error)
 {
     const QList<QSslCertificate> chain = error.certificateChain();
     const QSslCertificate first = chain.isEmpty() ? QSslCertificate() : chain.first();
-    switch (error.type()) {
-    case QWebEngineCertificateError::CertificateAuthorityInvalid:
-        if (!first.isNull() && (first.isSelfSigned() || chain.size() == 1))
-            return QStringLiteral("is self-signed: it vouches for itself, and no authority this computer trusts "
-                                  "vouches for it");
-        return QStringLiteral("was issued by an authority this computer does not trust");
-    case QWebEngineCertificateError::CertificateDateInvalid:
-        if (!first.isNull() && first.effectiveDate() > QDateTime::currentDateTime())
-            return QStringLiteral("is not valid before %1").arg(QLocale().toString(first.effectiveDate()));
-        if (!first.isNull())
-            return QStringLiteral("expired on %1").arg(QLocale().toString(first.expiryDate()));
-        return QStringLiteral("has expired or is not yet valid");
-    case QWebEngineCertificateError::CertificateCommonNameInvalid: {
+    const QString host = error.url().host();
+    const auto type = error.type();
+    QStringList faults;
+    if (type == QWebEngineCertificateError::CertificateAuthorityInvalid) {
+        faults << (!first.isNull() && (first.isSelfSigned() || chain.size() == 1)
+                       ? QStringLiteral("is self-signed: it vouches for itself, and no authority this computer "
+                                        "trusts vouches for it")
+                       : QStringLiteral("was issued by an authority this computer does not trust"));
+    }
+    if (type == QWebEngineCertificateError::CertificateCommonNameInvalid || (!first.isNull() && !namesHost(first, host))) {
         QStringList names = first.isNull() ? QStringList() : first.subjectAlternativeNames().values();
         if (names.isEmpty() && !first.isNull())
             names = first.subjectInfo(QSslCertificate::CommonName);
-        return names.isEmpty() ? QStringLiteral("is made out for another site than %1").arg(error.url().host())
-                               : QStringLiteral("is made out for %1, not for %2")
-                                     .arg(names.join(QStringLiteral(", ")), error.url().host());
+        faults << (names.isEmpty() ? QStringLiteral("is made out for another site than %1").arg(host)
+                                   : QStringLiteral("is made out for %1, not for %2")
+                                         .arg(names.join(QStringLiteral(", ")), host));
     }
-    case QWebEngineCertificateError::CertificateRevoked:
-        return QStringLiteral("has been revoked by the authority that issued it");
-    default:
-        return QStringLiteral("cannot be trusted (%1)").arg(error.description());
-    }
+    const QDateTime now = QDateTime::currentDateTime();
+    if (!first.isNull() && first.expiryDate() < now)
+        faults << QStringLiteral("expired on %1").arg(QLocale().toString(first.expiryDate()));
+    else if (!first.isNull() && first.effectiveDate() > now)
+        faults << QStringLiteral("is not valid before %1").arg(QLocale().toString(first.effectiveDate()));
+    else if (type == QWebEngineCertificateError::CertificateDateInvalid)
+        faults << QStringLiteral("has expired or is not yet valid");
+    if (type == QWebEngineCertificateError::CertificateRevoked)
+        faults << QStringLiteral("has been revoked by the authority that issued it");
+    if (faults.isEmpty())
+        faults << QStringLiteral("cannot be trusted (%1)").arg(error.description());
+    if (faults.size() == 1)
+        return faults.first();
+    const QString last = faults.takeLast();
+    return faults.join(QStringLiteral("; it ")) + QStringLiteral("; and it ") + last;
 }
 
 } // namespace

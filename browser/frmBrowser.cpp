@@ -4,6 +4,7 @@
 #include "errorstyles.h"
 #include "frmAbout.h"
 #include "icons.h"
+#include "messagebox.h"
 #include "onlinelinks.h"
 #include "twips.h"
 #include "webbrowsercontrol.h"
@@ -340,7 +341,9 @@ bool frmBrowser::eventFilter(QObject *watched, QEvent *event)
             }
         }
     }
-    if (watched == cboAddress->lineEdit()) {
+    if (watched == cboAddress || watched == cboAddress->lineEdit()) {
+        // The box passes the keys typed into it to its line edit directly, past the line edit's
+        // filters: Enter is taken on whichever of the two receives it.
         if (event->type() == QEvent::KeyPress) {
             const auto *key = static_cast<QKeyEvent *>(event);
             if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && cboAddress_KeyPress(13))
@@ -366,6 +369,21 @@ void frmBrowser::changeEvent(QEvent *event)
 
 void frmBrowser::closeEvent(QCloseEvent *event)
 {
+    // A download would go on unseen once the window is gone: the user decides.
+    if (WebBrowser->downloadRunning()) {
+        const QStringList names = WebBrowser->runningDownloads();
+        const QString prompt = names.size() == 1
+                                   ? QStringLiteral("The download of %1 is still running.\n\nStop it and close the window?")
+                                         .arg(names.first())
+                                   : QStringLiteral("%1 downloads are still running.\n\nStop them and close the window?")
+                                         .arg(names.size());
+        if (MsgBox(prompt, MsgButtons::YesNo, MsgIcon::Question, QStringLiteral("Download Running"), this)
+            != MsgResult::Yes) {
+            event->ignore();
+            return;
+        }
+        WebBrowser->cancelDownloads();
+    }
     Form_Unload();
     event->accept();
     if (theBrowser == this)

@@ -4,15 +4,21 @@
 
 #include <QColorDialog>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QFormLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -197,6 +203,36 @@ std::optional<QColor> QtDialogs::chooseColor(QWidget *owner, const QColor &initi
     if (!color.isValid())
         return std::nullopt;
     return color;
+}
+
+std::optional<SignIn> QtDialogs::askSignIn(const SignInRequest &request)
+{
+    QDialog dialog(request.owner);
+    dialog.setWindowTitle(request.proxy ? QStringLiteral("Proxy Sign In") : QStringLiteral("Sign In"));
+    auto *layout = new QVBoxLayout(&dialog);
+    const QString asker = request.proxy ? QStringLiteral("The proxy %1").arg(request.site)
+                                        : QStringLiteral("The site %1").arg(request.site);
+    QString text = asker + QStringLiteral(" asks for a user name and password.");
+    if (!request.realm.isEmpty())
+        text += QStringLiteral("\nIt calls what it protects \"%1\".").arg(request.realm);
+    auto *prompt = new QLabel(text, &dialog);
+    prompt->setWordWrap(true);
+    layout->addWidget(prompt);
+    auto *form = new QFormLayout;
+    auto *user = new QLineEdit(&dialog);
+    auto *password = new QLineEdit(&dialog);
+    password->setEchoMode(QLineEdit::Password);
+    form->addRow(QStringLiteral("&User name:"), user);
+    form->addRow(QStringLiteral("&Password:"), password);
+    layout->addLayout(form);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    user->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return SignIn{user->text(), password->text()};
 }
 
 bool QtDesktop::openWithShell(QWidget *, const QString &target)

@@ -21,6 +21,7 @@ public:
     std::optional<FontChoice> chooseFont(QWidget *owner, const FontChoice &initial,
                                          bool withEffects) override;
     std::optional<QColor> chooseColor(QWidget *owner, const QColor &initial) override;
+    std::optional<SignIn> askSignIn(const SignInRequest &request) override;
 };
 
 class QtDesktop : public DesktopBackend

@@ -47,6 +47,21 @@ struct FileDialogRequest
     bool confirmOverwrite = false; // save dialog only
 };
 
+// A site (or a proxy) asks who the user is before it shows a page.
+struct SignInRequest
+{
+    QWidget *owner = nullptr;
+    QString site;  // host, with the port when it is not the scheme's own
+    QString realm; // the site's own name for what it protects
+    bool proxy = false;
+};
+
+struct SignIn
+{
+    QString user;
+    QString password;
+};
+
 struct PrintRequest
 {
     QWidget *owner = nullptr;
@@ -90,6 +105,8 @@ public:
     virtual std::optional<FontChoice> chooseFont(QWidget *owner, const FontChoice &initial,
                                                  bool withEffects) = 0;
     virtual std::optional<QColor> chooseColor(QWidget *owner, const QColor &initial) = 0;
+    // The user name and password typed for a site, or nothing when the user cancels.
+    virtual std::optional<SignIn> askSignIn(const SignInRequest &request) = 0;
 };
 
 enum class LaunchStyle { Hidden, NormalFocus };

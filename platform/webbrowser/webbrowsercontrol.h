@@ -3,14 +3,30 @@
 // published names the window uses: Navigate, GoBack, GoForward, GoHome, GoSearch, Refresh, Stop,
 // Busy, LocationName, LocationURL and the DownloadComplete event.
 //
+// The page the control shows stays the same page for the control's whole life: a request for a
+// new window (a link with a target, a script's window.open, "Open link in new window", "View page
+// source") navigates this page the way a link does, so its history, request filter, settings and
+// handlers always apply; a window.open the user did not click for is refused. Sites that ask for a
+// user name and password ask through the sign-in dialog; a certificate the system does not trust
+// is refused with a message saying what is wrong with it; a running download shows its progress
+// in a bar below the page, with a button that cancels it.
+//
 // A process that links the engine itself (rather than loading the browser plugin, see
 // browserwindow.h) calls prepareProcess() before its QApplication exists.
 
 #include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
+class QAuthenticator;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QWebEngineCertificateError;
 class QWebEngineDownloadRequest;
+class QWebEngineNewWindowRequest;
 class QWebEngineLoadingInfo;
 class QWebEngineView;
 
@@ -58,6 +74,13 @@ public:
 
     QWebEngineView *view() const { return m_view; }
 
+    // True while a download started from this control is still running.
+    bool downloadRunning() const;
+    // The running downloads' file names.
+    QStringList runningDownloads() const;
+    // Stops every running download (its partial file is removed).
+    void cancelDownloads();
+
 Q_SIGNALS:
     // A page has finished loading, failed or been stopped.
     void DownloadComplete();
@@ -68,6 +91,11 @@ private:
     void onUrlChanged(const QUrl &url);
     void onDownloadRequested(QWebEngineDownloadRequest *download);
     void watchDownload(QWebEngineDownloadRequest *download);
+    void showDownloads();
+    void onNewWindowRequested(QWebEngineNewWindowRequest &request);
+    void onAuthenticationRequired(const QUrl &url, QAuthenticator *authenticator, bool proxy,
+                                  const QString &proxyHost);
+    void onCertificateError(const QWebEngineCertificateError &error);
 
     QWebEngineView *m_view;
     QUrl m_pendingUrl;    // shown as LocationURL until the page's own address arrives
@@ -75,4 +103,10 @@ private:
     bool m_requested = false;
     bool m_loading = false;
     QElapsedTimer m_requestedAt;
+
+    QList<QPointer<QWebEngineDownloadRequest>> m_downloads; // running, oldest first
+    QWidget *m_downloadBar;
+    QLabel *m_downloadText;
+    QProgressBar *m_downloadProgress;
+    QPushButton *m_downloadCancel;
 };

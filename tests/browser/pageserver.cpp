@@ -36,9 +36,25 @@ void PageServer::hold(const QString &path)
     m_held << path;
 }
 
+void PageServer::trickle(const QString &path)
+{
+    m_trickled << path;
+}
+
+void PageServer::requireSignIn(const QString &path, const QByteArray &realm, const QByteArray &userAndPassword)
+{
+    m_signIns.insert(path, {realm, userAndPassword});
+}
+
 void PageServer::release()
 {
     m_held.clear();
+    m_trickled.clear();
+    const auto rest = std::exchange(m_rest, {});
+    for (const auto &[socket, bytes] : rest) {
+        if (socket)
+            socket->write(bytes);
+    }
     const auto waiting = std::exchange(m_waiting, {});
     for (const auto &[socket, path] : waiting) {
         if (socket)
@@ -72,22 +88,45 @@ void PageServer::onReadable(QTcpSocket *socket)
         m_waiting.append({socket, path});
         return;
     }
-    answer(socket, path);
+    answer(socket, path, request);
 }
 
-void PageServer::answer(QTcpSocket *socket, const QString &path)
+void PageServer::answer(QTcpSocket *socket, const QString &path, const QByteArray &request)
 {
-    const auto found = m_pages.constFind(path);
-    const bool ok = found != m_pages.constEnd();
-    const QByteArray body = ok ? found->body
-                               : QByteArray("<html><head><title>Not Found</title></head><body>Not Found</body></html>");
-    const QByteArray type = ok ? found->type : QByteArray("text/html");
-    QByteArray reply = ok ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n";
-    reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size())
-             + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+    QByteArray reply;
+    const auto signIn = m_signIns.constFind(path);
+    const QByteArray expected = signIn == m_signIns.constEnd()
+                                    ? QByteArray()
+                                    : "Authorization: Basic " + signIn->credentials.toBase64() + "\r\n";
+    if (!expected.isEmpty() && !request.contains(expected)) {
+        const QByteArray body = "<html><head><title>Sign-in refused</title></head><body>401: this page needs "
+                                "a user name and password</body></html>";
+        reply = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"" + signIn->realm
+                + "\"\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(body.size())
+                + "\r\nConnection: close\r\n\r\n" + body;
+    } else {
+        const auto found = m_pages.constFind(path);
+        const bool ok = found != m_pages.constEnd();
+        const QByteArray body = ok ? found->body
+                                   : QByteArray("<html><head><title>Not Found</title></head><body>Not Found</body></html>");
+        const QByteArray type = ok ? found->type : QByteArray("text/html");
+        reply = ok ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n";
+        reply += "Content-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size())
+                 + "\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n" + body;
+    }
+    if (m_trickled.contains(path)) {
+        const qsizetype half = reply.size() - (reply.size() - reply.indexOf("\r\n\r\n") - 4) / 2;
+        m_rest.append({socket, reply.mid(half)});
+        reply.truncate(half);
+    }
     socket->write(reply);
-    connect(socket, &QTcpSocket::bytesWritten, socket, [socket] {
-        if (socket->bytesToWrite() == 0)
-            socket->disconnectFromHost();
+    connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
+        if (socket->bytesToWrite() > 0)
+            return;
+        for (const auto &[waiting, bytes] : std::as_const(m_rest)) {
+            if (waiting == socket)
+                return; // the rest is still to come
+        }
+        socket->disconnectFromHost();
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A small HTTP server on 127.0.0.1 for the browser tests: fixed pages by path, requests that
-// are held until the test releases them (a slow page), and a log of the paths asked for.
+// are held until the test releases them (a slow page), answers sent half at once and half on
+// release (a slow download), pages behind a Basic sign-in, and a log of the paths asked for.
 
 #include <QByteArray>
 #include <QHash>
@@ -24,7 +25,11 @@ public:
     void setContent(const QString &path, const QByteArray &contentType, const QByteArray &body);
     // Requests for the path are answered only by release().
     void hold(const QString &path);
+    // The answer for the path comes in two halves: the second on release().
+    void trickle(const QString &path);
     void release();
+    // The path answers 401 with a Basic challenge for the realm until "user:password" is given.
+    void requireSignIn(const QString &path, const QByteArray &realm, const QByteArray &userAndPassword);
 
     // Paths requested, in order ("/favicon.ico" left out).
     QStringList requests;
@@ -38,10 +43,18 @@ private:
     };
     void onConnection();
     void onReadable(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QString &path);
+    void answer(QTcpSocket *socket, const QString &path, const QByteArray &request = {});
 
     QTcpServer m_server;
     QHash<QString, Content> m_pages;
     QStringList m_held;
+    QStringList m_trickled;
     QList<QPair<QPointer<QTcpSocket>, QString>> m_waiting;
+    QList<QPair<QPointer<QTcpSocket>, QByteArray>> m_rest;
+    struct SignIn
+    {
+        QByteArray realm;
+        QByteArray credentials;
+    };
+    QHash<QString, SignIn> m_signIns;
 };

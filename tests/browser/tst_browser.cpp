@@ -13,14 +13,23 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEngineHistory>
 #include <QWebEngineView>
 #include <QWheelEvent>
 
@@ -61,6 +70,12 @@ private Q_SLOTS:
     void offlineCancelIsSilent();
     void offlineErrorAsksAbortRetryIgnore();
     void localPageShowsItsFilesButScriptsCannotReadOthers();
+    void newWindowRequestsStayInThisWindow_data();
+    void newWindowRequestsStayInThisWindow();
+    void signInPagesAsk();
+    void untrustedCertificateIsExplained_data();
+    void untrustedCertificateIsExplained();
+    void downloadShowsProgressAndCanBeStopped();
     void onlineLinksOpenPublisherPages_data();
     void onlineLinksOpenPublisherPages();
     void onlineMenuOrder();
@@ -78,7 +93,11 @@ private:
     QTimer *timer() { return frmBrowser::instance()->findChild<QTimer *>("timTimer"); }
     QAction *action(const char *name) { return frmBrowser::instance()->findChild<QAction *>(QLatin1String(name)); }
     QToolButton *button(const char *key);
+    // Opens a page from disk that tries to read what it must not, and checks it cannot.
+    void openLocalProbe(frmBrowser *window);
     QStringList entries();
+    // Clicks into the address box, replaces its text and presses the key, all as a user does.
+    void typeAddress(const QString &text, Qt::Key finish = Qt::Key_Return);
     QString url(const QString &path) const { return server.base() + path; }
     static QString title(const QString &text) { return frmBrowser::TitlePrefix() + text; }
 
@@ -155,6 +174,18 @@ QStringList TestBrowser::entries()
     for (int i = 0; i < address()->count(); ++i)
         list << address()->itemText(i);
     return list;
+}
+
+void TestBrowser::typeAddress(const QString &text, Qt::Key finish)
+{
+    QTest::mouseClick(address()->lineEdit(), Qt::LeftButton);
+    QWidget *typedInto = QApplication::focusWidget();
+    QVERIFY(typedInto == address() || typedInto == address()->lineEdit());
+    QTest::keyClick(typedInto, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(typedInto, Qt::Key_Delete);
+    QTest::keyClicks(typedInto, text);
+    QCOMPARE(address()->currentText(), text);
+    QTest::keyClick(QApplication::focusWidget(), finish);
 }
 
 void TestBrowser::freshWindowShowsDesignTitleAndStartingAddress()
@@ -323,10 +354,7 @@ void TestBrowser::sameAddressKeepsOneEntryCaseVariantsTwo()
 void TestBrowser::enterNavigatesWithoutAddingToList()
 {
     frmBrowser *window = open();
-    QLineEdit *edit = address()->lineEdit();
-    edit->clear();
-    QTest::keyClicks(edit, url("/store.htm"));
-    QTest::keyClick(edit, Qt::Key_Return);
+    typeAddress(url("/store.htm"));
     WAIT_FOR_TITLE("Orvanne Store");
     QCOMPARE(entries(), QStringList{server.base()});
     QCOMPARE(control()->LocationURL(), url("/store.htm"));
@@ -334,32 +362,28 @@ void TestBrowser::enterNavigatesWithoutAddingToList()
     // Enter does not pick an entry that differs only in letter case.
     window->NavigateTo(url("/Feedback.htm"));
     WAIT_FOR_TITLE("Support and Feedback");
-    edit->setText(url("/feedback.htm"));
-    QTest::keyClick(edit, Qt::Key_Enter);
+    typeAddress(url("/feedback.htm"), Qt::Key_Enter);
     WAIT_FOR_TITLE("feedback in lower case");
     QCOMPARE(address()->currentText(), url("/feedback.htm"));
     QCOMPARE(entries(), (QStringList{url("/Feedback.htm"), server.base()}));
 
     // A typed address without a scheme is completed; an empty one does nothing.
-    edit->setText(QStringLiteral("127.0.0.1:%1/catalog.htm").arg(server.base().section(':', -1)));
-    QTest::keyClick(edit, Qt::Key_Return);
+    typeAddress(QStringLiteral("127.0.0.1:%1/catalog.htm").arg(server.base().section(':', -1)));
     WAIT_FOR_TITLE("Orvanne Catalog");
     QCOMPARE(control()->LocationURL(), url("/catalog.htm"));
     const int requests = int(server.requests.size());
-    edit->setText(QStringLiteral("   "));
-    QTest::keyClick(edit, Qt::Key_Return);
+    typeAddress(QStringLiteral("   "));
     QTest::qWait(300);
     QCOMPARE(server.requests.size(), requests);
     QVERIFY(ui->messages.isEmpty());
 
     // Text that is no address says so and keeps the text for correcting.
-    edit->setText(QStringLiteral("not an address"));
-    QTest::keyClick(edit, Qt::Key_Return);
+    typeAddress(QStringLiteral("not an address"));
     QCOMPARE(ui->messages.size(), 1);
     QCOMPARE(ui->messages.at(0).title, QString("Error: 5"));
     QCOMPARE(ui->messages.at(0).icon, MsgIcon::Critical);
     QVERIFY(ui->messages.at(0).prompt.contains("not an address"));
-    QCOMPARE(edit->text(), QString("not an address"));
+    QCOMPARE(address()->currentText(), QString("not an address"));
     QCOMPARE(entries(), (QStringList{url("/Feedback.htm"), server.base()}));
 }
 
@@ -427,9 +451,7 @@ void TestBrowser::otherSchemesAreRefused()
     frmBrowser *window = open();
     window->NavigateTo(url("/store.htm"));
     WAIT_FOR_TITLE("Orvanne Store");
-    QLineEdit *edit = address()->lineEdit();
-    edit->setText(typed);
-    QTest::keyClick(edit, Qt::Key_Return);
+    typeAddress(typed);
     QCOMPARE(ui->messages.size(), 1);
     QCOMPARE(ui->messages.at(0).title, QString("Error: 5"));
     QVERIFY2(ui->messages.at(0).prompt.contains(typed), qPrintable(ui->messages.at(0).prompt));
@@ -551,46 +573,298 @@ void TestBrowser::offlinePageOpensLocalFile()
     QVERIFY(ui->messages.isEmpty());
 }
 
-void TestBrowser::localPageShowsItsFilesButScriptsCannotReadOthers()
+namespace {
+
+// A page on disk, in a folder of its own with its picture, style sheet and a frame in a subfolder;
+// beside that folder a private file and a picture of someone else's. Its script reads what it
+// can and tries to send it to a listener on 127.0.0.1 over a WebSocket; the title reports.
+QString writeLocalProbe(const QString &root, quint16 socketPort)
 {
-    // A page on disk with its picture and style sheet beside it, and a private file its script
-    // tries to read: by fetch, by XMLHttpRequest and through a frame.
-    QTemporaryDir folder;
+    QDir(root).mkpath(QStringLiteral("site/frames"));
     QImage picture(30, 20, QImage::Format_RGB32);
     picture.fill(Qt::blue);
-    QVERIFY(picture.save(folder.filePath("picture.png")));
-    const auto write = [&](const char *name, const QByteArray &text) {
-        QFile file(folder.filePath(QLatin1String(name)));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
+    picture.save(root + QStringLiteral("/site/picture.png"));
+    picture.fill(Qt::red);
+    picture.save(root + QStringLiteral("/outside.png"));
+    const auto write = [&](const QString &name, const QByteArray &text) {
+        QFile file(root + QLatin1Char('/') + name);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
     };
-    write("style.css", "body { background-color: rgb(1, 2, 3); }");
-    write("private.txt", "secret");
-    write("page.htm", R"(<html><head><title>loading</title><link rel="stylesheet" href="style.css"></head>
-<body><img id="picture" src="picture.png"><iframe src="private.txt" onload="
-  try { framed = 'read ' + this.contentDocument.body.textContent; } catch (e) { framed = 'refused'; }
-  report();"></iframe><script>
-let fetched = null, requested = null, framed = null;
+    write(QStringLiteral("private.txt"), "secret");
+    write(QStringLiteral("site/style.css"), "body { background-color: rgb(1, 2, 3); }");
+    write(QStringLiteral("site/frames/own.htm"), "<html><body>own frame text</body></html>");
+    write(QStringLiteral("site/page.htm"), QByteArray(R"(<html><head><title>loading</title><link rel="stylesheet" href="style.css"></head>
+<body><img id="picture" src="picture.png">
+<iframe src="../private.txt" onload="try { framed = 'read ' + this.contentDocument.body.textContent; } catch (e) { framed = 'refused'; } report();"></iframe>
+<iframe src="frames/own.htm" onload="try { own = 'read ' + this.contentDocument.body.textContent; } catch (e) { own = 'refused'; } report();"></iframe>
+<script>
+let fetched = null, requested = null, framed = null, own = null, inside = null, outside = null, socket = null;
 function report() {
-  if (fetched === null || requested === null || framed === null || !document.getElementById('picture').complete) return;
+  if ([fetched, requested, framed, own, inside, outside, socket].includes(null) || !document.getElementById('picture').complete) return;
   document.title = 'picture ' + document.getElementById('picture').naturalWidth
-      + ' style ' + getComputedStyle(document.body).backgroundColor
-      + ' fetch ' + fetched + ' request ' + requested + ' frame ' + framed;
+      + ' style ' + getComputedStyle(document.body).backgroundColor + ' fetch ' + fetched + ' request ' + requested
+      + ' frame ' + framed + ' own frame ' + own + ' canvas ' + inside + ' outside ' + outside + ' socket ' + socket;
 }
-fetch('private.txt').then(r => r.text()).then(t => { fetched = 'read ' + t; report(); })
-                    .catch(() => { fetched = 'refused'; report(); });
+function pixel(source, done) {
+  const image = new Image();
+  image.onload = () => {
+    const canvas = document.createElement('canvas');
+    canvas.width = 30; canvas.height = 20;
+    const context = canvas.getContext('2d');
+    context.drawImage(image, 0, 0);
+    try { done(Array.from(context.getImageData(1, 1, 1, 1).data.slice(0, 3)).join(',')); } catch (e) { done('refused'); }
+  };
+  image.onerror = () => done('refused');
+  image.src = source;
+}
+pixel('picture.png', v => { inside = v; report(); });
+pixel('../outside.png', v => { outside = v; report(); });
+fetch('../private.txt').then(r => r.text()).then(t => { fetched = 'read ' + t; report(); })
+                       .catch(() => { fetched = 'refused'; report(); });
 const request = new XMLHttpRequest();
 request.onload = () => { requested = 'read ' + request.responseText; report(); };
 request.onerror = () => { requested = 'refused'; report(); };
-try { request.open('GET', 'private.txt'); request.send(); } catch (e) { requested = 'refused'; }
+try { request.open('GET', '../private.txt'); request.send(); } catch (e) { requested = 'refused'; }
+try {
+  const ws = new WebSocket('ws://127.0.0.1:PORT/');
+  ws.onopen = () => { ws.send('leaked'); socket = 'open'; report(); };
+  ws.onerror = () => { socket = 'refused'; report(); };
+} catch (e) { socket = 'refused'; }
 window.addEventListener('load', report);
-</script></body></html>)");
+</script></body></html>)").replace("PORT", QByteArray::number(socketPort)));
+    return root + QStringLiteral("/site/page.htm");
+}
+
+const QString LocalProbeRefused = QStringLiteral(
+    "picture 30 style rgb(1, 2, 3) fetch refused request refused frame refused own frame read own frame text "
+    "canvas 0,0,255 outside refused socket refused");
+
+} // namespace
+
+void TestBrowser::openLocalProbe(frmBrowser *window)
+{
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost));
+    QTemporaryDir root;
+    ui->openAnswers << writeLocalProbe(root.path(), listener.serverPort());
+    window->activateWindow();
+    QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier); // File > Open...
+    // The script may report after the page has loaded: the page's own title is the one to watch.
+    QTRY_COMPARE_WITH_TIMEOUT(control()->view()->title(), LocalProbeRefused, LoadTimeout);
+    QTest::qWait(200);
+    QVERIFY(!listener.hasPendingConnections());
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestBrowser::localPageShowsItsFilesButScriptsCannotReadOthers()
+{
+    // Its own picture, style sheet and subfolder frame load, and its own picture can be read
+    // back; nothing outside its folder can be read by fetch, XMLHttpRequest, a frame or a canvas,
+    // and nothing goes out over a WebSocket.
+    openLocalProbe(open());
+}
+
+void TestBrowser::newWindowRequestsStayInThisWindow_data()
+{
+    QTest::addColumn<bool>("clicked");
+    QTest::newRow("link to a new window, clicked") << true;
+    QTest::newRow("window.open by the page itself") << false;
+}
+
+void TestBrowser::newWindowRequestsStayInThisWindow()
+{
+    QFETCH(bool, clicked);
+    server.setContent("/opener.htm", "text/html",
+                      "<html><head><title>Opener</title></head><body style='margin:0'>"
+                      "<a href='/catalog.htm' target='_blank' style='display:block;width:300px;height:200px'>"
+                      "Catalog in a new window</a></body></html>");
+    server.setContent("/popup.htm", "text/html",
+                      "<html><head><title>Pop-up Page</title></head><body><script>setTimeout(() => {"
+                      " window.open('/catalog.htm'); document.title = 'Pop-up Tried'; }, 300);</script></body></html>");
+    frmBrowser *window = open();
+    if (clicked) {
+        window->NavigateTo(url("/opener.htm"));
+        WAIT_FOR_TITLE("Opener");
+        QWidget *surface = control()->view()->focusProxy();
+        QVERIFY(surface);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(100, 100));
+        // The link opens here, after the page it was on.
+        WAIT_FOR_TITLE("Orvanne Catalog");
+        QCOMPARE(control()->view()->url().toString(), url("/catalog.htm"));
+        QTest::mouseClick(button("Back"), Qt::LeftButton);
+        WAIT_FOR_TITLE("Opener");
+        QCOMPARE(control()->view()->url().toString(), url("/opener.htm"));
+
+        // The page's own menu: a right-click, then a click on the entry.
+        const auto choose = [&](QPoint at, const char *entryText) {
+            QTest::mouseClick(surface, Qt::RightButton, {}, at);
+            QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QAction *chosen = nullptr;
+            for (QAction *entry : menu->actions()) {
+                if (entry->isVisible() && entry->text().contains(QLatin1String(entryText), Qt::CaseInsensitive))
+                    chosen = entry;
+            }
+            QVERIFY2(chosen, entryText);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        };
+        choose(QPoint(100, 100), "new window");
+        WAIT_FOR_TITLE("Orvanne Catalog");
+        QTest::mouseClick(button("Back"), Qt::LeftButton);
+        WAIT_FOR_TITLE("Opener");
+
+        // "View page source" shows the source here too.
+        choose(QPoint(500, 300), "source");
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(control()->view()->url().toString(), "view-source:" + url("/opener.htm"), LoadTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!control()->Busy(), LoadTimeout);
+        // The engine shows a page's source in place of the page (the same address); the rest of
+        // the history stays.
+        QCOMPARE(control()->view()->history()->count(), 2);
+    } else {
+        // Nobody clicked: the pop-up is refused and the page stays.
+        window->NavigateTo(url("/popup.htm"));
+        QTRY_COMPARE_WITH_TIMEOUT(control()->view()->title(), QString("Pop-up Tried"), LoadTimeout);
+        QTest::qWait(500);
+        QCOMPARE(server.count("/catalog.htm"), 0);
+        QCOMPARE(control()->view()->url().toString(), url("/popup.htm"));
+    }
+    // The page from disk opened afterwards is kept from the computer's files as in a fresh window.
+    openLocalProbe(window);
+}
+
+void TestBrowser::signInPagesAsk()
+{
+    server.requireSignIn("/router/status.htm", "Router Setup", "admin:opensesame");
+    server.setHtml("/router/status.htm", "Router Status");
+    frmBrowser *window = open();
+    // A wrong password is asked again; the right one opens the page.
+    ui->signInAnswers << SignIn{"admin", "wrong"} << SignIn{"admin", "opensesame"};
+    window->NavigateTo(url("/router/status.htm"));
+    WAIT_FOR_TITLE("Router Status");
+    QCOMPARE(ui->signInRequests.size(), 2);
+    const SignInRequest &asked = ui->signInRequests.at(0);
+    QCOMPARE(asked.site, server.base().mid(7));
+    QCOMPARE(asked.realm, QString("Router Setup"));
+    QVERIFY(!asked.proxy);
+    QCOMPARE(asked.owner, window);
+
+    // Cancel shows what the site sent with its refusal.
+    server.requireSignIn("/printer/setup.htm", "Printer", "admin:opensesame");
+    server.setHtml("/printer/setup.htm", "Printer Setup Page");
+    window->NavigateTo(url("/printer/setup.htm"));
+    WAIT_FOR_TITLE("Sign-in refused");
+    QCOMPARE(ui->signInRequests.size(), 3);
+    QVERIFY(ui->messages.isEmpty());
+}
+
+void TestBrowser::untrustedCertificateIsExplained_data()
+{
+    QTest::addColumn<QString>("names");
+    QTest::addColumn<QStringList>("explained");
+    QTest::newRow("self-signed") << "IP:127.0.0.1" << QStringList{"is self-signed"};
+    QTest::newRow("self-signed, wrong name")
+        << "DNS:elsewhere.example" << QStringList{"is self-signed", "is made out for elsewhere.example, not for 127.0.0.1"};
+}
+
+void TestBrowser::untrustedCertificateIsExplained()
+{
+    QFETCH(QString, names);
+    QFETCH(QStringList, explained);
+    PARCELO_REQUIRE_PEER(!QStandardPaths::findExecutable("openssl").isEmpty(), "openssl is not installed");
+    QTemporaryDir folder;
+    QProcess make;
+    make.setWorkingDirectory(folder.path());
+    make.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "cert.pem",
+                           "-days", "2", "-subj", "/CN=" + names.section(':', 1), "-addext", "subjectAltName=" + names});
+    QVERIFY(make.waitForFinished(30000));
+    QCOMPARE(make.exitCode(), 0);
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    QProcess site;
+    site.setWorkingDirectory(folder.path());
+    site.start("openssl", {"s_server", "-accept", QStringLiteral("127.0.0.1:%1").arg(port), "-cert", "cert.pem",
+                           "-key", "key.pem", "-www", "-quiet"});
+    QVERIFY(site.waitForStarted());
+    auto stop = qScopeGuard([&] { site.kill(); site.waitForFinished(); });
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+                                 QTcpSocket socket;
+                                 socket.connectToHost(QHostAddress::LocalHost, port);
+                                 return socket.waitForConnected(200);
+                             }()),
+                             10000);
 
     frmBrowser *window = open();
-    ui->openAnswers << folder.filePath("page.htm");
-    window->mnuOpen_Click();
-    WAIT_FOR_TITLE("picture 30 style rgb(1, 2, 3) fetch refused request refused frame refused");
-    QVERIFY(ui->messages.isEmpty());
+    const QString address = QStringLiteral("https://127.0.0.1:%1/").arg(port);
+    window->NavigateTo(address);
+    QTRY_COMPARE_WITH_TIMEOUT(ui->messages.size(), 1, LoadTimeout);
+    const MessageRequest &box = ui->messages.at(0);
+    QCOMPARE(box.title, QString("Certificate Not Trusted"));
+    QCOMPARE(box.buttons, MsgButtons::OK); // nothing to click through
+    QVERIFY2(box.prompt.contains("The page " + address + " was not opened"), qPrintable(box.prompt));
+    for (const QString &fault : explained)
+        QVERIFY2(box.prompt.contains(fault), qPrintable(box.prompt));
+    QTRY_VERIFY_WITH_TIMEOUT(!timer()->isActive(), LoadTimeout);
+}
+
+void TestBrowser::downloadShowsProgressAndCanBeStopped()
+{
+    server.setContent("/big.bin", "application/octet-stream", QByteArray(200 * 1024, 'x'));
+    server.trickle("/big.bin");
+    frmBrowser *window = open();
+    auto *bar = control()->findChild<QWidget *>("downloadBar");
+    auto *progress = control()->findChild<QProgressBar *>("downloadProgress");
+    auto *text = control()->findChild<QLabel *>("downloadText");
+    auto *cancel = control()->findChild<QPushButton *>("downloadCancel");
+    QVERIFY(bar && progress && text && cancel);
+    QVERIFY(!bar->isVisible());
+
+    const QString target = files.filePath("big.bin");
+    ui->saveAnswers << target;
+    window->NavigateTo(url("/big.bin"));
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), LoadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(progress->value(), 50, LoadTimeout);
+    QVERIFY2(text->text().contains("big.bin") && text->text().contains("of 200 KB"), qPrintable(text->text()));
+
+    // Closing asks first; No keeps the window and the download.
+    ui->messageAnswers << MsgResult::No;
+    window->close();
+    QCOMPARE(ui->messages.size(), 1);
+    QCOMPARE(ui->messages.at(0).title, QString("Download Running"));
+    QCOMPARE(ui->messages.at(0).buttons, MsgButtons::YesNo);
+    QVERIFY(ui->messages.at(0).prompt.contains("big.bin"));
+    QCOMPARE(frmBrowser::existing(), window);
+    QVERIFY(window->isVisible() && bar->isVisible());
+
+    // The bar's button stops it: no file, no "Download Complete".
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!bar->isVisible(), LoadTimeout);
+    server.release();
+    QTest::qWait(300);
+    QCOMPARE(ui->messages.size(), 1);
+    QVERIFY(!QFile::exists(target));
+
+    // Yes stops the download and closes the window.
+    server.trickle("/big.bin");
+    ui->saveAnswers << target;
+    window->NavigateTo(url("/big.bin"));
+    QTRY_VERIFY_WITH_TIMEOUT(bar->isVisible(), LoadTimeout);
+    QPointer<frmBrowser> closing = window;
+    ui->messageAnswers << MsgResult::Yes;
+    window->close();
+    QCOMPARE(ui->messages.size(), 2);
+    QVERIFY(!frmBrowser::existing());
+    QTRY_VERIFY(!closing);
+    server.release();
+    QTest::qWait(300);
+    QCOMPARE(ui->messages.size(), 2);
+    QVERIFY(!QFile::exists(target));
 }
 
 void TestBrowser::offlineCancelIsSilent()

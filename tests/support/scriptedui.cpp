@@ -86,6 +86,12 @@ std::optional<QColor> ScriptedUi::chooseColor(QWidget *, const QColor &initial)
     return nextOr<std::optional<QColor>>(colorAnswers, std::nullopt);
 }
 
+std::optional<SignIn> ScriptedUi::askSignIn(const SignInRequest &request)
+{
+    signInRequests << request;
+    return nextOr<std::optional<SignIn>>(signInAnswers, std::nullopt);
+}
+
 bool ScriptedUi::openWithShell(QWidget *, const QString &target)
 {
     shellOpened << target;

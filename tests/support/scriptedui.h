@@ -40,6 +40,8 @@ public:
     QQueue<std::optional<FontChoice>> fontAnswers;
     QList<QColor> colorRequests;
     QQueue<std::optional<QColor>> colorAnswers;
+    QList<SignInRequest> signInRequests;
+    QQueue<std::optional<SignIn>> signInAnswers;
 
     // --- desktop
     QStringList shellOpened;
@@ -57,6 +59,7 @@ public:
     std::optional<FontChoice> chooseFont(QWidget *owner, const FontChoice &initial,
                                          bool withEffects) override;
     std::optional<QColor> chooseColor(QWidget *owner, const QColor &initial) override;
+    std::optional<SignIn> askSignIn(const SignInRequest &request) override;
     bool openWithShell(QWidget *owner, const QString &target) override;
     bool launch(const QString &commandLine, LaunchStyle style) override;
 };

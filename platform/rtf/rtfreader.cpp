@@ -1,4 +1,5 @@
 #include "rtfreader.h"
+#include "rtfparser_p.h"
 
 #include "rtf.h"
 #include "rtfcodepage.h"
@@ -26,46 +27,13 @@
 
 namespace Rtf {
 
-namespace {
+using namespace detail;
 
-using detail::ByteDecoder;
-using detail::SymbolFont;
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Control words
 
-enum class Kw {
-    Unknown,
-    // document
-    Ansi, Mac, Pc, Pca, AnsiCpg, Deff,
-    // destinations
-    FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
-    ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn,
-    Footnote, HeaderFooter, Annotation, DrawingObject, SkipDestination,
-    // font and colour tables
-    F, FCharset, Cpg, Red, Green, Blue,
-    // character formatting
-    Plain, B, I, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
-    Cf, Cb, Highlight, ChCbPat, Super, Sub, NoSuperSub, Hidden,
-    // paragraph formatting
-    Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
-    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
-    // tables
-    InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdrT, ClBrdrL, ClBrdrB, ClBrdrR,
-    OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
-    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat,
-    // lists
-    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
-    PnUcRm, PnLcRm, PnStart,
-    // text
-    Par, Line, Tab, Cell, NestCell, Row, NestRow, Page, Sect, U, Uc, Bin,
-    EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
-    Zwj, Zwnj, LtrMark, RtlMark,
-    // pictures
-    PngBlip, JpegBlip, DiBitmap, WBitmap, WMetafile, EmfBlip, MacPict, PmMetafile,
-    PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
-};
 
 // The control words by name. Every control word of a document is looked up, and most documents
 // are mostly control words, so the table is open addressing over a short hash of the name
@@ -193,6 +161,8 @@ const KeywordTable &keywords()
         add({"ulwave", "ulhwave", "ululdbwave"}, Kw::UlWave);
         add({"ulnone"}, Kw::UlNone);
         add({"strike", "striked"}, Kw::Strike);
+        add({"caps"}, Kw::Caps);
+        add({"scaps"}, Kw::SmallCaps);
         add({"fs"}, Kw::Fs);
         add({"cf"}, Kw::Cf);
         add({"cb"}, Kw::Cb);
@@ -340,167 +310,6 @@ int hexValue(char c)
     return -1;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Reader state
-
-enum class Dest : quint8 {
-    Body,       // text of the document
-    Discard,    // text dropped, nested destinations still read (shapes)
-    FontTable,
-    ColorTable,
-    Picture,    // hexadecimal or \bin picture data
-    FieldInst,  // a field's instruction (for hyperlinks)
-    ShapeName,  // the name of a shape property
-    Upr,        // \upr: only its \ud part counts
-    UprPart,    // a group inside \upr, until it shows whether it is the \ud part
-    ListTable,  // \listtable and its lists and levels
-    LevelText,  // a list level's number text
-    ListOverrideTable,
-    ListText,   // \listtext, \pntext: a list item's number as text
-    Pn,         // old-style numbering of a paragraph
-};
-
-enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
-
-struct CharState
-{
-    int font = -1;
-    int halfPoints = 24;
-    bool bold = false;
-    bool italic = false;
-    bool strike = false;
-    bool hidden = false;
-    QTextCharFormat::UnderlineStyle underline = QTextCharFormat::NoUnderline;
-    QTextCharFormat::VerticalAlignment vertical = QTextCharFormat::AlignNormal;
-    int foreground = 0;
-    int background = 0;
-    QString href;
-    bool operator==(const CharState &) const = default;
-};
-
-// Old-style numbering (\pn): kind 0 none, else a QTextListFormat::Style.
-struct PnState
-{
-    int style = 0;
-    int level = 0;
-    int start = 1;
-    bool operator==(const PnState &) const = default;
-};
-
-struct ParaState
-{
-    Qt::Alignment alignment = Qt::AlignLeft;
-    int leftIndent = 0, rightIndent = 0, firstIndent = 0, spaceBefore = 0, spaceAfter = 0;
-    int lineSpacing = 0; // \sl: twips, negative for exactly, a multiple of 240 with \slmult
-    bool lineMultiple = false;
-    bool pageBreakBefore = false;
-    int nest = 0;        // table nesting: 0 outside tables
-    int ls = 0, ilvl = 0; // list override and level
-    PnState pn;
-    QList<QTextOption::Tab> tabs;
-    QString leaders;     // one character per tab: ' ', or the leader's letter
-    bool operator==(const ParaState &) const = default;
-};
-
-// A table row's definition: its cells' right edges and merges, as \trowd ... \cellx give them.
-// One side of a cell's border (\\clbrdrt ... and the \\brdr words after it).
-struct CellBorder
-{
-    bool present = false;
-    int width = -1;   // twips; -1: not given
-    int colour = -1;  // colour table index; -1: not given
-    QTextFrameFormat::BorderStyle style = QTextFrameFormat::BorderStyle_Solid;
-    bool operator==(const CellBorder &) const = default;
-};
-
-struct CellDef
-{
-    int right = 0;
-    bool mergeFirst = false, merged = false, vMergeFirst = false, vMerged = false;
-    std::array<CellBorder, 4> borders; // top, left, bottom, right
-    int shading = -1;
-    bool hasBorders() const
-    {
-        return std::any_of(borders.begin(), borders.end(), [](const CellBorder &b) { return b.present; });
-    }
-};
-
-// The properties of a cell's format that its borders and shading set.
-constexpr int kCellFormatProperties[] = {
-    QTextFormat::BackgroundBrush,
-    QTextFormat::TableCellTopBorder, QTextFormat::TableCellLeftBorder, QTextFormat::TableCellBottomBorder,
-    QTextFormat::TableCellRightBorder, QTextFormat::TableCellTopBorderStyle, QTextFormat::TableCellLeftBorderStyle,
-    QTextFormat::TableCellBottomBorderStyle, QTextFormat::TableCellRightBorderStyle,
-    QTextFormat::TableCellTopBorderBrush, QTextFormat::TableCellLeftBorderBrush,
-    QTextFormat::TableCellBottomBorderBrush, QTextFormat::TableCellRightBorderBrush,
-};
-
-struct RowDef
-{
-    QList<CellDef> cells;
-    CellDef pending;
-    int side = -1; // the side of pending's border that \\brdr words describe, or -1
-    int left = 0;
-    int gap = 0;
-};
-
-struct OpenTable
-{
-    QTextTable *table = nullptr;
-    int row = 0;
-    int col = 0;              // the cell being filled, as counted in the row's cells
-    bool rowOpen = true;      // row exists in the table and is being filled
-    bool cellEntered = true;  // the cursor is in that cell
-    QList<int> grid;          // right edges of the columns, twips
-    QList<int> vMergeStart;   // per column: the row a vertical merge started in, or -1
-    bool border = false;
-    CellBorder tableBorder;   // the border of the table and of cells without one of their own
-    bool cellFormatted = false; // some cell has borders or shading of its own
-    int origin = 0;           // twips from the margin to the table's left edge (\\trleft)
-};
-
-struct ListLevelDef
-{
-    int nfc = 0;
-    int start = 1;
-    QString text;
-};
-
-struct ListDef
-{
-    int id = 0;
-    QList<ListLevelDef> levels;
-};
-
-struct Group
-{
-    Dest dest = Dest::Body;
-    Dest outer = Dest::Body; // \upr: where its \ud part goes
-    Role role = Role::None;
-    bool inShape = false;      // inside a \shp whose surroundings are document text
-    bool shapeHadInst = false; // this \shp group has had its \shpinst
-    bool nestedTableProps = false; // \nesttableprops: its \nestrow ends a nested row
-    int uc = 1;
-    int field = -1;
-    CharState chr;
-    ParaState para;
-};
-
-struct FontInfo
-{
-    QString family;
-    int codePage = 0; // 0: the document's; detail::SymbolCodePage: a symbol font
-    SymbolFont symbol = SymbolFont::Other;
-};
-
-struct DecodeContext
-{
-    int codePage = 1252;
-    SymbolFont symbol = SymbolFont::Other;
-    bool isSymbol = false;
-    bool operator==(const DecodeContext &) const = default;
-};
-
 QString hyperlinkTarget(const QString &instruction)
 {
     const QString text = instruction.trimmed();
@@ -546,167 +355,10 @@ QString hyperlinkTarget(const QString &instruction)
     return url;
 }
 
-// ---------------------------------------------------------------------------------------------
 
-class Parser
-{
-public:
-    Parser(const QByteArray &data, QTextDocument *doc, QTextCursor &cursor, qint64 imageBudget,
-           int maxDepth, ReadStats &stats)
-        : m_pos(data.constData()), m_end(data.constData() + data.size()), m_doc(doc),
-          m_cursor(cursor), m_imageBudget(imageBudget), m_maxDepth(maxDepth), m_stats(stats)
-    {
-    }
+} // namespace
 
-    void run();
-
-private:
-    Group &top() { return m_stack.back(); }
-
-    // tokens
-    void openGroup();
-    void closeGroup();
-    void controlWord();
-    void controlSymbol(char symbol);
-    void hexByte();
-    void text();
-    void word(Kw kw, bool hasParam, int param);
-    void destination(Kw kw);
-    void skipGroup();
-    void skipGroupContent();
-    void skipBinary(int count);
-
-    // text on its way to the destination
-    DecodeContext decodeContext();
-    ByteDecoder &decoder(int codePage);
-    void appendBytes(const char *bytes, qsizetype size);
-    void flushBytes();
-    void deliver(QStringView text);
-    void deliverChar(char32_t ch);
-    void unicode(int value);
-    void resolveSurrogate();
-
-    // the document
-    void bodyText(QStringView text);
-    void flushRun();
-    void pendingCells();
-    void endParagraph();
-    void placeCursor(int level);
-    void openTable();
-    void closeTable();
-    void enterCell(OpenTable &table);
-    void endCell(int level);
-    void endRow(int level, const RowDef &def);
-    void applyRow(OpenTable &open, const RowDef &def);
-    QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
-    static bool isPlainText(char16_t unit);
-    void startPendingParagraph();
-    bool madeBlockFormatFits(const ParaState &para) const;
-    static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
-    static void takeTableBorder(OpenTable &open, const CellDef &cell);
-    static QList<QTextBlock> blocksOf(const QTextTableCell &cell);
-    QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
-    QBrush borderBrush(const CellBorder &border) const;
-    void takeListText();
-    QTextList *listFor(const ParaState &para);
-    bool hasList(const ParaState &para) const;
-    void finishBlock(const ParaState &para, const CharState &chr);
-    void finish();
-    QTextCharFormat charFormat(const CharState &state);
-    QTextBlockFormat blockFormat(const ParaState &state) const;
-    void insertPicture();
-    void commitFont();
-    void commitColour();
-
-    const char *m_pos;
-    const char *m_end;
-    QTextDocument *m_doc;
-    QTextCursor &m_cursor;
-    qint64 m_imageBudget;
-    int m_maxDepth;
-    ReadStats &m_stats;
-
-    std::vector<Group> m_stack;
-    bool m_done = false;
-    bool m_ignorable = false; // the last token was \*
-    int m_ucSkip = 0;         // fallback characters after \uN still to skip
-    char16_t m_highSurrogate = 0;
-
-    int m_docCodePage = 1252;
-    int m_defaultFont = -1;
-    QHash<int, FontInfo> m_fonts;
-    std::unordered_map<int, std::unique_ptr<ByteDecoder>> m_decoders;
-    QList<QColor> m_colours;
-
-    // font table entry being read
-    int m_fontIndex = -1;
-    int m_fontCharset = 0;
-    int m_fontCodePage = 0;
-    QString m_fontName;
-
-    // colour table entry being read
-    int m_red = 0, m_green = 0, m_blue = 0;
-    bool m_colourSet = false;
-
-    // bytes not yet decoded
-    QByteArray m_bytes;
-    DecodeContext m_bytesContext;
-    QString m_decoded;
-
-    // the run of text not yet inserted, and its formatting
-    QString m_run;
-    CharState m_runState;
-    // The formats of the last few character states: runs of a paragraph often go back and
-    // forth between a handful (plain, bold, italic, a colour).
-    struct MadeCharFormat {
-        CharState state;
-        QTextCharFormat format;
-    };
-    std::array<MadeCharFormat, 8> m_formats;
-    int m_formatCount = 0;
-    int m_formatNext = 0;
-
-    int m_cells = 0;              // cell ends since the last text of this row (outside tables)
-    std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
-    struct MadeCellFormat
-    {
-        CellBorder tableBorder;
-        CellDef cell;
-        QTextTableCellFormat format;
-    };
-    QList<MadeCellFormat> m_cellFormats; // cells' borders and shading made so far
-    RowDef m_rowDef;              // the outermost table's row
-    RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
-    int m_afterTable = -1;        // the position of the block after the table closed last
-
-    QList<ListDef> m_listDefs;
-    QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
-    int m_overrideLs = 0;         // \listoverride being read: its \ls
-    int m_overrideList = -1;      // and its list
-    QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
-    QString m_listText;           // \listtext or \pntext waiting for its paragraph
-    CharState m_listTextState;
-    int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
-    QChar m_tabLeader = u' ';
-    bool m_blockHasContent = false;
-    bool m_afterParagraph = false; // nothing was added since the last paragraph end
-    bool m_paragraphPending = false; // a paragraph mark was read; the next paragraph is not in yet
-    bool m_pageBreak = false;      // the next paragraph starts a page
-    // The block format finishBlock made last, with its list, for the next paragraph like it.
-    ParaState m_blockState;
-    bool m_blockPageBreak = false;
-    QTextBlockFormat m_blockFormat;
-    QPointer<QTextList> m_blockList;
-    bool m_blockFormatValid = false;
-    ParaState m_finalPara;
-
-    QStringList m_fieldInstructions;
-    QString m_shapeName;
-    bool m_shppictJustClosed = false;
-
-    detail::Picture m_picture;
-    int m_pictureNibble = -1;
-};
+namespace detail {
 
 void Parser::run()
 {
@@ -736,9 +388,20 @@ void Parser::run()
     finish();
 }
 
+// Whether only line ends and blanks stand between the last '{' and at.
+bool Parser::isGroupStart(const char *at) const
+{
+    for (const char *p = m_groupOpenedAt; p < at; ++p) {
+        if (*p != '\r' && *p != '\n' && *p != ' ')
+            return false;
+    }
+    return m_groupOpenedAt <= at;
+}
+
 void Parser::openGroup()
 {
     m_ignorable = false;
+    m_groupOpenedAt = m_pos;
     flushBytes();
     m_ucSkip = 0;
     if (m_stack.empty()) {
@@ -908,8 +571,10 @@ void Parser::hexByte()
 
 void Parser::controlSymbol(char symbol)
 {
-    m_ignorable = symbol == '*';
-    if (m_ignorable)
+    // \* marks an ignorable destination only where it opens its group: after other words
+    // ({\b\*\cs7 text}) it means nothing, and the group's text stays.
+    m_ignorable = symbol == '*' && m_groupOpenedAt && isGroupStart(m_pos - 2);
+    if (symbol == '*')
         return;
     if (m_ucSkip > 0) {
         --m_ucSkip;
@@ -1038,7 +703,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest == Dest::FontTable) {
             commitFont();
             m_fontIndex = param;
-            m_fontCharset = 0;
+            m_fontCharset = -1;
             m_fontCodePage = 0;
         } else {
             chr.font = param;
@@ -1074,6 +739,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::B: chr.bold = on; break;
     case Kw::I: chr.italic = on; break;
     case Kw::Strike: chr.strike = on; break;
+    case Kw::Caps: chr.caps = on ? QFont::AllUppercase : QFont::MixedCase; break;
+    case Kw::SmallCaps: chr.caps = on ? QFont::SmallCaps : QFont::MixedCase; break;
     case Kw::Hidden: chr.hidden = on; break;
     case Kw::Ul: chr.underline = on ? QTextCharFormat::SingleUnderline : QTextCharFormat::NoUnderline; break;
     case Kw::UlDotted: chr.underline = on ? QTextCharFormat::DotLine : QTextCharFormat::NoUnderline; break;
@@ -1546,7 +1213,7 @@ DecodeContext Parser::decodeContext()
     int codePage = 0;
     if (group.dest == Dest::FontTable) {
         // A symbol font's name is text, not glyph numbers.
-        codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(m_fontCharset);
+        codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(std::max(m_fontCharset, 0));
         if (codePage == detail::SymbolCodePage)
             codePage = 0;
     } else if (group.dest == Dest::Body || group.dest == Dest::ListText) {
@@ -1695,7 +1362,12 @@ void Parser::commitFont()
     if (m_fontIndex >= 0) {
         FontInfo info;
         info.family = m_fontName.trimmed();
-        info.codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(m_fontCharset);
+        info.codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(std::max(m_fontCharset, 0));
+        // A Western font (\fcharset0) in an East Asian document has Western text: its bytes are
+        // Windows-1252, not the document's double-byte code page.
+        const bool eastAsian = m_docCodePage == 932 || m_docCodePage == 936 || m_docCodePage == 949 || m_docCodePage == 950;
+        if (!m_fontCodePage && m_fontCharset == 0 && eastAsian)
+            info.codePage = 1252;
         if (info.codePage == detail::SymbolCodePage)
             info.symbol = detail::symbolFontKind(info.family);
         if (!info.family.isEmpty() || !m_fonts.contains(m_fontIndex))
@@ -1768,46 +1440,6 @@ void Parser::pendingCells()
 {
     m_run.append(QString(m_cells, u'\t'));
     m_cells = 0;
-}
-
-QTextCharFormat Parser::charFormat(const CharState &state)
-{
-    for (int i = 0; i < m_formatCount; ++i) {
-        if (m_formats[i].state == state)
-            return m_formats[i].format;
-    }
-    // Only what differs from the document's defaults (its default font, 12 points, regular):
-    // the rest follows the editor's base font, as the editor's own text does.
-    QTextCharFormat format;
-    const auto font = state.font == m_defaultFont ? m_fonts.constEnd() : m_fonts.constFind(state.font);
-    if (font != m_fonts.constEnd() && !font->family.isEmpty())
-        format.setFontFamilies({font->family});
-    if (state.halfPoints != 24)
-        format.setFontPointSize(state.halfPoints / 2.0);
-    if (state.bold)
-        format.setFontWeight(QFont::Bold);
-    if (state.italic)
-        format.setFontItalic(true);
-    if (state.underline != QTextCharFormat::NoUnderline)
-        format.setUnderlineStyle(state.underline);
-    if (state.strike)
-        format.setFontStrikeOut(true);
-    if (state.vertical != QTextCharFormat::AlignNormal)
-        format.setVerticalAlignment(state.vertical);
-    if (state.foreground > 0 && state.foreground < m_colours.size() && m_colours.at(state.foreground).isValid())
-        format.setForeground(m_colours.at(state.foreground));
-    else if (state.foreground == 0 && !m_colours.isEmpty() && m_colours.at(0).isValid())
-        format.setForeground(m_colours.at(0));
-    if (state.background > 0 && state.background < m_colours.size() && m_colours.at(state.background).isValid())
-        format.setBackground(m_colours.at(state.background));
-    if (!state.href.isEmpty()) {
-        format.setAnchor(true);
-        format.setAnchorHref(state.href);
-    }
-    m_formats[m_formatNext] = {state, format};
-    m_formatNext = (m_formatNext + 1) % int(m_formats.size());
-    m_formatCount = std::min(m_formatCount + 1, int(m_formats.size()));
-    return format;
 }
 
 QTextBlockFormat Parser::blockFormat(const ParaState &state) const
@@ -2536,7 +2168,7 @@ void Parser::insertPicture()
     ++m_stats.images;
 }
 
-} // namespace
+} // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 

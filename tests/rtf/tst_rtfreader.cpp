@@ -107,17 +107,18 @@ void TestRtfReader::characterFormatting()
                       "plain {\\b bold}{\\b\\b0 notbold} {\\i italic} {\\ul under}{\\ul\\ulnone noline}{\\ul\\ul0 "
                       "noline2} {\\uldash dashed} {\\strike struck}{\\strike\\strike0 unstruck} {\\f0\\fs40 big arial}"
                       " {\\cf1 red}{\\cf1\\cf0 auto} {\\highlight3 yellowbg} {\\cb2 greenbg} {\\chcbpat1 redbg}"
-                      " {\\b\\i\\f0 both\\plain reset} {\\super sup}{\\sub sub}}",
+                      " {\\b\\i\\f0 both\\plain reset} {\\super sup}{\\sub sub} {\\scaps small}{\\caps upper}"
+                      "{\\caps\\caps0 mixed}}",
                       &doc));
     QCOMPARE(Rtf::plainText(&doc), QStringLiteral("plain boldnotbold italic undernolinenoline2 dashed "
                                                   "struckunstruck big arial redauto yellowbg greenbg redbg "
-                                                  "bothreset supsub"));
+                                                  "bothreset supsub smallupper" "mixed"));
 
     const QTextCharFormat plain = formatOf(doc, QStringLiteral("plain"));
-    // Text in the default font (\deff1) at 12 points has no font of its own: it shows in the
-    // editor's base font, and the editor's Font command can change it.
-    QVERIFY(!plain.hasProperty(QTextFormat::FontFamilies));
-    QVERIFY(!plain.hasProperty(QTextFormat::FontPointSize));
+    // Text in the default font (\deff1) at the default size keeps both: saved again, it has
+    // them, whatever the editor's base font.
+    QCOMPARE(plain.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    QCOMPARE(plain.fontPointSize(), 12.0);
     QVERIFY(!plain.hasProperty(QTextFormat::FontWeight));
     QVERIFY(!plain.hasProperty(QTextFormat::FontItalic));
     QVERIFY(!plain.hasProperty(QTextFormat::ForegroundBrush));
@@ -144,9 +145,12 @@ void TestRtfReader::characterFormatting()
     QVERIFY(both.fontWeight() == QFont::Bold && both.fontItalic());
     const QTextCharFormat reset = formatOf(doc, QStringLiteral("reset"));
     QVERIFY(reset.fontWeight() == QFont::Normal && !reset.fontItalic());
-    QVERIFY(!reset.hasProperty(QTextFormat::FontFamilies)); // \plain: back to the default font
+    QCOMPARE(reset.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")}); // \plain: the default font
     QCOMPARE(formatOf(doc, QStringLiteral("sup")).verticalAlignment(), QTextCharFormat::AlignSuperScript);
     QCOMPARE(formatOf(doc, QStringLiteral("sub")).verticalAlignment(), QTextCharFormat::AlignSubScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("small")).fontCapitalization(), QFont::SmallCaps);
+    QCOMPARE(formatOf(doc, QStringLiteral("upper")).fontCapitalization(), QFont::AllUppercase);
+    QCOMPARE(formatOf(doc, QStringLiteral("mixed")).fontCapitalization(), QFont::MixedCase);
 }
 
 void TestRtfReader::paragraphs()
@@ -194,6 +198,12 @@ void TestRtfReader::codePages_data()
     QTest::newRow("font charset 204 overrides") << QByteArray("{\\rtf1\\ansi{\\fonttbl{\\f0 A;}{\\f1\\fcharset204 B;}}"
                                                               "\\'e0{\\f1 \\'e0}}")
                                                 << QStringLiteral("àа");
+    for (const char *page : {"932", "936", "949", "950"}) {
+        QTest::addRow("Western font in ansicpg%s", page)
+            << QByteArray("{\\rtf1\\ansi\\ansicpg") + page + "\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}"
+                                                          "caf\\'e9 M\\'fcnchen espa\\'f1ola}"
+            << QStringLiteral("café München española");
+    }
     QTest::newRow("font cpg") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\cpg1253 G;}}\\f1 \\'e1}") << QStringLiteral("α");
     QTest::newRow("shift-jis pairs") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\fcharset128 M;}}\\f1 \\'93\\'fa\\'96\\'7b a\\'82\\'a0}")
                                      << QStringLiteral("日本 aあ");
@@ -277,6 +287,9 @@ void TestRtfReader::destinations_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("unknown ignorable") << QByteArray("{\\rtf1 a{\\*\\whatever b{c}}d}") << QStringLiteral("ad");
     QTest::newRow("unknown word, text kept") << QByteArray("{\\rtf1 a{\\whatever b}c}") << QStringLiteral("abc");
+    QTest::newRow("\\* after other words means nothing")
+        << QByteArray("{\\rtf1 a{\\b\\*\\cs7 The quick brown fox}c}") << QStringLiteral("aThe quick brown foxc");
+    QTest::newRow("\\* after a line end opens the group") << QByteArray("{\\rtf1 a{\r\n\\*\\cs7 b}c}") << QStringLiteral("ac");
     QTest::newRow("known word after \\*") << QByteArray("{\\rtf1 a{\\*\\b b}c}") << QStringLiteral("ac");
     QTest::newRow("document information") << QByteArray("{\\rtf1{\\info{\\title T}{\\author A}}{\\stylesheet{\\s1 H;}}x}")
                                           << QStringLiteral("x");

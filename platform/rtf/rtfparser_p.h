@@ -41,7 +41,7 @@ enum class Kw {
     F, FCharset, Cpg, Red, Green, Blue,
     // character formatting
     Plain, B, I, Caps, SmallCaps, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
-    Cf, Cb, Highlight, ChCbPat, Super, Sub, NoSuperSub, Hidden,
+    Cf, Cb, Highlight, ChCbPat, Super, Sub, Up, Dn, NoSuperSub, Hidden,
     // paragraph formatting
     Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
     Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,

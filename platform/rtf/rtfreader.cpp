@@ -162,6 +162,8 @@ const KeywordTable &keywords()
         add({"ulnone"}, Kw::UlNone);
         add({"strike", "striked"}, Kw::Strike);
         add({"caps"}, Kw::Caps);
+        add({"up"}, Kw::Up);
+        add({"dn"}, Kw::Dn);
         add({"scaps"}, Kw::SmallCaps);
         add({"fs"}, Kw::Fs);
         add({"cf"}, Kw::Cf);
@@ -758,6 +760,9 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Super: chr.vertical = on ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignNormal; break;
     case Kw::Sub: chr.vertical = on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal; break;
+    // Raised or lowered by a distance (\up6, \dn2, as some word processors write superscript).
+    case Kw::Up: chr.vertical = hasParam && param <= 0 ? QTextCharFormat::AlignNormal : QTextCharFormat::AlignSuperScript; break;
+    case Kw::Dn: chr.vertical = hasParam && param <= 0 ? QTextCharFormat::AlignNormal : QTextCharFormat::AlignSubScript; break;
     case Kw::NoSuperSub: chr.vertical = QTextCharFormat::AlignNormal; break;
 
     case Kw::Pard:

@@ -108,11 +108,11 @@ void TestRtfReader::characterFormatting()
                       "noline2} {\\uldash dashed} {\\strike struck}{\\strike\\strike0 unstruck} {\\f0\\fs40 big arial}"
                       " {\\cf1 red}{\\cf1\\cf0 auto} {\\highlight3 yellowbg} {\\cb2 greenbg} {\\chcbpat1 redbg}"
                       " {\\b\\i\\f0 both\\plain reset} {\\super sup}{\\sub sub} {\\scaps small}{\\caps upper}"
-                      "{\\caps\\caps0 mixed}}",
+                      "{\\caps\\caps0 mixed} {\\up8 raised}{\\dn2 lowered}{\\up8\\up0 level}}",
                       &doc));
     QCOMPARE(Rtf::plainText(&doc), QStringLiteral("plain boldnotbold italic undernolinenoline2 dashed "
                                                   "struckunstruck big arial redauto yellowbg greenbg redbg "
-                                                  "bothreset supsub smallupper" "mixed"));
+                                                  "bothreset supsub smallupper" "mixed raisedloweredlevel"));
 
     const QTextCharFormat plain = formatOf(doc, QStringLiteral("plain"));
     // Text in the default font (\deff1) at the default size keeps both: saved again, it has
@@ -151,6 +151,9 @@ void TestRtfReader::characterFormatting()
     QCOMPARE(formatOf(doc, QStringLiteral("small")).fontCapitalization(), QFont::SmallCaps);
     QCOMPARE(formatOf(doc, QStringLiteral("upper")).fontCapitalization(), QFont::AllUppercase);
     QCOMPARE(formatOf(doc, QStringLiteral("mixed")).fontCapitalization(), QFont::MixedCase);
+    QCOMPARE(formatOf(doc, QStringLiteral("raised")).verticalAlignment(), QTextCharFormat::AlignSuperScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("lowered")).verticalAlignment(), QTextCharFormat::AlignSubScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("level")).verticalAlignment(), QTextCharFormat::AlignNormal);
 }
 
 void TestRtfReader::paragraphs()

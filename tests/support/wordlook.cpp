@@ -13,7 +13,8 @@ namespace {
 
 bool sameLook(const WordLook &a, const WordLook &b)
 {
-    return a.face == b.face && qAbs(a.points - b.points) < 0.26 && a.bold == b.bold && a.italic == b.italic
+    // LibreOffice's HTML gives sizes in whole points (10.5 as 10).
+    return a.face == b.face && qAbs(a.points - b.points) < 0.6 && a.bold == b.bold && a.italic == b.italic
            && a.underline == b.underline && a.strike == b.strike && a.colour == b.colour && a.script == b.script
            && a.caps == b.caps;
 }
@@ -74,8 +75,7 @@ void applyCss(WordLook &look, QStringView css)
         } else if (key == u"font-style") {
             look.italic = value == u"italic" || value == u"oblique";
         } else if (key == u"text-decoration" || key == u"text-decoration-line") {
-            if (value.contains(u"none"))
-                look.underline = look.strike = false;
+            // "none" takes nothing away: the decorations of the elements around still show.
             if (value.contains(u"underline"))
                 look.underline = true;
             if (value.contains(u"line-through"))

@@ -170,6 +170,7 @@ struct OpenTable
 {
     QTextTable *table = nullptr;
     int row = 0;
+    int rowsUsed = 1;         // the table's rows that rows of the document fill; the rest wait
     int col = 0;              // the cell being filled, as counted in the row's cells
     bool rowOpen = true;      // row exists in the table and is being filled
     bool cellEntered = true;  // the cursor is in that cell
@@ -280,6 +281,7 @@ private:
     static bool isPlainText(char16_t unit);
     void startPendingParagraph();
     bool madeBlockFormatFits(const ParaState &para) const;
+    static void snapToGrid(QList<int> &edges, const QList<int> &grid);
     static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
     static void takeTableBorder(OpenTable &open, const CellDef &cell);
     static QList<QTextBlock> blocksOf(const QTextTableCell &cell);

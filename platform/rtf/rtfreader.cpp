@@ -1659,6 +1659,8 @@ void Parser::closeTable()
     OpenTable &open = m_tables.back();
     if (open.rowOpen && open.col > 0)
         applyRow(open, m_tables.size() == 1 ? m_rowDef : m_nestRowDef);
+    if (open.table->rows() > open.rowsUsed)
+        open.table->removeRows(open.rowsUsed, open.table->rows() - open.rowsUsed);
     m_cursor = open.table->lastCursorPosition();
     m_cursor.movePosition(QTextCursor::NextBlock);
     m_afterTable = m_cursor.block().position();
@@ -1671,8 +1673,11 @@ void Parser::enterCell(OpenTable &open)
     startPendingParagraph();
     QTextTable *table = open.table;
     if (!open.rowOpen) {
-        table->appendRows(1);
-        open.row = table->rows() - 1;
+        // Rows are added several at a time and the ones left over go when the table closes:
+        // each change of a table's rows makes Qt go over all of its cells again.
+        if (open.rowsUsed >= table->rows())
+            table->appendRows(std::clamp(open.rowsUsed / 2, 1, 512));
+        open.row = open.rowsUsed++;
         open.col = 0;
         open.rowOpen = true;
     }
@@ -1708,8 +1713,10 @@ void Parser::endRow(int level, const RowDef &def)
     OpenTable &open = m_tables.back();
     if (open.rowOpen && open.col > 0)
         applyRow(open, def);
-    else if (open.rowOpen && open.table->rows() > 1)
+    else if (open.rowOpen && open.rowsUsed > 1) {
         open.table->removeRows(open.row, 1);
+        open.rowsUsed = open.row;
+    }
     open.rowOpen = false;
     open.cellEntered = false;
     open.col = 0;
@@ -1734,6 +1741,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
     QList<int> edges;
     for (const CellDef &cell : cells)
         edges.append(cell.right);
+    snapToGrid(edges, open.grid);
 
     QList<int> firstColumn(count);
     QList<int> span(count, 1);
@@ -1807,7 +1815,7 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             open.grid.insert(index, edge);
             open.vMergeStart.insert(index, -1);
         }
-        table->appendRows(1);
+        table->insertRows(row + 1, 1);
         m_afterTable = -1; // positions have moved
         int column = 0;
         for (int i = 0; i < count; ++i) {
@@ -1917,6 +1925,28 @@ void Parser::applyRow(OpenTable &open, const RowDef &def)
             table->setFormat(format);
     }
     m_cursor = table->cellAt(row, table->columns() - 1).lastCursorPosition();
+}
+
+// Edges a few twips from a column edge of the rows before (as word processors write them
+// routinely) are that edge: the cells stay in their columns, and a merge down a column goes on.
+// The edges stay in order, each right of the one before.
+void Parser::snapToGrid(QList<int> &edges, const QList<int> &grid)
+{
+    constexpr int kSameEdge = 30; // twips, half a millimetre
+    if (grid.isEmpty())
+        return;
+    for (qsizetype i = 0; i < edges.size(); ++i) {
+        const int edge = edges.at(i);
+        auto at = std::lower_bound(grid.begin(), grid.end(), edge - kSameEdge);
+        if (at == grid.end() || *at > edge + kSameEdge)
+            continue;
+        if (at + 1 != grid.end() && std::abs(at[1] - edge) < std::abs(*at - edge))
+            ++at;
+        const bool afterPrevious = i == 0 || *at > edges.at(i - 1);
+        const bool beforeNext = i + 1 == edges.size() || *at < edges.at(i + 1);
+        if (afterPrevious && beforeNext)
+            edges[i] = *at;
+    }
 }
 
 // The first count cells of a row as the table takes them: each right edge at least a twip

@@ -417,6 +417,20 @@ void TestRtfReader::tables()
     QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
     QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
 
+    // A cell merged down over rows whose edges differ by a few twips (as word processors
+    // write them): the same columns, every cell's text in its cell once.
+    const QByteArray jittered = "{\\rtf1\\trowd\\clvmgf\\cellx3008\\cellx9240\\pard\\intbl Permit Application\\cell "
+                                "Equipment Status\\cell\\row\\trowd\\clvmrg\\cellx3011\\cellx9243\\pard\\intbl\\cell PermitNo"
+                                "\\cell\\row\\trowd\\clvmrg\\cellx3004\\cellx9236\\pard\\intbl\\cell d10\\cell\\row}";
+    QTextDocument jdoc;
+    QVERIFY(Rtf::read(jittered, &jdoc));
+    tables = tablesOf(jdoc);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->rows(), 3);
+    QCOMPARE(tables.at(0)->columns(), 2);
+    QCOMPARE(tables.at(0)->cellAt(0, 0).rowSpan(), 3);
+    QCOMPARE(Rtf::plainText(&jdoc), QStringLiteral("\nPermit Application\tEquipment Status\nPermitNo\nd10\n"));
+
     // Cells moved to a row of another layout keep their paragraphs as they were: a first
     // paragraph in a list gains no empty one before it, the cell above gains no list, and a
     // list going on from a row above goes on counting.

@@ -358,11 +358,12 @@ void Parser::snapToGrid(QList<int> &edges, const QList<int> &grid)
         return;
     for (qsizetype i = 0; i < edges.size(); ++i) {
         const int edge = edges.at(i);
-        auto at = std::lower_bound(grid.begin(), grid.end(), edge - kSameEdge);
-        if (at == grid.end() || *at > edge + kSameEdge)
+        // The nearest edge of the grid, within reach.
+        auto at = std::lower_bound(grid.begin(), grid.end(), edge);
+        if (at == grid.end() || (at != grid.begin() && edge - at[-1] < *at - edge))
+            --at;
+        if (std::abs(*at - edge) > kSameEdge)
             continue;
-        if (at + 1 != grid.end() && std::abs(at[1] - edge) < std::abs(*at - edge))
-            ++at;
         const bool afterPrevious = i == 0 || *at > edges.at(i - 1);
         const bool beforeNext = i + 1 == edges.size() || *at < edges.at(i + 1);
         if (afterPrevious && beforeNext)

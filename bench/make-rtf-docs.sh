@@ -1,7 +1,8 @@
 #!/bin/sh
 # Writes the documents rtfbench is measured on (see RTF-RESULTS.md) into the folder given,
 # through LibreOffice Writer: text.rtf (styled text, two-level lists, small tables, Japanese)
-# and pictures.rtf (large pictures that do not compress). Needs soffice and /usr/bin/python3.
+# and pictures.rtf (large pictures that do not compress); and by hand table500.rtf and
+# table2000.rtf (long tables, also with edges a few twips apart). Needs soffice and /usr/bin/python3.
 set -eu
 out=${1:?usage: make-rtf-docs.sh FOLDER}
 mkdir -p "$out"
@@ -42,6 +43,25 @@ for i in range(12):
 parts.append("</body></html>")
 open(os.path.join(work, "pictures.html"), "w").write("\n".join(parts))
 PY
+# Long tables, written the way a word processor writes them: three columns, a cell merged down
+# three rows every 50 rows; the -jitter files move every edge by up to 6 twips from row to row.
+/usr/bin/python3 - "$out" <<'PY'
+import os, random, sys
+out = sys.argv[1]
+for rows in (500, 2000):
+    for jitter in (0, 6):
+        random.seed(3)
+        parts = ["{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}}\\pard Before the table\\par\n"]
+        for r in range(rows):
+            edges = [e + random.randint(-jitter, jitter) for e in (2000, 4500, 9000)]
+            merge = "\\clvmgf" if r % 50 == 0 else "\\clvmrg" if r % 50 < 3 else ""
+            parts.append("\\trowd\\trgaph108\\trleft-108%s\\clbrdrt\\brdrs\\brdrw10\\cellx%d\\cellx%d\\cellx%d"
+                         "\\pard\\intbl Row %d left\\cell middle %d\\cell right text %d\\cell\\row\n"
+                         % (merge, *edges, r, r, r))
+        parts.append("\\pard After the table\\par}")
+        name = "table%d%s.rtf" % (rows, "-jitter" if jitter else "")
+        open(os.path.join(out, name), "w").write("".join(parts))
+PY
 HOME="$work" soffice --headless --norestore --convert-to 'rtf:Rich Text Format' --outdir "$out" \
     "$work/text.html" "$work/pictures.html" >/dev/null
-ls -l "$out"/text.rtf "$out"/pictures.rtf
+ls -l "$out"/text.rtf "$out"/pictures.rtf "$out"/table*.rtf

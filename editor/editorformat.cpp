@@ -45,6 +45,8 @@ void frmEditor::mnuRFont_Click()
                              | CommonDialog::FontEffects);
         frmEditorCD.ShowFont();
         Rtf->setSelColor(frmEditorCD.color());
+        // The choice goes to the selection, or to the typing position, only: the base font, which
+        // text without a font of its own follows, stays as it is.
         QFont font = Rtf->baseFont();
         font.setFamily(frmEditorCD.fontName());
         if (frmEditorCD.fontSize() > 0)
@@ -53,8 +55,6 @@ void frmEditor::mnuRFont_Click()
         font.setItalic(frmEditorCD.fontItalic());
         font.setUnderline(frmEditorCD.fontUnderline());
         font.setStrikeOut(frmEditorCD.fontStrikethru());
-        Rtf->setBaseFont(font);
-        // Text with a font of its own (as opened documents have) shows the choice too.
         Rtf->setSelFont(font);
         Rtf->viewport()->update();
     } catch (...) {

@@ -1,4 +1,5 @@
 #include "rtfreader.h"
+#include "rtfparser_p.h"
 
 #include "rtf.h"
 #include "rtfcodepage.h"
@@ -26,46 +27,13 @@
 
 namespace Rtf {
 
-namespace {
+using namespace detail;
 
-using detail::ByteDecoder;
-using detail::SymbolFont;
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Control words
 
-enum class Kw {
-    Unknown,
-    // document
-    Ansi, Mac, Pc, Pca, AnsiCpg, Deff,
-    // destinations
-    FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
-    ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn,
-    Footnote, HeaderFooter, Annotation, DrawingObject, SkipDestination,
-    // font and colour tables
-    F, FCharset, Cpg, Red, Green, Blue,
-    // character formatting
-    Plain, B, I, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
-    Cf, Cb, Highlight, ChCbPat, Super, Sub, NoSuperSub, Hidden,
-    // paragraph formatting
-    Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
-    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
-    // tables
-    InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdrT, ClBrdrL, ClBrdrB, ClBrdrR,
-    OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
-    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat,
-    // lists
-    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
-    PnUcRm, PnLcRm, PnStart,
-    // text
-    Par, Line, Tab, Cell, NestCell, Row, NestRow, Page, Sect, U, Uc, Bin,
-    EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
-    Zwj, Zwnj, LtrMark, RtlMark,
-    // pictures
-    PngBlip, JpegBlip, DiBitmap, WBitmap, WMetafile, EmfBlip, MacPict, PmMetafile,
-    PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
-};
 
 // The control words by name. Every control word of a document is looked up, and most documents
 // are mostly control words, so the table is open addressing over a short hash of the name
@@ -193,6 +161,10 @@ const KeywordTable &keywords()
         add({"ulwave", "ulhwave", "ululdbwave"}, Kw::UlWave);
         add({"ulnone"}, Kw::UlNone);
         add({"strike", "striked"}, Kw::Strike);
+        add({"caps"}, Kw::Caps);
+        add({"up"}, Kw::Up);
+        add({"dn"}, Kw::Dn);
+        add({"scaps"}, Kw::SmallCaps);
         add({"fs"}, Kw::Fs);
         add({"cf"}, Kw::Cf);
         add({"cb"}, Kw::Cb);
@@ -340,167 +312,6 @@ int hexValue(char c)
     return -1;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Reader state
-
-enum class Dest : quint8 {
-    Body,       // text of the document
-    Discard,    // text dropped, nested destinations still read (shapes)
-    FontTable,
-    ColorTable,
-    Picture,    // hexadecimal or \bin picture data
-    FieldInst,  // a field's instruction (for hyperlinks)
-    ShapeName,  // the name of a shape property
-    Upr,        // \upr: only its \ud part counts
-    UprPart,    // a group inside \upr, until it shows whether it is the \ud part
-    ListTable,  // \listtable and its lists and levels
-    LevelText,  // a list level's number text
-    ListOverrideTable,
-    ListText,   // \listtext, \pntext: a list item's number as text
-    Pn,         // old-style numbering of a paragraph
-};
-
-enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
-
-struct CharState
-{
-    int font = -1;
-    int halfPoints = 24;
-    bool bold = false;
-    bool italic = false;
-    bool strike = false;
-    bool hidden = false;
-    QTextCharFormat::UnderlineStyle underline = QTextCharFormat::NoUnderline;
-    QTextCharFormat::VerticalAlignment vertical = QTextCharFormat::AlignNormal;
-    int foreground = 0;
-    int background = 0;
-    QString href;
-    bool operator==(const CharState &) const = default;
-};
-
-// Old-style numbering (\pn): kind 0 none, else a QTextListFormat::Style.
-struct PnState
-{
-    int style = 0;
-    int level = 0;
-    int start = 1;
-    bool operator==(const PnState &) const = default;
-};
-
-struct ParaState
-{
-    Qt::Alignment alignment = Qt::AlignLeft;
-    int leftIndent = 0, rightIndent = 0, firstIndent = 0, spaceBefore = 0, spaceAfter = 0;
-    int lineSpacing = 0; // \sl: twips, negative for exactly, a multiple of 240 with \slmult
-    bool lineMultiple = false;
-    bool pageBreakBefore = false;
-    int nest = 0;        // table nesting: 0 outside tables
-    int ls = 0, ilvl = 0; // list override and level
-    PnState pn;
-    QList<QTextOption::Tab> tabs;
-    QString leaders;     // one character per tab: ' ', or the leader's letter
-    bool operator==(const ParaState &) const = default;
-};
-
-// A table row's definition: its cells' right edges and merges, as \trowd ... \cellx give them.
-// One side of a cell's border (\\clbrdrt ... and the \\brdr words after it).
-struct CellBorder
-{
-    bool present = false;
-    int width = -1;   // twips; -1: not given
-    int colour = -1;  // colour table index; -1: not given
-    QTextFrameFormat::BorderStyle style = QTextFrameFormat::BorderStyle_Solid;
-    bool operator==(const CellBorder &) const = default;
-};
-
-struct CellDef
-{
-    int right = 0;
-    bool mergeFirst = false, merged = false, vMergeFirst = false, vMerged = false;
-    std::array<CellBorder, 4> borders; // top, left, bottom, right
-    int shading = -1;
-    bool hasBorders() const
-    {
-        return std::any_of(borders.begin(), borders.end(), [](const CellBorder &b) { return b.present; });
-    }
-};
-
-// The properties of a cell's format that its borders and shading set.
-constexpr int kCellFormatProperties[] = {
-    QTextFormat::BackgroundBrush,
-    QTextFormat::TableCellTopBorder, QTextFormat::TableCellLeftBorder, QTextFormat::TableCellBottomBorder,
-    QTextFormat::TableCellRightBorder, QTextFormat::TableCellTopBorderStyle, QTextFormat::TableCellLeftBorderStyle,
-    QTextFormat::TableCellBottomBorderStyle, QTextFormat::TableCellRightBorderStyle,
-    QTextFormat::TableCellTopBorderBrush, QTextFormat::TableCellLeftBorderBrush,
-    QTextFormat::TableCellBottomBorderBrush, QTextFormat::TableCellRightBorderBrush,
-};
-
-struct RowDef
-{
-    QList<CellDef> cells;
-    CellDef pending;
-    int side = -1; // the side of pending's border that \\brdr words describe, or -1
-    int left = 0;
-    int gap = 0;
-};
-
-struct OpenTable
-{
-    QTextTable *table = nullptr;
-    int row = 0;
-    int col = 0;              // the cell being filled, as counted in the row's cells
-    bool rowOpen = true;      // row exists in the table and is being filled
-    bool cellEntered = true;  // the cursor is in that cell
-    QList<int> grid;          // right edges of the columns, twips
-    QList<int> vMergeStart;   // per column: the row a vertical merge started in, or -1
-    bool border = false;
-    CellBorder tableBorder;   // the border of the table and of cells without one of their own
-    bool cellFormatted = false; // some cell has borders or shading of its own
-    int origin = 0;           // twips from the margin to the table's left edge (\\trleft)
-};
-
-struct ListLevelDef
-{
-    int nfc = 0;
-    int start = 1;
-    QString text;
-};
-
-struct ListDef
-{
-    int id = 0;
-    QList<ListLevelDef> levels;
-};
-
-struct Group
-{
-    Dest dest = Dest::Body;
-    Dest outer = Dest::Body; // \upr: where its \ud part goes
-    Role role = Role::None;
-    bool inShape = false;      // inside a \shp whose surroundings are document text
-    bool shapeHadInst = false; // this \shp group has had its \shpinst
-    bool nestedTableProps = false; // \nesttableprops: its \nestrow ends a nested row
-    int uc = 1;
-    int field = -1;
-    CharState chr;
-    ParaState para;
-};
-
-struct FontInfo
-{
-    QString family;
-    int codePage = 0; // 0: the document's; detail::SymbolCodePage: a symbol font
-    SymbolFont symbol = SymbolFont::Other;
-};
-
-struct DecodeContext
-{
-    int codePage = 1252;
-    SymbolFont symbol = SymbolFont::Other;
-    bool isSymbol = false;
-    bool operator==(const DecodeContext &) const = default;
-};
-
 QString hyperlinkTarget(const QString &instruction)
 {
     const QString text = instruction.trimmed();
@@ -546,167 +357,10 @@ QString hyperlinkTarget(const QString &instruction)
     return url;
 }
 
-// ---------------------------------------------------------------------------------------------
 
-class Parser
-{
-public:
-    Parser(const QByteArray &data, QTextDocument *doc, QTextCursor &cursor, qint64 imageBudget,
-           int maxDepth, ReadStats &stats)
-        : m_pos(data.constData()), m_end(data.constData() + data.size()), m_doc(doc),
-          m_cursor(cursor), m_imageBudget(imageBudget), m_maxDepth(maxDepth), m_stats(stats)
-    {
-    }
+} // namespace
 
-    void run();
-
-private:
-    Group &top() { return m_stack.back(); }
-
-    // tokens
-    void openGroup();
-    void closeGroup();
-    void controlWord();
-    void controlSymbol(char symbol);
-    void hexByte();
-    void text();
-    void word(Kw kw, bool hasParam, int param);
-    void destination(Kw kw);
-    void skipGroup();
-    void skipGroupContent();
-    void skipBinary(int count);
-
-    // text on its way to the destination
-    DecodeContext decodeContext();
-    ByteDecoder &decoder(int codePage);
-    void appendBytes(const char *bytes, qsizetype size);
-    void flushBytes();
-    void deliver(QStringView text);
-    void deliverChar(char32_t ch);
-    void unicode(int value);
-    void resolveSurrogate();
-
-    // the document
-    void bodyText(QStringView text);
-    void flushRun();
-    void pendingCells();
-    void endParagraph();
-    void placeCursor(int level);
-    void openTable();
-    void closeTable();
-    void enterCell(OpenTable &table);
-    void endCell(int level);
-    void endRow(int level, const RowDef &def);
-    void applyRow(OpenTable &open, const RowDef &def);
-    QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
-    static bool isPlainText(char16_t unit);
-    void startPendingParagraph();
-    bool madeBlockFormatFits(const ParaState &para) const;
-    static QList<CellDef> rowCells(const RowDef &def, int origin, int count);
-    static void takeTableBorder(OpenTable &open, const CellDef &cell);
-    static QList<QTextBlock> blocksOf(const QTextTableCell &cell);
-    QTextTableFormat tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const;
-    QBrush borderBrush(const CellBorder &border) const;
-    void takeListText();
-    QTextList *listFor(const ParaState &para);
-    bool hasList(const ParaState &para) const;
-    void finishBlock(const ParaState &para, const CharState &chr);
-    void finish();
-    QTextCharFormat charFormat(const CharState &state);
-    QTextBlockFormat blockFormat(const ParaState &state) const;
-    void insertPicture();
-    void commitFont();
-    void commitColour();
-
-    const char *m_pos;
-    const char *m_end;
-    QTextDocument *m_doc;
-    QTextCursor &m_cursor;
-    qint64 m_imageBudget;
-    int m_maxDepth;
-    ReadStats &m_stats;
-
-    std::vector<Group> m_stack;
-    bool m_done = false;
-    bool m_ignorable = false; // the last token was \*
-    int m_ucSkip = 0;         // fallback characters after \uN still to skip
-    char16_t m_highSurrogate = 0;
-
-    int m_docCodePage = 1252;
-    int m_defaultFont = -1;
-    QHash<int, FontInfo> m_fonts;
-    std::unordered_map<int, std::unique_ptr<ByteDecoder>> m_decoders;
-    QList<QColor> m_colours;
-
-    // font table entry being read
-    int m_fontIndex = -1;
-    int m_fontCharset = 0;
-    int m_fontCodePage = 0;
-    QString m_fontName;
-
-    // colour table entry being read
-    int m_red = 0, m_green = 0, m_blue = 0;
-    bool m_colourSet = false;
-
-    // bytes not yet decoded
-    QByteArray m_bytes;
-    DecodeContext m_bytesContext;
-    QString m_decoded;
-
-    // the run of text not yet inserted, and its formatting
-    QString m_run;
-    CharState m_runState;
-    // The formats of the last few character states: runs of a paragraph often go back and
-    // forth between a handful (plain, bold, italic, a colour).
-    struct MadeCharFormat {
-        CharState state;
-        QTextCharFormat format;
-    };
-    std::array<MadeCharFormat, 8> m_formats;
-    int m_formatCount = 0;
-    int m_formatNext = 0;
-
-    int m_cells = 0;              // cell ends since the last text of this row (outside tables)
-    std::vector<OpenTable> m_tables; // the tables the cursor is in, outermost first
-    struct MadeCellFormat
-    {
-        CellBorder tableBorder;
-        CellDef cell;
-        QTextTableCellFormat format;
-    };
-    QList<MadeCellFormat> m_cellFormats; // cells' borders and shading made so far
-    RowDef m_rowDef;              // the outermost table's row
-    RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
-    int m_afterTable = -1;        // the position of the block after the table closed last
-
-    QList<ListDef> m_listDefs;
-    QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
-    int m_overrideLs = 0;         // \listoverride being read: its \ls
-    int m_overrideList = -1;      // and its list
-    QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
-    QString m_listText;           // \listtext or \pntext waiting for its paragraph
-    CharState m_listTextState;
-    int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
-    QChar m_tabLeader = u' ';
-    bool m_blockHasContent = false;
-    bool m_afterParagraph = false; // nothing was added since the last paragraph end
-    bool m_paragraphPending = false; // a paragraph mark was read; the next paragraph is not in yet
-    bool m_pageBreak = false;      // the next paragraph starts a page
-    // The block format finishBlock made last, with its list, for the next paragraph like it.
-    ParaState m_blockState;
-    bool m_blockPageBreak = false;
-    QTextBlockFormat m_blockFormat;
-    QPointer<QTextList> m_blockList;
-    bool m_blockFormatValid = false;
-    ParaState m_finalPara;
-
-    QStringList m_fieldInstructions;
-    QString m_shapeName;
-    bool m_shppictJustClosed = false;
-
-    detail::Picture m_picture;
-    int m_pictureNibble = -1;
-};
+namespace detail {
 
 void Parser::run()
 {
@@ -736,9 +390,20 @@ void Parser::run()
     finish();
 }
 
+// Whether only line ends and blanks stand between the last '{' and at.
+bool Parser::isGroupStart(const char *at) const
+{
+    for (const char *p = m_groupOpenedAt; p < at; ++p) {
+        if (*p != '\r' && *p != '\n' && *p != ' ')
+            return false;
+    }
+    return m_groupOpenedAt <= at;
+}
+
 void Parser::openGroup()
 {
     m_ignorable = false;
+    m_groupOpenedAt = m_pos;
     flushBytes();
     m_ucSkip = 0;
     if (m_stack.empty()) {
@@ -908,8 +573,10 @@ void Parser::hexByte()
 
 void Parser::controlSymbol(char symbol)
 {
-    m_ignorable = symbol == '*';
-    if (m_ignorable)
+    // \* marks an ignorable destination only where it opens its group: after other words
+    // ({\b\*\cs7 text}) it means nothing, and the group's text stays.
+    m_ignorable = symbol == '*' && m_groupOpenedAt && isGroupStart(m_pos - 2);
+    if (symbol == '*')
         return;
     if (m_ucSkip > 0) {
         --m_ucSkip;
@@ -1038,7 +705,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest == Dest::FontTable) {
             commitFont();
             m_fontIndex = param;
-            m_fontCharset = 0;
+            m_fontCharset = -1;
             m_fontCodePage = 0;
         } else {
             chr.font = param;
@@ -1074,6 +741,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::B: chr.bold = on; break;
     case Kw::I: chr.italic = on; break;
     case Kw::Strike: chr.strike = on; break;
+    case Kw::Caps: chr.caps = on ? QFont::AllUppercase : QFont::MixedCase; break;
+    case Kw::SmallCaps: chr.caps = on ? QFont::SmallCaps : QFont::MixedCase; break;
     case Kw::Hidden: chr.hidden = on; break;
     case Kw::Ul: chr.underline = on ? QTextCharFormat::SingleUnderline : QTextCharFormat::NoUnderline; break;
     case Kw::UlDotted: chr.underline = on ? QTextCharFormat::DotLine : QTextCharFormat::NoUnderline; break;
@@ -1091,6 +760,9 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Super: chr.vertical = on ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignNormal; break;
     case Kw::Sub: chr.vertical = on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal; break;
+    // Raised or lowered by a distance (\up6, \dn2, as some word processors write superscript).
+    case Kw::Up: chr.vertical = hasParam && param <= 0 ? QTextCharFormat::AlignNormal : QTextCharFormat::AlignSuperScript; break;
+    case Kw::Dn: chr.vertical = hasParam && param <= 0 ? QTextCharFormat::AlignNormal : QTextCharFormat::AlignSubScript; break;
     case Kw::NoSuperSub: chr.vertical = QTextCharFormat::AlignNormal; break;
 
     case Kw::Pard:
@@ -1546,7 +1218,7 @@ DecodeContext Parser::decodeContext()
     int codePage = 0;
     if (group.dest == Dest::FontTable) {
         // A symbol font's name is text, not glyph numbers.
-        codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(m_fontCharset);
+        codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(std::max(m_fontCharset, 0));
         if (codePage == detail::SymbolCodePage)
             codePage = 0;
     } else if (group.dest == Dest::Body || group.dest == Dest::ListText) {
@@ -1695,7 +1367,12 @@ void Parser::commitFont()
     if (m_fontIndex >= 0) {
         FontInfo info;
         info.family = m_fontName.trimmed();
-        info.codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(m_fontCharset);
+        info.codePage = m_fontCodePage ? m_fontCodePage : detail::codePageForCharset(std::max(m_fontCharset, 0));
+        // A Western font (\fcharset0) in an East Asian document has Western text: its bytes are
+        // Windows-1252, not the document's double-byte code page.
+        const bool eastAsian = m_docCodePage == 932 || m_docCodePage == 936 || m_docCodePage == 949 || m_docCodePage == 950;
+        if (!m_fontCodePage && m_fontCharset == 0 && eastAsian)
+            info.codePage = 1252;
         if (info.codePage == detail::SymbolCodePage)
             info.symbol = detail::symbolFontKind(info.family);
         if (!info.family.isEmpty() || !m_fonts.contains(m_fontIndex))
@@ -1768,46 +1445,6 @@ void Parser::pendingCells()
 {
     m_run.append(QString(m_cells, u'\t'));
     m_cells = 0;
-}
-
-QTextCharFormat Parser::charFormat(const CharState &state)
-{
-    for (int i = 0; i < m_formatCount; ++i) {
-        if (m_formats[i].state == state)
-            return m_formats[i].format;
-    }
-    // Only what differs from the document's defaults (its default font, 12 points, regular):
-    // the rest follows the editor's base font, as the editor's own text does.
-    QTextCharFormat format;
-    const auto font = state.font == m_defaultFont ? m_fonts.constEnd() : m_fonts.constFind(state.font);
-    if (font != m_fonts.constEnd() && !font->family.isEmpty())
-        format.setFontFamilies({font->family});
-    if (state.halfPoints != 24)
-        format.setFontPointSize(state.halfPoints / 2.0);
-    if (state.bold)
-        format.setFontWeight(QFont::Bold);
-    if (state.italic)
-        format.setFontItalic(true);
-    if (state.underline != QTextCharFormat::NoUnderline)
-        format.setUnderlineStyle(state.underline);
-    if (state.strike)
-        format.setFontStrikeOut(true);
-    if (state.vertical != QTextCharFormat::AlignNormal)
-        format.setVerticalAlignment(state.vertical);
-    if (state.foreground > 0 && state.foreground < m_colours.size() && m_colours.at(state.foreground).isValid())
-        format.setForeground(m_colours.at(state.foreground));
-    else if (state.foreground == 0 && !m_colours.isEmpty() && m_colours.at(0).isValid())
-        format.setForeground(m_colours.at(0));
-    if (state.background > 0 && state.background < m_colours.size() && m_colours.at(state.background).isValid())
-        format.setBackground(m_colours.at(state.background));
-    if (!state.href.isEmpty()) {
-        format.setAnchor(true);
-        format.setAnchorHref(state.href);
-    }
-    m_formats[m_formatNext] = {state, format};
-    m_formatNext = (m_formatNext + 1) % int(m_formats.size());
-    m_formatCount = std::min(m_formatCount + 1, int(m_formats.size()));
-    return format;
 }
 
 QTextBlockFormat Parser::blockFormat(const ParaState &state) const
@@ -1954,463 +1591,6 @@ void Parser::finish()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Tables: each paragraph's nesting (\intbl, \itap) says which table cell its text goes to.
-// Cells are filled in order as their text arrives; a row's definition (\cellx edges, merges)
-// arrives before the row (\trowd) or at its end (\nesttableprops) and is applied at \row.
-
-void Parser::placeCursor(int level)
-{
-    flushRun();
-    level = std::clamp(level, 0, std::max(1, m_maxDepth / 4));
-    while (int(m_tables.size()) > level)
-        closeTable();
-    while (int(m_tables.size()) < level)
-        openTable();
-    if (!m_tables.empty() && !m_tables.back().cellEntered)
-        enterCell(m_tables.back());
-}
-
-void Parser::openTable()
-{
-    if (!m_tables.empty() && !m_tables.back().cellEntered)
-        enterCell(m_tables.back());
-    QTextTableFormat format;
-    format.setBorder(0);
-    format.setCellSpacing(0);
-    format.setCellPadding(2);
-    // The empty paragraph the table starts in stays after it; the one before it is ended by
-    // the paragraph mark before the table, so an empty one there goes.
-    // (Not after another table, nor at the start of a cell: the block before is in another frame.)
-    // Right after a paragraph mark the table goes in at the end of the paragraph before it (the
-    // paragraph the mark would have started comes after the table).
-    const QTextBlock block = m_cursor.block();
-    bool dropEmpty = !m_paragraphPending && block.length() == 1 && block.previous().isValid()
-                     && block.position() != m_afterTable;
-    m_paragraphPending = false;
-    if (dropEmpty && !m_tables.empty()) {
-        const OpenTable &outer = m_tables.back();
-        dropEmpty = block.position() > outer.table->cellAt(outer.row, outer.col).firstPosition();
-    }
-    // The outermost table's row definition usually comes first: as many columns as it has
-    // cells, and the widths and border its first row will give the table (set now, they need
-    // no change of the table's format after that row).
-    const int columns = m_tables.empty() ? int(std::clamp<qsizetype>(m_rowDef.cells.size(), 1, 64)) : 1;
-    if (m_tables.empty() && !m_rowDef.cells.isEmpty()) {
-        OpenTable first;
-        first.origin = std::max(m_rowDef.left, 0);
-        for (const CellDef &cell : rowCells(m_rowDef, first.origin, columns)) {
-            first.grid.append(cell.right);
-            if (!first.border)
-                takeTableBorder(first, cell);
-        }
-        format = tableFormat(format, first, m_rowDef);
-    }
-    OpenTable open;
-    open.table = m_cursor.insertTable(1, columns, format);
-    m_tables.push_back(open);
-    if (dropEmpty) {
-        QTextCursor empty(m_doc);
-        empty.setPosition(open.table->firstPosition() - 1);
-        if (empty.block().length() == 1)
-            empty.deletePreviousChar();
-    }
-}
-
-void Parser::closeTable()
-{
-    startPendingParagraph();
-    OpenTable &open = m_tables.back();
-    if (open.rowOpen && open.col > 0)
-        applyRow(open, m_tables.size() == 1 ? m_rowDef : m_nestRowDef);
-    m_cursor = open.table->lastCursorPosition();
-    m_cursor.movePosition(QTextCursor::NextBlock);
-    m_afterTable = m_cursor.block().position();
-    m_tables.pop_back();
-    m_cells = 0;
-}
-
-void Parser::enterCell(OpenTable &open)
-{
-    startPendingParagraph();
-    QTextTable *table = open.table;
-    if (!open.rowOpen) {
-        table->appendRows(1);
-        open.row = table->rows() - 1;
-        open.col = 0;
-        open.rowOpen = true;
-    }
-    if (open.col >= table->columns())
-        table->appendColumns(open.col - table->columns() + 1);
-    m_cursor = table->cellAt(open.row, open.col).firstCursorPosition();
-    open.cellEntered = true;
-}
-
-void Parser::endCell(int level)
-{
-    const Group &group = top();
-    placeCursor(level);
-    if (!m_listText.isEmpty())
-        takeListText();
-    flushRun();
-    finishBlock(group.para, group.chr);
-    OpenTable &open = m_tables.back();
-    if (open.col < 1000)
-        ++open.col;
-    open.cellEntered = false;
-    m_blockHasContent = false;
-    m_afterParagraph = false;
-    m_pageBreak = false;
-}
-
-void Parser::endRow(int level, const RowDef &def)
-{
-    flushRun();
-    startPendingParagraph();
-    while (int(m_tables.size()) > level)
-        closeTable();
-    OpenTable &open = m_tables.back();
-    if (open.rowOpen && open.col > 0)
-        applyRow(open, def);
-    else if (open.rowOpen && open.table->rows() > 1)
-        open.table->removeRows(open.row, 1);
-    open.rowOpen = false;
-    open.cellEntered = false;
-    open.col = 0;
-    m_blockHasContent = false;
-    m_afterParagraph = false;
-}
-
-void Parser::applyRow(OpenTable &open, const RowDef &def)
-{
-    QTextTable *table = open.table;
-    const int row = open.row;
-    const int count = std::min<int>(open.col, table->columns());
-    open.rowOpen = false;
-    // The table starts where its first row's \\trleft puts it; left of the margin (as word
-    // processors put a table whose text lines up with the margin) it starts at the margin.
-    if (open.grid.isEmpty())
-        open.origin = std::max(def.left, 0);
-    // The cells' right edges from the left margin.
-    const QList<CellDef> cells = rowCells(def, open.origin, count);
-    if (cells.isEmpty())
-        return;
-    QList<int> edges;
-    for (const CellDef &cell : cells)
-        edges.append(cell.right);
-
-    QList<int> firstColumn(count);
-    QList<int> span(count, 1);
-    bool gridChanged = false;
-    if (open.grid.isEmpty() && table->columns() == count) {
-        open.grid = edges;
-        open.vMergeStart = QList<int>(count, -1);
-        gridChanged = true;
-        for (int i = 0; i < count; ++i)
-            firstColumn[i] = i;
-    } else if (open.grid == edges) {
-        for (int i = 0; i < count; ++i)
-            firstColumn[i] = i;
-    } else {
-        // Another layout than the rows before: take the cells' contents out, add the columns
-        // this row's edges need, and put the contents back where the edges say.
-        // The contents go back as fragments into a new row, and the old row goes after that.
-        // A fragment does not carry its first paragraph's format, and a first paragraph in a
-        // list arrives as a new paragraph after the cell's empty one; its list items arrive in
-        // copies of their lists. All three are put right, so a list running on from rows
-        // above keeps counting.
-        struct Moved {
-            QTextDocumentFragment contents;
-            QTextBlockFormat firstFormat;
-            QTextCharFormat firstCharFormat;
-            bool listFirst = false;
-            QList<QPointer<QTextList>> lists; // each paragraph's list
-        };
-        QList<Moved> moved(count);
-        for (int i = 0; i < count; ++i) {
-            const QTextTableCell cell = table->cellAt(row, i);
-            QTextCursor selection = cell.firstCursorPosition();
-            const QTextBlock first = selection.block();
-            moved[i].firstFormat = first.blockFormat();
-            moved[i].firstCharFormat = first.charFormat();
-            moved[i].listFirst = first.textList() && first.length() > 1;
-            for (const QTextBlock &block : blocksOf(cell))
-                moved[i].lists.append(block.textList());
-            selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
-            moved[i].contents = selection.selection();
-        }
-        if (!open.grid.isEmpty() && table->columns() > open.grid.size()) // added for this row's cells
-            table->removeColumns(int(open.grid.size()), table->columns() - int(open.grid.size()));
-        if (open.grid.isEmpty()) {
-            for (int c = 0; c < table->columns(); ++c)
-                open.grid.append(c < count ? edges.at(c) : edges.last() + 1440 * (c - count + 1));
-            open.vMergeStart = QList<int>(open.grid.size(), -1);
-        }
-        for (int edge : std::as_const(edges)) {
-            const auto at = std::lower_bound(open.grid.begin(), open.grid.end(), edge);
-            if (at != open.grid.end() && *at == edge)
-                continue;
-            const int index = int(at - open.grid.begin());
-            if (open.grid.size() >= 256)
-                break;
-            if (index >= table->columns()) {
-                table->appendColumns(1);
-            } else {
-                // Column index splits in two at the new edge; the rows before keep one cell
-                // across both halves.
-                if (index + 1 >= table->columns())
-                    table->appendColumns(1);
-                else
-                    table->insertColumns(index + 1, 1);
-                for (int r = 0; r < row; ++r) {
-                    const QTextTableCell cell = table->cellAt(r, index);
-                    if (cell.row() == r && cell.column() + cell.columnSpan() - 1 == index)
-                        table->mergeCells(r, cell.column(), cell.rowSpan(), cell.columnSpan() + 1);
-                }
-            }
-            open.grid.insert(index, edge);
-            open.vMergeStart.insert(index, -1);
-        }
-        table->appendRows(1);
-        m_afterTable = -1; // positions have moved
-        int column = 0;
-        for (int i = 0; i < count; ++i) {
-            const auto at = std::lower_bound(open.grid.begin(), open.grid.end(), edges.at(i));
-            const int last = std::min(int(at - open.grid.begin()), table->columns() - 1);
-            firstColumn[i] = std::min(column, last);
-            span[i] = last - firstColumn[i] + 1;
-            column = last + 1;
-            const QTextTableCell target = table->cellAt(row + 1, firstColumn[i]);
-            QTextCursor first = target.firstCursorPosition();
-            first.insertFragment(moved.at(i).contents);
-            first = target.firstCursorPosition();
-            if (moved.at(i).listFirst) {
-                // (the paragraph mark Qt puts before it carries the cell's mark, which a cursor
-                // does not delete by itself, so it goes as a selection)
-                if (first.block().length() == 1 && first.block().next().position() <= target.lastPosition()) {
-                    first.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor);
-                    first.removeSelectedText();
-                }
-            } else {
-                first.setBlockFormat(moved.at(i).firstFormat);
-                first.setBlockCharFormat(moved.at(i).firstCharFormat);
-            }
-            const QList<QTextBlock> blocks = blocksOf(target);
-            if (blocks.size() == moved.at(i).lists.size()) {
-                for (int b = 0; b < blocks.size(); ++b) {
-                    QTextList *list = moved.at(i).lists.at(b);
-                    if (list && blocks.at(b).textList() != list)
-                        list->add(blocks.at(b));
-                }
-            }
-        }
-        // Emptied to plain paragraphs before it goes: a row removed with a list item in it
-        // leaves that item's list and format to the cell above.
-        for (int c = 0; c < table->columns(); ++c) {
-            const QTextTableCell cell = table->cellAt(row, c);
-            if (cell.row() != row || cell.column() != c)
-                continue;
-            QTextCursor selection = cell.firstCursorPosition();
-            selection.setPosition(cell.lastPosition(), QTextCursor::KeepAnchor);
-            selection.removeSelectedText();
-            QTextBlock block = selection.block();
-            if (QTextList *list = block.textList())
-                list->remove(block);
-            selection.setBlockFormat(QTextBlockFormat());
-        }
-        table->removeRows(row, 1);
-        gridChanged = true;
-        for (int i = 0; i < count; ++i) {
-            if (span[i] > 1)
-                table->mergeCells(row, firstColumn[i], 1, span[i]);
-        }
-    }
-
-    // Merged cells: \clmgf starts a run of \clmrg cells; \clvmgf a column of \clvmrg cells.
-    for (int i = 0; i < count; ++i) {
-        const CellDef &cell = cells.at(i);
-        if (cell.mergeFirst) {
-            int last = i;
-            while (last + 1 < count && cells.at(last + 1).merged)
-                ++last;
-            const int columns = firstColumn[last] + span[last] - firstColumn[i];
-            if (columns > span[i]) {
-                table->mergeCells(row, firstColumn[i], 1, columns);
-                span[i] = columns;
-            }
-        }
-        const int column = firstColumn[i];
-        if (column >= open.vMergeStart.size())
-            continue;
-        if (cell.vMergeFirst) {
-            open.vMergeStart[column] = row;
-        } else if (cell.vMerged && open.vMergeStart[column] >= 0 && !cell.merged) {
-            const int start = open.vMergeStart[column];
-            table->mergeCells(start, column, row - start + 1, table->cellAt(start, column).columnSpan());
-        } else if (!cell.merged) {
-            open.vMergeStart[column] = -1;
-        }
-        if (!open.border)
-            takeTableBorder(open, cell);
-        const bool shaded = cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid();
-        const bool ownBorders = open.border && std::any_of(cell.borders.begin(), cell.borders.end(), [&](const CellBorder &side) {
-            return !(side == open.tableBorder);
-        });
-        // A cell merged into the one before it or above it has that cell's format. A row's
-        // cells start with the format of a cell of the row before, which may not fit.
-        if (cell.merged || cell.vMerged || (!ownBorders && !shaded && !open.cellFormatted))
-            continue;
-        QTextTableCell target = table->cellAt(row, column);
-        const QTextCharFormat current = target.format(); // also the font of an empty cell's paragraph mark
-        if (current.propertyCount() <= 2) { // only the cell's object index and type
-            target.setFormat(cellFormat(open, cell));
-        } else {
-            QTextCharFormat wanted = current;
-            for (int property : kCellFormatProperties)
-                wanted.clearProperty(property);
-            wanted.merge(cellFormat(open, cell));
-            if (wanted != current)
-                target.setFormat(wanted);
-        }
-        open.cellFormatted = true;
-    }
-
-    if (gridChanged || (row == 0 && open.border)) {
-        const QTextTableFormat format = tableFormat(table->format(), open, def);
-        if (format != table->format())
-            table->setFormat(format);
-    }
-    m_cursor = table->cellAt(row, table->columns() - 1).lastCursorPosition();
-}
-
-// The first count cells of a row as the table takes them: each right edge at least a twip
-// right of the one before and none beyond 64 columns of 22 in. An edge is kept where it
-// stands (not rebuilt from a clamped width), so a merged cell as wide as several columns
-// still ends on the edge the rows above and below share. Cells beyond the definition get an
-// inch each.
-QList<CellDef> Parser::rowCells(const RowDef &def, int origin, int count)
-{
-    constexpr qint64 kRightmostEdge = qint64(31680) * 64;
-    QList<CellDef> cells;
-    for (int i = 0; i < count; ++i) {
-        CellDef cell = i < def.cells.size() ? def.cells.at(i) : CellDef();
-        const qint64 last = cells.isEmpty() ? origin : cells.last().right;
-        const qint64 right = i < def.cells.size() ? qint64(cell.right) : last + 1440;
-        cell.right = int(std::clamp<qint64>(right, last + 1, std::max(last + 1, kRightmostEdge)));
-        cells.append(cell);
-    }
-    return cells;
-}
-
-// The paragraphs of a cell, nested tables' included, in order.
-QList<QTextBlock> Parser::blocksOf(const QTextTableCell &cell)
-{
-    QList<QTextBlock> blocks;
-    const int last = cell.lastPosition();
-    for (QTextBlock block = cell.firstCursorPosition().block(); block.isValid() && block.position() <= last;
-         block = block.next())
-        blocks.append(block);
-    return blocks;
-}
-
-// The table's border is the one its first bordered cell has most, so that cells bordered all
-// round alike (as most word processors write them) need no format.
-void Parser::takeTableBorder(OpenTable &open, const CellDef &cell)
-{
-    if (!cell.hasBorders())
-        return;
-    open.border = true;
-    int most = 0;
-    for (const CellBorder &side : cell.borders) {
-        const int count = int(std::count(cell.borders.begin(), cell.borders.end(), side));
-        if (side.present && count > most) {
-            most = count;
-            open.tableBorder = side;
-        }
-    }
-}
-
-// The table's indent, column widths, border and cell padding.
-QTextTableFormat Parser::tableFormat(QTextTableFormat format, const OpenTable &open, const RowDef &def) const
-{
-    QList<QTextLength> widths;
-    int left = open.origin;
-    if (open.origin > 0)
-        format.setLeftMargin(open.origin / 15.0);
-    for (int edge : std::as_const(open.grid)) {
-        widths.append(QTextLength(QTextLength::FixedLength, std::max(1, edge - left) / 15.0));
-        left = edge;
-    }
-    format.setColumnWidthConstraints(widths);
-    format.setProperty(detail::ColumnWidthsKeyProperty, int(qHashRange(open.grid.cbegin(), open.grid.cend())));
-    const CellBorder &border = open.tableBorder;
-    format.setBorder(!open.border ? 0 : border.width >= 0 ? border.width / 15.0 : 1.0);
-    format.setBorderStyle(open.border ? border.style : QTextFrameFormat::BorderStyle_Solid);
-    if (open.border)
-        format.setBorderBrush(borderBrush(border));
-    format.setBorderCollapse(true);
-    if (def.gap > 0)
-        format.setCellPadding(def.gap / 15.0);
-    return format;
-}
-
-// A border's colour: 0 or none given is the automatic colour, black.
-QBrush Parser::borderBrush(const CellBorder &border) const
-{
-    const bool coloured = border.colour > 0 && border.colour < m_colours.size() && m_colours.at(border.colour).isValid();
-    return coloured ? QBrush(m_colours.at(border.colour)) : QBrush(Qt::black);
-}
-
-// A cell's shading and borders, side by side: a side without a border has none, even in a
-// table with borders. Made once for each kind of cell of a table.
-QTextTableCellFormat Parser::cellFormat(const OpenTable &open, const CellDef &cell)
-{
-    auto same = [&](const MadeCellFormat &made) {
-        return made.cell.borders == cell.borders && made.cell.shading == cell.shading
-               && made.tableBorder == open.tableBorder;
-    };
-    const auto found = std::find_if(m_cellFormats.cbegin(), m_cellFormats.cend(), same);
-    if (found != m_cellFormats.cend())
-        return found->format;
-
-    QTextTableCellFormat format;
-    if (cell.shading > 0 && cell.shading < m_colours.size() && m_colours.at(cell.shading).isValid())
-        format.setBackground(m_colours.at(cell.shading));
-    if (open.border && std::any_of(cell.borders.begin(), cell.borders.end(),
-                                   [&](const CellBorder &side) { return !(side == open.tableBorder); })) {
-        using Width = void (QTextTableCellFormat::*)(qreal);
-        using Style = void (QTextTableCellFormat::*)(QTextFrameFormat::BorderStyle);
-        using Brush = void (QTextTableCellFormat::*)(const QBrush &);
-        static constexpr Width widths[] = {&QTextTableCellFormat::setTopBorder, &QTextTableCellFormat::setLeftBorder,
-                                           &QTextTableCellFormat::setBottomBorder, &QTextTableCellFormat::setRightBorder};
-        static constexpr Style styles[] = {
-            &QTextTableCellFormat::setTopBorderStyle, &QTextTableCellFormat::setLeftBorderStyle,
-            &QTextTableCellFormat::setBottomBorderStyle, &QTextTableCellFormat::setRightBorderStyle};
-        static constexpr Brush brushes[] = {
-            &QTextTableCellFormat::setTopBorderBrush, &QTextTableCellFormat::setLeftBorderBrush,
-            &QTextTableCellFormat::setBottomBorderBrush, &QTextTableCellFormat::setRightBorderBrush};
-        // Only what differs from the table's border: the rest follows it.
-        const CellBorder &table = open.tableBorder;
-        for (int side = 0; side < 4; ++side) {
-            const CellBorder &border = cell.borders[side];
-            if (!border.present) { // no width and no style: Qt draws a hairline for a width of 0
-                (format.*widths[side])(0);
-                (format.*styles[side])(QTextFrameFormat::BorderStyle_None);
-                continue;
-            }
-            if (border.width != table.width)
-                (format.*widths[side])(border.width >= 0 ? border.width / 15.0 : 1.0); // none given: a pixel
-            if (border.style != table.style)
-                (format.*styles[side])(border.style);
-            if (borderBrush(border) != borderBrush(table))
-                (format.*brushes[side])(borderBrush(border));
-        }
-    }
-    if (m_cellFormats.size() < 256)
-        m_cellFormats.append({open.tableBorder, cell, format});
-    return format;
-}
-
-// ---------------------------------------------------------------------------------------------
 // Lists
 
 bool Parser::hasList(const ParaState &para) const
@@ -2536,7 +1716,7 @@ void Parser::insertPicture()
     ++m_stats.images;
 }
 
-} // namespace
+} // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 

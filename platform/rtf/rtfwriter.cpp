@@ -32,6 +32,7 @@ struct RunProps
     bool strike = false;
     QTextCharFormat::UnderlineStyle underline = QTextCharFormat::NoUnderline;
     QTextCharFormat::VerticalAlignment vertical = QTextCharFormat::AlignNormal;
+    QFont::Capitalization caps = QFont::MixedCase;
     int foreground = 0;
     int background = 0;
     bool operator==(const RunProps &) const = default;
@@ -226,6 +227,9 @@ RunProps Writer::propsOf(const QTextCharFormat &format)
         props.underline = QTextCharFormat::SingleUnderline;
     if (props.underline == QTextCharFormat::SpellCheckUnderline)
         props.underline = QTextCharFormat::NoUnderline;
+    props.caps = format.hasProperty(QTextFormat::FontCapitalization) ? format.fontCapitalization() : m_base.capitalization();
+    if (props.caps != QFont::SmallCaps && props.caps != QFont::AllUppercase)
+        props.caps = QFont::MixedCase;
     props.vertical = format.verticalAlignment();
     if (props.vertical != QTextCharFormat::AlignSuperScript && props.vertical != QTextCharFormat::AlignSubScript)
         props.vertical = QTextCharFormat::AlignNormal;
@@ -295,12 +299,8 @@ void Writer::setProps(const RunProps &props)
 {
     if (m_propsValid && props == m_props)
         return;
-    // \\plain is the default font (the document's, font 0) at 12 points; only what differs follows.
-    m_out.append("\\plain");
-    if (props.font != 0)
-        m_out.append("\\f" + QByteArray::number(props.font));
-    if (props.halfPoints != 24)
-        m_out.append("\\fs" + QByteArray::number(props.halfPoints));
+    // Face and size always: some readers take the size after \plain from their own defaults.
+    m_out.append("\\plain\\f" + QByteArray::number(props.font) + "\\fs" + QByteArray::number(props.halfPoints));
     if (props.bold)
         m_out.append("\\b");
     if (props.italic)
@@ -316,6 +316,10 @@ void Writer::setProps(const RunProps &props)
     }
     if (props.strike)
         m_out.append("\\strike");
+    if (props.caps == QFont::SmallCaps)
+        m_out.append("\\scaps");
+    else if (props.caps == QFont::AllUppercase)
+        m_out.append("\\caps");
     if (props.vertical == QTextCharFormat::AlignSuperScript)
         m_out.append("\\super");
     else if (props.vertical == QTextCharFormat::AlignSubScript)
@@ -825,8 +829,23 @@ QByteArray Writer::run()
             return;
         }
         setLink(format.isAnchor() ? format.anchorHref() : QString());
-        setProps(propsOf(format));
+        const RunProps props = propsOf(format);
+        if (props.vertical == QTextCharFormat::AlignNormal) {
+            setProps(props);
+            text(piece);
+            return;
+        }
+        // Raised and lowered text in a group of its own (some readers drop an ungrouped
+        // \super run); the text after it goes on with the formats before it.
+        const RunProps outer = m_props;
+        const bool outerValid = m_propsValid;
+        m_out.append('{');
+        m_propsValid = false;
+        setProps(props);
         text(piece);
+        m_out.append('}');
+        m_props = outer;
+        m_propsValid = outerValid;
     });
     setLink({});
     if (placeOf(m_doc, last).isEmpty())

@@ -9,6 +9,7 @@
 #include "settingsfile.h"
 #include "settingslocation.h"
 #include "testenv.h"
+#include "wordlook.h"
 
 #include <QAction>
 #include <QApplication>
@@ -61,7 +62,8 @@ private Q_SLOTS:
     void togglesAndButtonsFollowSelection();
     void alignmentButtons();
     void fontAndBackColourShareTheColour();
-    void fontChangesOpenedDocument();
+    void fontChangesSelectionOnly_data();
+    void fontChangesSelectionOnly();
     void insertImageThroughClipboard();
     void unreadablePictureAsks();
 
@@ -863,60 +865,102 @@ void TestEditor::fontAndBackColourShareTheColour()
     action(editor, "mnuRFont")->trigger();
     QCOMPARE(ui->fontRequests.at(0).color, QColor(Qt::darkGreen)); // where the colour dialog left it
     QCOMPARE(ui->fontRequests.at(0).name, QString("Verdana"));
-    QCOMPARE(rtf->baseFont().family(), QString("DejaVu Sans Mono"));
-    QVERIFY(rtf->baseFont().italic());
+    QCOMPARE(rtf->baseFont().family(), QString("Verdana")); // the selection only changes
     QTextCursor cursor(rtf->document());
     cursor.setPosition(1);
     QCOMPARE(cursor.charFormat().foreground().color(), QColor(Qt::red));
+    QCOMPARE(cursor.charFormat().fontFamilies().toStringList(), QStringList{"DejaVu Sans Mono"});
+    QVERIFY(cursor.charFormat().fontItalic());
     cursor.setPosition(8);
     QVERIFY(cursor.charFormat().foreground().color() != QColor(Qt::red));
 
     // Cancelling changes nothing.
     action(editor, "mnuRFont")->trigger();
-    QCOMPARE(rtf->baseFont().family(), QString("DejaVu Sans Mono"));
+    QCOMPARE(rtf->baseFont().family(), QString("Verdana"));
     QVERIFY(ui->messages.isEmpty());
 }
 
-void TestEditor::fontChangesOpenedDocument()
+void TestEditor::fontChangesSelectionOnly_data()
 {
-    // A word processor's document: body text in its default font, a heading in another font.
-    const QString path = QDir(m_folder->path()).filePath("opened.rtf");
-    QFile file(path);
+    QTest::addColumn<QByteArray>("document");
+    // Body text in the document's default font, as three word processors write it.
+    QTest::newRow("WordPad, Calibri 11")
+        << QByteArray("{\\rtf1\\ansi\\ansicpg1252\\deff0\\nouicompat\\deflang1033{\\fonttbl{\\f0\\fnil\\fcharset0 Calibri;}}\r\n"
+                      "{\\*\\generator Riched20 10.0.19041}\\viewkind4\\uc1 \r\n"
+                      "\\pard\\sa200\\sl276\\slmult1\\f0\\fs22\\lang9 Body text with a Chosen word.\\par\r\n"
+                      "More body \\b bold\\b0  text.\\par\r\n}\r\n");
+    QTest::newRow("default font Courier New at the default size")
+        << QByteArray("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fmodern Courier New;}{\\f1\\fswiss Arial;}}"
+                      "\\pard\\plain\\f1\\fs32\\b Heading\\par\\pard\\plain Body text with a Chosen word.\\par"
+                      "\\pard\\plain more body}");
+    QTest::newRow("LibreOffice, DejaVu Serif 12")
+        << QByteArray("{\\rtf1\\ansi\\deff4\\adeflang1025{\\fonttbl{\\f0\\froman\\fprq2\\fcharset0 Times New Roman;}"
+                      "{\\f4\\froman\\fprq2\\fcharset0 DejaVu Serif;}}{\\colortbl;\\red0\\green0\\blue0;\\red0\\green0\\blue255;}"
+                      "{\\stylesheet{\\s0\\snext0\\dbch\\af5\\langfe2052\\dbch\\af6\\afs24\\alang1081\\loch\\f4\\fs24\\lang1033 Normal;}}\n"
+                      "\\pard\\plain \\s0\\dbch\\af5\\langfe2052\\dbch\\af6\\afs24\\alang1081\\loch\\f4\\fs24\\lang1033"
+                      "{\\rtlch \\ltrch\\loch Body text with a Chosen word.}\\par\n"
+                      "\\pard\\plain \\s0\\loch\\f4\\fs24{\\cf2\\rtlch \\ltrch\\loch blue} words\\par}");
+    QTest::newRow("no font table") << QByteArray("{\\rtf1\\ansi Body text with a Chosen word.\\par {\\fs32 big} end}");
+}
+
+// Open, Save As, Font on one word, Save As: as LibreOffice reads the files, every word of the
+// first copy looks as in the original (the editor's base font differs from the document's),
+// and in the second only the chosen word has changed.
+void TestEditor::fontChangesSelectionOnly()
+{
+    QFETCH(QByteArray, document);
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    PARCELO_REQUIRE_PEER(!soffice.isEmpty(), "LibreOffice (soffice) is not installed; deps/rtf.txt lists it");
+    const QDir folder(m_folder->path());
+    const QString original = folder.filePath("original.rtf");
+    QFile file(original);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\froman Times New Roman;}{\\f1\\fswiss Arial;}}"
-               "\\pard\\plain\\f1\\fs32\\b Heading\\par\\pard\\plain\\fs24 Body text\\par\\pard\\plain more body}");
+    file.write(document);
     file.close();
+
     frmEditor *editor = openPrimary();
     RichTextBox *rtf = editor->richText();
-    ui->openAnswers << path;
+    const QFont base = rtf->baseFont();
+    ui->openAnswers << original;
     action(editor, "mnuOpen")->trigger();
-    QCOMPARE(rtf->toPlainText(), QString("Heading\nBody text\nmore body"));
-    const auto formatAt = [rtf](int position) {
-        QTextCursor cursor(rtf->document());
-        cursor.setPosition(position);
-        return cursor.charFormat();
-    };
-    QVERIFY(!formatAt(10).hasProperty(QTextFormat::FontFamilies)); // body text follows the base font
-
-    // Font on "Heading" and "Body": both change, whatever font they had; "more body" does not.
-    rtf->setSelStart(0);
-    rtf->setSelLength(12);
+    const QString unchanged = folder.filePath("unchanged.rtf");
+    ui->saveAnswers << unchanged;
+    action(editor, "mnuSaveAs")->trigger();
+    rtf->setSelStart(rtf->toPlainText().indexOf("Chosen"));
+    rtf->setSelLength(6);
     FontChoice chosen;
     chosen.name = "DejaVu Sans Mono";
     chosen.size = 10;
     chosen.italic = true;
     ui->fontAnswers << chosen;
     action(editor, "mnuRFont")->trigger();
-    for (int position : {1, 9, 11}) {
-        const QTextCharFormat format = formatAt(position);
-        QCOMPARE(QFontInfo(format.font()).family(), QFontInfo(QFont("DejaVu Sans Mono")).family());
-        QCOMPARE(format.fontPointSize(), 10.0);
-        QVERIFY(format.fontItalic());
-        QCOMPARE(format.fontWeight(), int(QFont::Normal)); // the heading's bold goes too
+    const QString saved = folder.filePath("saved.rtf");
+    ui->saveAnswers << saved;
+    action(editor, "mnuSaveAs")->trigger();
+    QVERIFY(ui->messages.isEmpty());
+
+    const QString html = folder.filePath("html");
+    QVERIFY(folder.mkpath("html"));
+    const QString failure = convertWithLibreOffice(soffice, folder.filePath("profile"), "html", html, {original, unchanged, saved});
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    const auto looksOf = [&](const char *name) {
+        QFile page(QDir(html).filePath(QLatin1String(name)));
+        return page.open(QIODevice::ReadOnly) ? wordLooksOfHtml(page.readAll()) : QList<WordLook>();
+    };
+    const QList<WordLook> originalLooks = looksOf("original.html");
+    QVERIFY(originalLooks.size() > 5);
+    QList<WordLook> expected = looksOf("unchanged.html");
+    QString difference = firstLookDifference(originalLooks, expected);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    for (WordLook &look : expected) {
+        if (look.text == "Chosen") {
+            look.face = "DejaVu Sans Mono";
+            look.points = 10;
+            look.italic = true;
+        }
     }
-    const QTextCharFormat untouched = formatAt(rtf->toPlainText().indexOf("more") + 1);
-    QVERIFY(!untouched.hasProperty(QTextFormat::FontFamilies));
-    QVERIFY(!untouched.fontItalic());
+    difference = firstLookDifference(expected, looksOf("saved.html"));
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
 
     // With nothing selected the choice goes to the typing position.
     rtf->setSelStart(rtf->toPlainText().size());
@@ -926,8 +970,11 @@ void TestEditor::fontChangesOpenedDocument()
     ui->fontAnswers << chosen;
     action(editor, "mnuRFont")->trigger();
     rtf->insertPlainText("typed");
-    QCOMPARE(formatAt(rtf->toPlainText().size()).fontPointSize(), 20.0);
-    QCOMPARE(formatAt(rtf->toPlainText().size()).fontFamilies().toStringList(), QStringList{"DejaVu Serif"});
+    QTextCursor cursor(rtf->document());
+    cursor.setPosition(rtf->toPlainText().size());
+    QCOMPARE(cursor.charFormat().fontPointSize(), 20.0);
+    QCOMPARE(cursor.charFormat().fontFamilies().toStringList(), QStringList{"DejaVu Serif"});
+    QCOMPARE(rtf->baseFont(), base);
 }
 
 void TestEditor::insertImageThroughClipboard()

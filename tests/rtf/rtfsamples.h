@@ -184,6 +184,10 @@ inline QList<QByteArray> snippets()
         "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Arial;}{\\f1\\fcharset2 Symbol;}}{\\colortbl;\\red255\\green0\\blue0;}"
         "\\pard\\qc\\f0\\fs28\\b bold\\b0\\i it\\i0\\ul u\\ulnone\\strike s\\strike0\\cf1 red\\highlight1 x\\par"
         "\\pard\\qr\\li720\\fi-360 right\\line next\\tab t\\par\\pard\\qj {\\f1 \\'61}}",
+        "{\\rtf1\\ansi\\ansicpg932\\deff0{\\fonttbl{\\f0\\fcharset0 Arial;}}{\\b\\*\\cs7 caf\\'e9}{\\scaps s}{\\caps c}"
+        "x\\up8 2\\dn2 3\\up0 \\trowd\\clvmgf\\cellx3008\\cellx9240\\pard\\intbl a\\cell b\\cell\\row"
+        "\\trowd\\clvmrg\\cellx3011\\cellx9243\\pard\\intbl\\cell c\\cell\\row\\trowd\\clvmrg\\cellx3004\\cellx9260"
+        "\\pard\\intbl\\cell d\\cell\\row\\trowd\\cellx3020\\cellx3030\\cellx9240\\pard\\intbl e\\cell f\\cell g\\cell\\row}",
         "{\\rtf1\\ansi\\ansicpg1251 \\'c0\\'e1\\uc2\\u1040\\'c0\\'c0\\uc0\\u-10179\\u-8704 \\u55357}",
         "{\\rtf1{\\fonttbl{\\f0\\fcharset128 \\'82\\'6c;}}\\f0 \\'93\\'fa\\'96}",
         "{\\rtf1 {\\field{\\*\\fldinst HYPERLINK \"http://a/\" \\\\l \"b\"}{\\fldrslt link}}{\\*\\unknown x}"

@@ -7,6 +7,7 @@
 #include "rtfreader.h"
 #include "rtfsamples.h"
 #include "testenv.h"
+#include "wordlook.h"
 
 #include <QApplication>
 #include <QDir>
@@ -205,6 +206,7 @@ private slots:
     void unrtfReadsOurs();
     void rtfbenchPrintsText();
     void tablesAndListsBothWays();
+    void everyWordKeepsItsLook();
     void layoutBothWays();
 
 private:
@@ -477,6 +479,111 @@ void TestRtfPeers::tablesAndListsBothWays()
     QCOMPARE(structureOfHtml(back), libreOffice);
     QCOMPARE(back.count(QStringLiteral("<ol")), 2); // numbered lists stay numbered
     QVERIFY(back.contains(QStringLiteral("rowspan=\"2\"")) && back.contains(QStringLiteral("colspan=\"2\"")));
+}
+
+// Documents from several writers, opened and saved again as the editor does (its base font
+// unlike any of theirs): every word looks the same to LibreOffice in the copy as in the
+// original (face, size, styles, colour, raised or lowered, capitals), ours reads every word as
+// LibreOffice does, and tables, rows, cells and list items are those LibreOffice finds.
+void TestRtfPeers::everyWordKeepsItsLook()
+{
+    QDir root(m_dir.path());
+    QVERIFY(root.mkpath(QStringLiteral("looks/in")) && root.mkpath(QStringLiteral("looks/rtf"))
+            && root.mkpath(QStringLiteral("looks/html")));
+    const QString in = m_dir.filePath(QStringLiteral("looks/in/"));
+    const QString rtf = m_dir.filePath(QStringLiteral("looks/rtf/"));
+    // LibreOffice writes RTF from a document made in many fonts, sizes, styles and colours.
+    writeAll(in + QStringLiteral("writer.html"),
+             "<html><head><meta charset=\"utf-8\"></head><body>\n"
+             "<p>Plain words <b>bold</b> <i>italic</i> <u>under</u> <s>strike</s> <font color=\"#c00000\">dark red</font>"
+             " <font color=\"#0070c0\"><b>blue bold</b></font></p>\n"
+             "<p><font face=\"Liberation Sans\" style=\"font-size: 8pt\">sans eight</font> <font face=\"DejaVu Sans Mono\""
+             " style=\"font-size: 14pt\">mono fourteen</font> <font face=\"Liberation Serif\" style=\"font-size: 20pt\">"
+             "<i>serif twenty</i></font> <span style=\"font-size: 10.5pt\">ten and a half</span></p>\n"
+             "<p>E = mc<sup>2</sup> and H<sub>2</sub>O, <span style=\"font-variant: small-caps\">Small Capitals</span>"
+             " <span style=\"text-transform: uppercase\">all capitals</span></p>\n"
+             "<table border=\"1\"><tr><td rowspan=\"2\"><b>Permit</b> Application</td><td colspan=\"2\">"
+             "<font face=\"DejaVu Sans Mono\">Equipment Status</font></td></tr>\n"
+             "<tr><td>PermitNo</td><td><i>d10</i></td></tr><tr><td>a3</td><td>b3</td><td>c3</td></tr></table>\n"
+             "<ul><li><font face=\"Liberation Sans\">bullet one</font></li><li><u>bullet two</u></li></ul>"
+             "<ol><li>first item</li><li><font color=\"#00b050\">second item</font></li></ol>\n"
+             "<p>After the lists.</p></body></html>\n");
+    const QString failure = convertWithLibreOffice(m_soffice, m_dir.filePath(QStringLiteral("p5")),
+                                                   QStringLiteral("rtf:Rich Text Format"), rtf,
+                                                   {QStringLiteral("--infilter=HTML (StarWriter)"), in + QStringLiteral("writer.html")});
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    // WordPad: the document's default font named once (\f0), a size on every paragraph.
+    writeAll(rtf + QStringLiteral("wordpad.rtf"),
+             "{\\rtf1\\ansi\\ansicpg1252\\deff0\\nouicompat\\deflang1033{\\fonttbl{\\f0\\fnil\\fcharset0 Calibri;}"
+             "{\\f1\\fnil\\fcharset0 Courier New;}{\\f2\\fnil\\fcharset2 Symbol;}}\r\n{\\colortbl ;\\red255\\green0\\blue0;"
+             "\\red0\\green77\\blue187;}\r\n{\\*\\generator Riched20 10.0.19041}\\viewkind4\\uc1 \r\n"
+             "\\pard\\sa200\\sl276\\slmult1\\f0\\fs22\\lang9 Body in the default font \\b bold\\b0  \\i italic\\i0  "
+             "\\ul underlined\\ulnone  \\strike struck\\strike0  \\cf1 red\\cf0  \\cf2\\b blue bold\\cf0\\b0\\par\r\n"
+             "\\f1\\fs20 Courier ten \\f0\\fs28 Calibri fourteen\\fs22  x\\super 2\\nosupersub  y\\sub i\\nosupersub\\par\r\n"
+             "\\pard\\sa200\\sl276\\slmult1 Last line\\par\r\n}\r\n");
+    // Word: a style sheet, font words in pairs, a table with a merged column and edges a few
+    // twips apart, a list, capitals.
+    writeAll(rtf + QStringLiteral("word.rtf"),
+             "{\\rtf1\\adeflang1025\\ansi\\ansicpg1252\\uc1\\adeff31507\\deff0\\stshfdbch31505\\stshfloch31506\\deflang1033"
+             "{\\fonttbl{\\f0\\fbidi \\froman\\fcharset0\\fprq2{\\*\\panose 02020603050405020304}Times New Roman;}"
+             "{\\f37\\fbidi \\fswiss\\fcharset0\\fprq2{\\*\\panose 020f0502020204030204}Calibri;}"
+             "{\\f38\\fbidi \\fswiss\\fcharset0\\fprq2 Arial;}{\\flomajor\\f31500\\fbidi \\froman\\fcharset0\\fprq2 Times New Roman;}}\n"
+             "{\\colortbl;\\red0\\green0\\blue0;\\red255\\green0\\blue0;\\red0\\green112\\blue192;}\n"
+             "{\\*\\defchp \\f37\\fs22 }{\\*\\defpap \\ql \\li0\\ri0\\sa160\\sl259\\slmult1 }\n"
+             "{\\stylesheet{\\ql \\li0\\ri0\\sa160\\sl259\\slmult1\\widctlpar\\rtlch\\fcs1 \\af31507\\afs22 \\ltrch\\fcs0 "
+             "\\f37\\fs22\\lang1033 \\snext0 Normal;}{\\*\\cs10 \\additive \\ssemihidden Default Paragraph Font;}}\n"
+             "{\\*\\listtable{\\list\\listtemplateid1{\\listlevel\\levelnfc0\\levelstartat1{\\leveltext\\'02\\'00.;}"
+             "{\\levelnumbers\\'01;}\\fi-360\\li720}\\listid100}}{\\*\\listoverridetable{\\listoverride\\listid100\\ls1}}\n"
+             "\\pard\\plain \\ltrpar\\ql \\li0\\ri0\\sa160\\sl259\\slmult1\\widctlpar\\rtlch\\fcs1 \\af31507\\afs22 "
+             "\\ltrch\\fcs0 \\f37\\fs22\\lang1033 {\\rtlch\\fcs1 \\af31507 \\ltrch\\fcs0 \\insrsid1 Word body in Calibri }"
+             "{\\rtlch\\fcs1 \\ab\\af31507 \\ltrch\\fcs0 \\b\\cf2\\insrsid1 red bold}{\\rtlch\\fcs1 \\af31507 \\ltrch\\fcs0 "
+             "\\insrsid1  }{\\rtlch\\fcs1 \\af31507 \\ltrch\\fcs0 \\scaps\\insrsid1 Small Caps}{\\rtlch\\fcs1 \\af31507 "
+             "\\ltrch\\fcs0 \\insrsid1  }{\\rtlch\\fcs1 \\af31507 \\ltrch\\fcs0 \\caps\\insrsid1 upper}{\\rtlch\\fcs1 "
+             "\\af31507 \\ltrch\\fcs0 \\f38\\fs28\\insrsid1  Arial fourteen}\\par\n"
+             "\\trowd \\irow0\\irowband0\\ts11\\trgaph108\\trleft-108\\trbrdrt\\brdrs\\brdrw10 \\clvmgf\\clbrdrt\\brdrs\\brdrw10 "
+             "\\cellx3008\\clbrdrt\\brdrs\\brdrw10 \\cellx6124\\clbrdrt\\brdrs\\brdrw10 \\cellx9240\\pard\\plain \\intbl "
+             "\\f37\\fs22 {\\b Merged}\\cell Top middle\\cell Top right\\cell \\pard\\plain \\intbl \\f37\\fs22 \\trowd "
+             "\\irow0\\trgaph108\\trleft-108\\clvmgf\\cellx3008\\cellx6124\\cellx9240\\row \\trowd \\irow1\\trgaph108"
+             "\\trleft-108\\clvmrg\\cellx3011\\cellx6120\\cellx9243\\pard\\plain \\intbl \\f37\\fs22 \\cell {\\i Second "
+             "middle}\\cell Second right\\cell \\pard\\plain \\intbl \\f37\\fs22 \\trowd \\irow1\\trgaph108\\trleft-108"
+             "\\clvmrg\\cellx3011\\cellx6120\\cellx9243\\row \\trowd \\irow2\\lastrow\\trgaph108\\trleft-108\\cellx3005"
+             "\\cellx6127\\cellx9240\\pard\\plain \\intbl \\f37\\fs22 Third left\\cell Third middle\\cell Third right\\cell "
+             "\\pard\\plain \\intbl \\f37\\fs22 \\trowd \\irow2\\lastrow\\trgaph108\\trleft-108\\cellx3005\\cellx6127"
+             "\\cellx9240\\row \\pard\\plain \\ltrpar\\ql \\fi-360\\li720\\ri0\\sa160\\sl259\\slmult1\\ls1\\f37\\fs22 "
+             "{\\listtext\\pard\\plain \\f37\\fs22 1.\\tab}First point\\par {\\listtext\\pard\\plain \\f37\\fs22 2.\\tab}"
+             "{\\f38 Second point}\\par \\pard\\plain \\f37\\fs22 Closing words\\par }\n");
+
+    const QStringList names{QStringLiteral("writer"), QStringLiteral("wordpad"), QStringLiteral("word")};
+    QStringList files;
+    QList<QTextDocument *> read;
+    for (const QString &name : names) {
+        auto *doc = new QTextDocument(this);
+        doc->setDefaultFont(QFont(QStringLiteral("Sans Serif"), 9)); // the editor's base font
+        QString error;
+        QVERIFY2(Rtf::loadFile(rtf + name + QStringLiteral(".rtf"), doc, &error), qPrintable(error));
+        QVERIFY2(Rtf::saveFile(rtf + QStringLiteral("saved-") + name + QStringLiteral(".rtf"), doc, &error), qPrintable(error));
+        read.append(doc);
+        files << rtf + name + QStringLiteral(".rtf") << rtf + QStringLiteral("saved-") + name + QStringLiteral(".rtf");
+    }
+    const QString html = m_dir.filePath(QStringLiteral("looks/html/"));
+    const QString converted = convertWithLibreOffice(m_soffice, m_dir.filePath(QStringLiteral("p5")), QStringLiteral("html"),
+                                                     html, files);
+    QVERIFY2(converted.isEmpty(), qPrintable(converted));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString &name = names.at(i);
+        const QByteArray original = readAll(html + name + QStringLiteral(".html"));
+        const QList<WordLook> libreOffice = wordLooksOfHtml(original);
+        QVERIFY2(libreOffice.size() > 20, qPrintable(name));
+        QString difference = firstLookDifference(libreOffice, wordLooksOfHtml(readAll(html + QStringLiteral("saved-") + name
+                                                                                      + QStringLiteral(".html"))));
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(" saved again: ") + difference));
+        difference = firstLookDifference(libreOffice, wordLooksOf(read.at(i)));
+        QVERIFY2(difference.isEmpty(), qPrintable(name + QStringLiteral(" as ours reads it: ") + difference));
+        const Structure ours = structureOf(*read.at(i));
+        QCOMPARE(ours, structureOfHtml(QString::fromUtf8(original)));
+        QVERIFY(ours.items >= 2 || name == QStringLiteral("wordpad"));
+    }
+    qDeleteAll(read);
 }
 
 void TestRtfPeers::layoutBothWays()

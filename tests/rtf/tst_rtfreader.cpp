@@ -107,17 +107,18 @@ void TestRtfReader::characterFormatting()
                       "plain {\\b bold}{\\b\\b0 notbold} {\\i italic} {\\ul under}{\\ul\\ulnone noline}{\\ul\\ul0 "
                       "noline2} {\\uldash dashed} {\\strike struck}{\\strike\\strike0 unstruck} {\\f0\\fs40 big arial}"
                       " {\\cf1 red}{\\cf1\\cf0 auto} {\\highlight3 yellowbg} {\\cb2 greenbg} {\\chcbpat1 redbg}"
-                      " {\\b\\i\\f0 both\\plain reset} {\\super sup}{\\sub sub}}",
+                      " {\\b\\i\\f0 both\\plain reset} {\\super sup}{\\sub sub} {\\scaps small}{\\caps upper}"
+                      "{\\caps\\caps0 mixed} {\\up8 raised}{\\dn2 lowered}{\\up8\\up0 level}}",
                       &doc));
     QCOMPARE(Rtf::plainText(&doc), QStringLiteral("plain boldnotbold italic undernolinenoline2 dashed "
                                                   "struckunstruck big arial redauto yellowbg greenbg redbg "
-                                                  "bothreset supsub"));
+                                                  "bothreset supsub smallupper" "mixed raisedloweredlevel"));
 
     const QTextCharFormat plain = formatOf(doc, QStringLiteral("plain"));
-    // Text in the default font (\deff1) at 12 points has no font of its own: it shows in the
-    // editor's base font, and the editor's Font command can change it.
-    QVERIFY(!plain.hasProperty(QTextFormat::FontFamilies));
-    QVERIFY(!plain.hasProperty(QTextFormat::FontPointSize));
+    // Text in the default font (\deff1) at the default size keeps both: saved again, it has
+    // them, whatever the editor's base font.
+    QCOMPARE(plain.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")});
+    QCOMPARE(plain.fontPointSize(), 12.0);
     QVERIFY(!plain.hasProperty(QTextFormat::FontWeight));
     QVERIFY(!plain.hasProperty(QTextFormat::FontItalic));
     QVERIFY(!plain.hasProperty(QTextFormat::ForegroundBrush));
@@ -144,9 +145,15 @@ void TestRtfReader::characterFormatting()
     QVERIFY(both.fontWeight() == QFont::Bold && both.fontItalic());
     const QTextCharFormat reset = formatOf(doc, QStringLiteral("reset"));
     QVERIFY(reset.fontWeight() == QFont::Normal && !reset.fontItalic());
-    QVERIFY(!reset.hasProperty(QTextFormat::FontFamilies)); // \plain: back to the default font
+    QCOMPARE(reset.fontFamilies().toStringList(), QStringList{QStringLiteral("Times New Roman")}); // \plain: the default font
     QCOMPARE(formatOf(doc, QStringLiteral("sup")).verticalAlignment(), QTextCharFormat::AlignSuperScript);
     QCOMPARE(formatOf(doc, QStringLiteral("sub")).verticalAlignment(), QTextCharFormat::AlignSubScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("small")).fontCapitalization(), QFont::SmallCaps);
+    QCOMPARE(formatOf(doc, QStringLiteral("upper")).fontCapitalization(), QFont::AllUppercase);
+    QCOMPARE(formatOf(doc, QStringLiteral("mixed")).fontCapitalization(), QFont::MixedCase);
+    QCOMPARE(formatOf(doc, QStringLiteral("raised")).verticalAlignment(), QTextCharFormat::AlignSuperScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("lowered")).verticalAlignment(), QTextCharFormat::AlignSubScript);
+    QCOMPARE(formatOf(doc, QStringLiteral("level")).verticalAlignment(), QTextCharFormat::AlignNormal);
 }
 
 void TestRtfReader::paragraphs()
@@ -194,6 +201,12 @@ void TestRtfReader::codePages_data()
     QTest::newRow("font charset 204 overrides") << QByteArray("{\\rtf1\\ansi{\\fonttbl{\\f0 A;}{\\f1\\fcharset204 B;}}"
                                                               "\\'e0{\\f1 \\'e0}}")
                                                 << QStringLiteral("àа");
+    for (const char *page : {"932", "936", "949", "950"}) {
+        QTest::addRow("Western font in ansicpg%s", page)
+            << QByteArray("{\\rtf1\\ansi\\ansicpg") + page + "\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Arial;}}"
+                                                          "caf\\'e9 M\\'fcnchen espa\\'f1ola}"
+            << QStringLiteral("café München española");
+    }
     QTest::newRow("font cpg") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\cpg1253 G;}}\\f1 \\'e1}") << QStringLiteral("α");
     QTest::newRow("shift-jis pairs") << QByteArray("{\\rtf1{\\fonttbl{\\f1\\fcharset128 M;}}\\f1 \\'93\\'fa\\'96\\'7b a\\'82\\'a0}")
                                      << QStringLiteral("日本 aあ");
@@ -277,6 +290,9 @@ void TestRtfReader::destinations_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("unknown ignorable") << QByteArray("{\\rtf1 a{\\*\\whatever b{c}}d}") << QStringLiteral("ad");
     QTest::newRow("unknown word, text kept") << QByteArray("{\\rtf1 a{\\whatever b}c}") << QStringLiteral("abc");
+    QTest::newRow("\\* after other words means nothing")
+        << QByteArray("{\\rtf1 a{\\b\\*\\cs7 The quick brown fox}c}") << QStringLiteral("aThe quick brown foxc");
+    QTest::newRow("\\* after a line end opens the group") << QByteArray("{\\rtf1 a{\r\n\\*\\cs7 b}c}") << QStringLiteral("ac");
     QTest::newRow("known word after \\*") << QByteArray("{\\rtf1 a{\\*\\b b}c}") << QStringLiteral("ac");
     QTest::newRow("document information") << QByteArray("{\\rtf1{\\info{\\title T}{\\author A}}{\\stylesheet{\\s1 H;}}x}")
                                           << QStringLiteral("x");
@@ -400,6 +416,20 @@ void TestRtfReader::tables()
     QCOMPARE(tables.at(0)->columns(), 3);
     QCOMPARE(tables.at(0)->cellAt(1, 0).columnSpan(), 2);
     QCOMPARE(tables.at(0)->cellAt(1, 2).firstCursorPosition().block().text(), QStringLiteral("c"));
+
+    // A cell merged down over rows whose edges differ by a few twips (as word processors
+    // write them): the same columns, every cell's text in its cell once.
+    const QByteArray jittered = "{\\rtf1\\trowd\\clvmgf\\cellx3008\\cellx9240\\pard\\intbl Permit Application\\cell "
+                                "Equipment Status\\cell\\row\\trowd\\clvmrg\\cellx3011\\cellx9243\\pard\\intbl\\cell PermitNo"
+                                "\\cell\\row\\trowd\\clvmrg\\cellx3004\\cellx9236\\pard\\intbl\\cell d10\\cell\\row}";
+    QTextDocument jdoc;
+    QVERIFY(Rtf::read(jittered, &jdoc));
+    tables = tablesOf(jdoc);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->rows(), 3);
+    QCOMPARE(tables.at(0)->columns(), 2);
+    QCOMPARE(tables.at(0)->cellAt(0, 0).rowSpan(), 3);
+    QCOMPARE(Rtf::plainText(&jdoc), QStringLiteral("\nPermit Application\tEquipment Status\nPermitNo\nd10\n"));
 
     // Cells moved to a row of another layout keep their paragraphs as they were: a first
     // paragraph in a list gains no empty one before it, the cell above gains no list, and a

@@ -67,7 +67,8 @@ QStringList describe(const QTextDocument &doc)
                                     .arg(f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color().name() : QStringLiteral("auto"))
                                     .arg(f.hasProperty(QTextFormat::BackgroundBrush) ? f.background().color().name() : QStringLiteral("none"))
                                     .arg(int(f.verticalAlignment()))
-                                    .arg(f.isAnchor() ? f.anchorHref() : QString());
+                                    .arg(f.isAnchor() ? f.anchorHref() : QString())
+                                  + QStringLiteral(" caps%1").arg(int(f.fontCapitalization()));
             if (key == last) {
                 runs.last() += fragment.text();
             } else {
@@ -148,11 +149,9 @@ void TestRtfWriter::header()
     QVERIFY(rtf.contains("{\\f0\\fnil\\fcharset0 Verdana;}"));
     QVERIFY(rtf.contains("{\\f1\\fnil\\fcharset0 \\u-211\\'3f\\u-205\\'3f \\u26126\\'3f\\u26397\\'3f;}"));
     QVERIFY(rtf.contains("{\\colortbl;\\red1\\green2\\blue3;}")); // colour 0 is "auto"
-    // Text in the base font names no font or size (font 0 and 12 points are the defaults); only
-    // what differs from them is written.
-    QVERIFY(rtf.contains("\\plain\\b unformatted "));
-    QVERIFY(rtf.contains("\\plain\\f1\\b\\cf1 named"));
-    QVERIFY(!rtf.contains("\\plain\\f0") && !rtf.contains("\\fs24"));
+    // Every run names its face and size, the defaults too (readers differ in what \\plain gives).
+    QVERIFY(rtf.contains("\\plain\\f0\\fs24\\b unformatted "));
+    QVERIFY(rtf.contains("\\plain\\f1\\fs24\\b\\cf1 named"));
     for (char byte : rtf)
         QVERIFY(uchar(byte) < 0x80);
     QCOMPARE(describe(*readBack(rtf)), describe(doc));
@@ -184,6 +183,8 @@ void TestRtfWriter::characterFormats()
     add(QStringLiteral("small "), [](QTextCharFormat &f) { f.setFontPointSize(9.5); });
     add(QStringLiteral("up"), [](QTextCharFormat &f) { f.setVerticalAlignment(QTextCharFormat::AlignSuperScript); });
     add(QStringLiteral("down"), [](QTextCharFormat &f) { f.setVerticalAlignment(QTextCharFormat::AlignSubScript); });
+    add(QStringLiteral(" Small"), [](QTextCharFormat &f) { f.setFontCapitalization(QFont::SmallCaps); });
+    add(QStringLiteral(" Upper"), [](QTextCharFormat &f) { f.setFontCapitalization(QFont::AllUppercase); });
     add(QStringLiteral(" everything"), [](QTextCharFormat &f) {
         f.setFontWeight(QFont::Bold);
         f.setFontItalic(true);
@@ -196,8 +197,11 @@ void TestRtfWriter::characterFormats()
     });
     add(QStringLiteral(" base again"), [](QTextCharFormat &) {});
     const QStringList before = describe(doc);
-    QCOMPARE(before.size(), 16); // one paragraph, fifteen distinct runs
-    QCOMPARE(describe(*readBack(Rtf::write(&doc))), before);
+    QCOMPARE(before.size(), 18); // one paragraph, seventeen distinct runs
+    const QByteArray rtf = Rtf::write(&doc);
+    QCOMPARE(describe(*readBack(rtf)), before);
+    // Raised and lowered text goes in a group of its own; what follows needs no reset.
+    QVERIFY2(rtf.contains("{\\plain\\f0\\fs24\\super up}{\\plain\\f0\\fs24\\sub down}\\plain\\f0\\fs24\\scaps  Small"), rtf.constData());
 }
 
 void TestRtfWriter::paragraphFormats()

@@ -104,7 +104,9 @@ private:
     static int closeSocketCallback(void *self, curl_socket_t socket);
     void onProtocolLine(curl_infotype type, const QByteArray &line);
 
-    void setCommonOptions(CURL *handle, const MailEndpoint &endpoint, const char *protocols);
+    // With `sendsPassword` the connection must be encrypted (TLS from the start or STARTTLS),
+    // or nothing is sent; without, STARTTLS is used where the server offers it.
+    void setCommonOptions(CURL *handle, const MailEndpoint &endpoint, const char *protocols, bool sendsPassword);
     std::optional<MailFailure> popLogIn(const MailEndpoint &pop);
     std::optional<MailFailure> smtpSend(PreparedMail &mail);
     MailFailure failureFor(CURLcode code, const MailEndpoint &endpoint);
@@ -315,14 +317,14 @@ QString MailTransfer::replyText() const
     return {};
 }
 
-void MailTransfer::setCommonOptions(CURL *h, const MailEndpoint &endpoint, const char *protocols)
+void MailTransfer::setCommonOptions(CURL *h, const MailEndpoint &endpoint, const char *protocols, bool sendsPassword)
 {
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer);
     if (!endpoint.implicitTls)
-        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(sendsPassword ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!m_job.caCertificates.isEmpty())
         curl_easy_setopt(h, CURLOPT_CAINFO, m_job.caCertificates.toLocal8Bit().constData());
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(m_job.connectTimeout));
@@ -369,13 +371,19 @@ MailFailure MailTransfer::failureFor(CURLcode code, const MailEndpoint &endpoint
         return {MailError::SecureFailed,
                 QStringLiteral("The certificate of the %1 %2 could not be verified, so nothing was sent (%3)")
                     .arg(server, where, detail)};
+    case CURLE_USE_SSL_FAILED:
+        // Encryption was required because a password was to be sent.
+        if (!m_startTlsSent)
+            return {MailError::SecureFailed,
+                    QStringLiteral("The %1 does not offer an encrypted connection, so the password was not sent")
+                        .arg(server)};
+        [[fallthrough]];
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
-    case CURLE_USE_SSL_FAILED:
         return {MailError::SecureFailed,
                 QStringLiteral("Could not secure the connection to the %1 %2 (%3)").arg(server, where, detail)};
     case CURLE_LOGIN_DENIED:
@@ -419,7 +427,7 @@ std::optional<MailFailure> MailTransfer::popLogIn(const MailEndpoint &pop)
     if (!handle)
         return MailFailure{MailError::Other, QStringLiteral("The mail library could not be started")};
     CURL *h = handle.get();
-    setCommonOptions(h, pop, "pop3,pop3s");
+    setCommonOptions(h, pop, "pop3,pop3s", true);
     curl_easy_setopt(h, CURLOPT_URL, (pop.url("pop3", "pop3s") + '/').constData());
     curl_easy_setopt(h, CURLOPT_USERNAME, m_job.username.toUtf8().constData());
     curl_easy_setopt(h, CURLOPT_PASSWORD, m_job.password.toUtf8().constData());
@@ -453,9 +461,10 @@ std::optional<MailFailure> MailTransfer::smtpSend(PreparedMail &mail)
     if (!handle)
         return MailFailure{MailError::Other, QStringLiteral("The mail library could not be started")};
     CURL *h = handle.get();
-    setCommonOptions(h, mail.smtp, "smtp,smtps");
+    const bool logIn = m_job.authType == MailSender::AuthLogin || m_job.authType == MailSender::AuthPlain;
+    setCommonOptions(h, mail.smtp, "smtp,smtps", logIn);
     curl_easy_setopt(h, CURLOPT_URL, (mail.smtp.url("smtp", "smtps") + '/' + ehloDomain()).constData());
-    if (m_job.authType == MailSender::AuthLogin || m_job.authType == MailSender::AuthPlain) {
+    if (logIn) {
         curl_easy_setopt(h, CURLOPT_USERNAME, m_job.username.toUtf8().constData());
         curl_easy_setopt(h, CURLOPT_PASSWORD, m_job.password.toUtf8().constData());
         curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS,

@@ -150,6 +150,7 @@ private Q_SLOTS:
     void refusedConnection();
     void unknownHost();
     void refusedRecipient();
+    void messageOverTheSizeLimit();
     void silentServerTimesOut();
     void stalledServerTimesOut();
     void refusedBeforeConnecting_data();
@@ -525,6 +526,45 @@ void TestMailSmtp::refusedRecipient()
     QVERIFY2(outcome.firstError().contains("550 5.1.1 <nobody@example.org>: Recipient address rejected"),
              qPrintable(outcome.firstError()));
     QCOMPARE(receivedCount(inbox.path()), 0);
+}
+
+void TestMailSmtp::messageOverTheSizeLimit()
+{
+    // The server takes 1 MB; the message is 1.6 MB (1.2 MB in Base 64).
+    QTemporaryDir inbox;
+    auto peer = MailPeer::smtp(inbox.path(), {"--size-limit", "1048576"});
+    QVERIFY(peer->isReady());
+    const QString big = writeFile(m_dir.filePath("big.bin"), randomBytes(1200000));
+    MailSender sender;
+    configure(sender, peer->address());
+    sender.attachments() << MailAttachment{big, "big.bin", "", 0};
+    const Outcome first = sendAndWait(sender);
+    QVERIFY(first.finished && !first.delivered);
+    QCOMPARE(first.firstNumber(), int(MailError::MessageRefused));
+    QVERIFY2(first.firstError().startsWith("The message is 1.6 MB; the server accepts at most 1 MB"),
+             qPrintable(first.firstError()));
+    QVERIFY(!first.firstError().endsWith("()"));
+    // The size went with MAIL FROM, and the server refused before any byte of the message.
+    const QStringList commands = receivedCommands(inbox.path());
+    QCOMPARE(commands.size(), 1);
+    QVERIFY2(QRegularExpression("^MAIL FROM:<ann@example.org> SIZE=(\\d+)$").match(commands.first()).hasMatch(),
+             qPrintable(commands.first()));
+    QVERIFY(commands.first().section('=', 1).toLongLong() > 1600000);
+
+    // The limit is known now: the same message is refused before connecting again.
+    sender.attachments() << MailAttachment{big, "big.bin", "", 0};
+    const Outcome second = sendAndWait(sender);
+    QVERIFY(second.finished && !second.delivered);
+    QCOMPARE(second.events, QStringList{"error"});
+    QVERIFY2(second.firstError().startsWith("The message is 1.6 MB; the server accepts at most 1 MB"),
+             qPrintable(second.firstError()));
+    QCOMPARE(receivedCommands(inbox.path()).size(), 1);
+
+    // A message within the limit still goes to that server, with its size announced.
+    const Outcome small = sendAndWait(sender);
+    QVERIFY2(small.delivered, qPrintable(small.firstError()));
+    QVERIFY(receivedCommands(inbox.path()).at(1).contains(" SIZE="));
+    QCOMPARE(receivedCount(inbox.path()), 1);
 }
 
 void TestMailSmtp::silentServerTimesOut()

@@ -27,6 +27,7 @@
 #include "entrynames.h"
 #include "fsutil.h"
 #include "lenientopen.h"
+#include "unzipsecrets.h"
 #include "winzipaes.h"
 
 #include <QDir>
@@ -106,46 +107,6 @@ struct Entry
     bool targetRead = false;
 };
 
-// A password for the length of one call; wiped when replaced or destroyed.
-class Secret
-{
-public:
-    Secret() = default;
-    Secret(const Secret &other) : m_bytes(other.m_bytes) {}
-    Secret &operator=(const Secret &other)
-    {
-        if (this != &other) {
-            wipe();
-            m_bytes = other.m_bytes;
-        }
-        return *this;
-    }
-    ~Secret() { wipe(); }
-    // Takes the answer and wipes the caller's buffer.
-    void take(QByteArray &answer)
-    {
-        wipe();
-        m_bytes.assign(answer.constData(), answer.constData() + answer.size());
-        m_bytes.push_back('\0');
-        if (!answer.isEmpty())
-            OPENSSL_cleanse(answer.data(), size_t(answer.size()));
-        answer.clear();
-    }
-    bool empty() const { return m_bytes.empty(); }
-    const char *c_str() const { return m_bytes.data(); }
-    size_t size() const { return m_bytes.empty() ? 0 : m_bytes.size() - 1; }
-    bool operator==(const Secret &other) const { return m_bytes == other.m_bytes; }
-
-private:
-    void wipe()
-    {
-        if (!m_bytes.empty())
-            OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
-        m_bytes.clear();
-    }
-    std::vector<char> m_bytes; // with a terminating zero
-};
-
 // What became of one attempt at an entry's data.
 enum class Outcome {
     Done,        // complete and checked
@@ -207,6 +168,15 @@ struct WriteJob
     std::string data;
     Done *slot = nullptr; // its line of the report, filled in once the file is in place
     quint64 number = 0;   // in archive order
+
+    WriteJob() = default;
+    WriteJob(WriteJob &&) = default;
+    WriteJob &operator=(WriteJob &&) = default;
+    ~WriteJob()
+    {
+        if (entry.cipher != Cipher::None)
+            wipeString(data); // decrypted data
+    }
 };
 
 QString methodName(zip_int32_t method)
@@ -402,6 +372,11 @@ public:
         stopWriter(true);
         if (m_whole)
             zip_discard(m_whole);
+        // They may hold decrypted data.
+        wipeVector(m_buffer);
+        wipeVector(m_input);
+        if (m_inflate)
+            wipeBytes(m_inflate.get(), sizeof(inflate_state));
     }
     ZipResult run();
 
@@ -1176,7 +1151,8 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
                                                    : ZipQuery::PasswordAnswer::Unanswered;
     switch (given) {
     case ZipQuery::PasswordAnswer::Given:
-        m_password.take(answer);
+        m_password.take(answer.data(), size_t(answer.size()));
+        answer.clear();
         m_answerFor = e.number;
         return true;
     case ZipQuery::PasswordAnswer::Cancelled:

@@ -11,6 +11,30 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <atomic>
+#include <cstring>
+#include <malloc.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+// Every block the program frees is looked at while a test watches: whether it still holds
+// the watched bytes (a password, decrypted data).
+extern "C" void __libc_free(void *block);
+namespace {
+std::atomic<bool> g_watching{false};
+const char *g_watched = nullptr;
+size_t g_watchedSize = 0;
+std::atomic<int> g_freedHolding{0};
+} // namespace
+extern "C" void free(void *block)
+{
+    if (block && g_watching.load(std::memory_order_acquire)
+        && memmem(block, malloc_usable_size(block), g_watched, g_watchedSize))
+        g_freedHolding.fetch_add(1);
+    __libc_free(block);
+}
+
 using namespace Qt::StringLiterals;
 using namespace ziptest;
 
@@ -61,6 +85,20 @@ QStringList topLevel(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
+
+// Answers a password request from a fixed array: the only heap copy is the engine's own.
+class FixedPasswordQuery : public ZipQuery
+{
+public:
+    static constexpr char Password[] = "Tr0ub4dor&3-horse";
+    int asked = 0;
+    PasswordAnswer password(const QString &, const QString &, bool, QByteArray *password) override
+    {
+        ++asked;
+        *password = QByteArray(Password, qsizetype(sizeof Password - 1));
+        return PasswordAnswer::Given;
+    }
+};
 
 } // namespace
 
@@ -548,6 +586,71 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         result = pnvzip::unzipFile(archive, cancelled, &giveUp);
         QCOMPARE(result.number, int(pnvzip::Cancelled));
         QCOMPARE(tree(cancelled), QStringList());
+    }
+
+    // No block freed during an extraction still holds the password or decrypted data: the
+    // answer, the copies made of it, the decryption's buffers and the decoders' windows are
+    // wiped before their memory goes back.
+    void freedMemoryHoldsNoSecret_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("size");
+        QTest::newRow("AES-256, deflate") << QStringList{"-mem=AES256"} << 3000000;
+        QTest::newRow("AES-256, Deflate64") << QStringList{"-mem=AES256", "-mm=Deflate64"} << 3000000;
+        QTest::newRow("AES-128, small, stored") << QStringList{"-mem=AES128", "-mx0"} << 20000;
+    }
+    void freedMemoryHoldsNoSecret()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, size);
+        const QByteArray marker = "plain-marker-7f3a9c";
+        QByteArray content = randomBytes(size, 3);
+        for (qsizetype at = 0; at + marker.size() < content.size(); at += 4096)
+            content.replace(at, marker.size(), marker);
+        writeFile(at(u"src/secret.bin"_s), content);
+        const QString archive = at(u"locked.zip"_s);
+        // 7-Zip is started without the password passing through this program's heap, where a
+        // stale copy would be taken for one the extraction left.
+        const QByteArray tool = QFile::encodeName(toolPath(u"7zz"_s)), target = QFile::encodeName(archive),
+                         src = QFile::encodeName(at(u"src"_s));
+        QList<QByteArray> words;
+        for (const QString &option : options)
+            words << option.toLatin1();
+        static const char passwordOption[] = "-pTr0ub4dor&3-horse";
+        static_assert(sizeof passwordOption == sizeof FixedPasswordQuery::Password + 2);
+        std::vector<char *> argv{const_cast<char *>("7zz"), const_cast<char *>("a"), const_cast<char *>("-tzip"),
+                                 const_cast<char *>(passwordOption)};
+        for (QByteArray &word : words)
+            argv.push_back(word.data());
+        argv.push_back(const_cast<char *>(target.constData()));
+        argv.push_back(const_cast<char *>("secret.bin"));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, src.constData());
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        QCOMPARE(posix_spawn(&pid, tool.constData(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (const QByteArray &watched : {QByteArray(FixedPasswordQuery::Password), marker}) {
+            const QString out = at(u"out-"_s + QString::number(watched.size()));
+            QVERIFY(QDir().mkpath(out));
+            FixedPasswordQuery query;
+            g_watched = watched.constData();
+            g_watchedSize = size_t(watched.size());
+            g_freedHolding = 0;
+            g_watching = true;
+            const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+            g_watching = false;
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QCOMPARE(query.asked, 1);
+            QCOMPARE(readFile(out + u"/secret.bin"_s), content);
+            QVERIFY2(g_freedHolding == 0, qPrintable(QString::number(g_freedHolding) + u" freed blocks held "_s
+                                                      + QString::fromLatin1(watched)));
+        }
     }
 
     // A plain entry, then two entries under two passwords (and two ciphers): the second

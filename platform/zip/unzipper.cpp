@@ -41,6 +41,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -819,8 +820,18 @@ bool Extractor::check(Failure *f, bool *unreadable)
         if (refused)
             continue;
         for (const Entry &e : part->entries) {
-            if (e.kind != Kind::Folder)
+            if (e.kind != Kind::Folder) {
+                // Sizes no archive can hold (the progress total would overflow): refused.
+                if (e.size > quint64(std::numeric_limits<qint64>::max())
+                    || qint64(e.size) > std::numeric_limits<qint64>::max() - m_total) {
+                    refused = Failure{NotAnArchive,
+                                      QStringLiteral("“%1” is damaged: its entries claim more than 8 EiB "
+                                                     "(2^63 bytes) in all, with “%2”. Nothing was extracted.")
+                                          .arg(m_archiveShown, e.name)};
+                    break;
+                }
                 m_total += qint64(e.size);
+            }
             if (!m_firstEncrypted && e.cipher != Cipher::None)
                 m_firstEncrypted = e;
             // Whether two entries could end up wanting the same name: a path given twice,

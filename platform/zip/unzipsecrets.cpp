@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace pnvzip {
@@ -51,5 +52,19 @@ void Secret::take(char *answer, size_t size)
         std::memcpy(m_bytes.data(), answer, size);
     wipeBytes(answer, size);
 }
+
+namespace testing {
+namespace {
+std::atomic<bool> g_refuseUnnamed{false};
+}
+void refuseUnnamedFiles(bool refuse)
+{
+    g_refuseUnnamed = refuse;
+}
+bool unnamedFilesRefused()
+{
+    return g_refuseUnnamed;
+}
+} // namespace testing
 
 } // namespace pnvzip

@@ -1,7 +1,8 @@
 #pragma once
 // What an extraction keeps of a password and of decrypted data, and how it lets go of it:
 // every buffer that held a password or plaintext of an encrypted entry is overwritten before
-// its memory is given back, so that no freed block holds either.
+// its memory is given back, so that no freed block holds either. Decrypted data reaches a
+// file readable by its owner only, and gets the entry's permissions once it is verified.
 
 #include <cstddef>
 #include <string>
@@ -39,5 +40,12 @@ private:
     void assign(const char *bytes, size_t size); // `size` with the terminating zero
     std::vector<char> m_bytes;                   // with a terminating zero
 };
+
+namespace testing {
+// For tests: extraction behaves as on a file system without unnamed files (O_TMPFILE), where
+// every file is written under a temporary name first.
+void refuseUnnamedFiles(bool refuse);
+bool unnamedFilesRefused();
+} // namespace testing
 
 } // namespace pnvzip

@@ -4,6 +4,7 @@
 
 #include "ziptestkit.h"
 #include "zipengine.h"
+#include "unzipsecrets.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -92,6 +93,12 @@ class FixedPasswordQuery : public ZipQuery
 public:
     static constexpr char Password[] = "Tr0ub4dor&3-horse";
     int asked = 0;
+    std::function<void()> onProgress;
+    void progress(qint64, qint64, const QString &) override
+    {
+        if (onProgress)
+            onProgress();
+    }
     PasswordAnswer password(const QString &, const QString &, bool, QByteArray *password) override
     {
         ++asked;
@@ -650,6 +657,65 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
             QCOMPARE(readFile(out + u"/secret.bin"_s), content);
             QVERIFY2(g_freedHolding == 0, qPrintable(QString::number(g_freedHolding) + u" freed blocks held "_s
                                                       + QString::fromLatin1(watched)));
+        }
+    }
+
+    // Where files cannot be made unnamed, decrypted data goes to a file only its owner can
+    // read, and gets the entry's permissions once verified; a small entry is verified before
+    // anything is written. Damage leaves nothing.
+    void decryptedDataStaysPrivateUntilVerified_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("large, intact") << 10000000 << false;
+        QTest::newRow("large, authentication code fails") << 10000000 << true;
+        QTest::newRow("small, authentication code fails") << 200000 << true;
+    }
+    void decryptedDataStaysPrivateUntilVerified()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, damaged);
+        const QByteArray content = randomBytes(size, 11);
+        writeFile(at(u"src/private.bin"_s), content);
+        QFile::setPermissions(at(u"src/private.bin"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                           | QFile::ReadOther | QFile::ReadUser | QFile::WriteUser);
+        const QString archive = at(u"locked.zip"_s);
+        const RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-mx0"_s, u"-mem=AES256"_s,
+                                           u"-p"_s + QString::fromLatin1(FixedPasswordQuery::Password), archive,
+                                           u"private.bin"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        if (damaged) {
+            QByteArray bytes = readFile(archive);
+            const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+            const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+            bytes[data + size / 2] = char(bytes[data + size / 2] ^ 0x01);
+            writeFile(archive, bytes);
+        }
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        FixedPasswordQuery query;
+        QStringList seen; // "name mode" of every file seen while extracting
+        query.onProgress = [&] {
+            for (const QFileInfo &file : QDir(out).entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+                seen << file.fileName() + QChar(' ') + QString::number(permissions(file.filePath()), 8);
+        };
+        pnvzip::testing::refuseUnnamedFiles(true);
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        pnvzip::testing::refuseUnnamedFiles(false);
+        // Others may read only the verified file under its own name.
+        for (const QString &file : std::as_const(seen))
+            QVERIFY2(file.endsWith(u" 600"_s) || (!damaged && file == u"private.bin 644"_s), qPrintable(file));
+        if (size < 1000000)
+            QVERIFY2(seen.isEmpty(), qPrintable(seen.join(u", "_s))); // nothing written before the check
+        else
+            QVERIFY2(!seen.isEmpty(), "the extraction was not watched while it wrote");
+        if (damaged) {
+            QCOMPARE(result.number, int(pnvzip::ChecksumMismatch));
+            QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+        } else {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QCOMPARE(readFile(out + u"/private.bin"_s), content);
+            QCOMPARE(permissions(out + u"/private.bin"_s), 0644);
         }
     }
 

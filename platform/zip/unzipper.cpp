@@ -114,8 +114,9 @@ struct Entry
 enum class Outcome {
     Done,        // complete and checked
     Rejected,    // the password check says the password is wrong
-    Unconfirmed, // traditional encryption: the password passed its one-byte check but the
-                 // data did not; a wrong password does that once in 256 tries
+    Unconfirmed, // the password passed its check but the data did not: under traditional
+                 // encryption a wrong password does that once in 256 tries, under AES
+                 // (authentication code) once in 65,536
     Failed,      // the failure is set
 };
 
@@ -1264,10 +1265,11 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         zip_file_t *zf;
         ~Closer() { zip_fclose(zf); }
     } closer{zf};
-    // A failure of the data itself; under traditional encryption it may be a wrong password.
+    // A failure of the data itself; under encryption it may be a wrong password that passed the
+    // password check (asked about once).
     auto bad = [&](Failure failure) {
         *f = std::move(failure);
-        return traditional ? Outcome::Unconfirmed : Outcome::Failed;
+        return e.cipher != Cipher::None ? Outcome::Unconfirmed : Outcome::Failed;
     };
     auto damaged = [&](const QString &what) {
         return Failure{NotAnArchive, QStringLiteral("“%1” in the archive is damaged: %2.").arg(e.name, what)};
@@ -1427,6 +1429,8 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         unsigned char code[WinZipAes::CodeLength];
         if (aesLeft > 0 || zip_fread(zf, code, sizeof code) != zip_int64_t(sizeof code))
             return bad(damaged(QStringLiteral("its encrypted data is cut short")));
+        // A wrong password passes the 2-byte check once in 65,536 tries: a code that does not
+        // match may be that, and is asked about as a wrong password once.
         if (!aes->authentic(code))
             return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its authentication code "
                                                          "does not match.")

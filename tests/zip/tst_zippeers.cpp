@@ -9,6 +9,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -719,6 +721,82 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         }
     }
 
+    // Two passwords whose 2-byte AES check agrees: the wrong one passes the check, fails the
+    // authentication code, and is asked about again as a wrong password.
+    void aesPasswordCheckCollisionAsksAgain()
+    {
+        // AES-128 with a fixed salt: keys, authentication key and check from PBKDF2-HMAC-SHA1.
+        const QByteArray salt = "\x51\x9a\x03\x7e\xc4\x28\xd1\x66";
+        auto derive = [&](const QByteArray &password) {
+            QByteArray keys(34, '\0');
+            PKCS5_PBKDF2_HMAC_SHA1(password.constData(), int(password.size()),
+                                   reinterpret_cast<const uchar *>(salt.constData()), int(salt.size()), 1000,
+                                   int(keys.size()), reinterpret_cast<uchar *>(keys.data()));
+            return keys;
+        };
+        QHash<QByteArray, QByteArray> byCheck; // check bytes -> password
+        QByteArray right, wrong, keys;
+        for (int i = 0; right.isEmpty() && i < 5000; ++i) {
+            const QByteArray candidate = "pw-" + QByteArray::number(i);
+            const QByteArray derived = derive(candidate);
+            const QByteArray check = derived.mid(32, 2);
+            if (byCheck.contains(check)) {
+                right = byCheck.value(check);
+                wrong = candidate;
+                keys = derive(right);
+            }
+            byCheck.insert(check, candidate);
+        }
+        QVERIFY(!right.isEmpty());
+        QVERIFY(derive(wrong) != keys);
+
+        // The entry, stored: AES-128 in counter mode (little-endian counter from 1), then the
+        // first 10 bytes of HMAC-SHA1 over the encrypted bytes.
+        const QByteArray content = textBytes(50000);
+        QByteArray encrypted = content;
+        EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+        QVERIFY(EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, reinterpret_cast<const uchar *>(keys.constData()),
+                                   nullptr) == 1);
+        EVP_CIPHER_CTX_set_padding(ctx, 0);
+        for (qsizetype at = 0; at < encrypted.size(); at += 16) {
+            uchar counter[16] = {}, stream[16];
+            qToLittleEndian<quint64>(quint64(at / 16 + 1), counter);
+            int n = 0;
+            QVERIFY(EVP_EncryptUpdate(ctx, stream, &n, counter, 16) == 1);
+            for (qsizetype i = at; i < std::min(at + 16, encrypted.size()); ++i)
+                encrypted[i] = char(encrypted[i] ^ stream[i - at]);
+        }
+        EVP_CIPHER_CTX_free(ctx);
+        uchar code[EVP_MAX_MD_SIZE];
+        unsigned codeLength = 0;
+        HMAC(EVP_sha1(), keys.constData() + 16, 16, reinterpret_cast<const uchar *>(encrypted.constData()),
+             size_t(encrypted.size()), code, &codeLength);
+        RawZip zip;
+        RawZip::Entry entry;
+        entry.name = "secret.txt";
+        entry.data = salt + keys.mid(32, 2) + encrypted + QByteArray(reinterpret_cast<const char *>(code), 10);
+        entry.method = 99;
+        entry.flags = 0x0801;
+        entry.crc = 0; // AE-2: the authentication code alone
+        entry.claimedSize = quint64(content.size()); // the stored size differs: salt, check and code
+        entry.extra = QByteArray("\x01\x99\x07\x00\x02\x00" "AE\x01\x00\x00", 11); // AES-128, stored
+        zip.add(entry);
+        const QString archive = at(u"collision.zip"_s);
+        zip.save(archive);
+        const RunResult r = run(u"7zz"_s, {u"t"_s, u"-p"_s + QString::fromLatin1(right), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        ScriptedQuery query;
+        query.answers = {wrong, right};
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(query.asked.size(), 2);
+        QVERIFY(query.asked[1].wrongBefore);
+        QCOMPARE(readFile(out + u"/secret.txt"_s), content);
+    }
+
     // A plain entry, then two entries under two passwords (and two ciphers): the second
     // password is asked for without saying the first was wrong; giving up there keeps the
     // entries before it only.
@@ -780,9 +858,10 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QTest::addColumn<QList<int>>("numbers");
         QTest::addColumn<int>("asked");
         const int crc = pnvzip::ChecksumMismatch, corrupt = pnvzip::NotAnArchive;
-        QTest::newRow("AES, byte flipped") << "AES256" << "flip" << QList<int>{crc} << 1;
-        QTest::newRow("AES, stored, byte flipped") << "AES256 stored" << "flip" << QList<int>{crc} << 1;
-        QTest::newRow("AE-1, CRC-32 recorded wrong") << "AES256" << "crc" << QList<int>{crc} << 1;
+        // A failed authentication code is asked about once, as a wrong password would be.
+        QTest::newRow("AES, byte flipped") << "AES256" << "flip" << QList<int>{crc, corrupt} << 2;
+        QTest::newRow("AES, stored, byte flipped") << "AES256 stored" << "flip" << QList<int>{crc} << 2;
+        QTest::newRow("AE-1, CRC-32 recorded wrong") << "AES256" << "crc" << QList<int>{crc} << 2;
         QTest::newRow("ZipCrypto, byte flipped") << "ZipCrypto" << "flip" << QList<int>{crc, corrupt} << 2;
         QTest::newRow("ZipCrypto, a wrong password passing the check") << "ZipCrypto" << "lucky" << QList<int>{0} << 2;
     }

@@ -112,8 +112,21 @@ void write(const QString &path, const QByteArray &block)
                                                                  | QFileDevice::WriteUser)))
         file.setPermissions(OwnerOnly);
     const QByteArray bytes = wrap(block);
+    const qint64 oldSize = file.size();
     if (!file.seek(0) || file.write(bytes) != bytes.size() || !file.flush())
         fail(75, QStringLiteral("Path/File access error"), path);
+    // Nothing of an older, longer content may stay (it may be an old password): its tail is
+    // overwritten and reaches the disk before the file is cut where the new content ends.
+    if (oldSize > bytes.size()) {
+        const QByteArray zeros(qsizetype(qMin<qint64>(oldSize - bytes.size(), MaxBlockSize)), '\0');
+        bool wiped = true;
+        for (qint64 at = bytes.size(); wiped && at < oldSize; at += zeros.size()) {
+            const qint64 length = qMin<qint64>(zeros.size(), oldSize - at);
+            wiped = file.write(zeros.constData(), length) == length;
+        }
+        if (!wiped || !file.flush() || ::fdatasync(file.handle()) != 0 || !file.resize(bytes.size()))
+            fail(75, QStringLiteral("Path/File access error"), path);
+    }
     file.close();
     if (file.error() != QFileDevice::NoError)
         fail(75, QStringLiteral("Path/File access error"), path);

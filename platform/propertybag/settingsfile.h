@@ -6,7 +6,8 @@
 //   offset 12 N bytes                              all little-endian
 //
 // Reading takes the first 12 + N bytes and ignores whatever follows. Writing puts the header and
-// the block at offset 0 and does not truncate: when the new block is shorter, the old tail stays.
+// the block at offset 0, and the file ends there: a longer old content is overwritten with zeros
+// and cut off, so nothing of an older value (an old password) stays behind.
 // Files are created readable and writable by their owner only (they may hold a password).
 //
 //   const QString path = SettingsLocation::forReading(QStringLiteral("TextEditor.set"));
@@ -34,8 +35,8 @@ inline constexpr qint64 MaxBlockSize = 16 * 1024 * 1024;
 // An empty file gives an empty block. A short, foreign or oversized file raises AppError.
 QByteArray read(const QString &path);
 
-// Writes header and block at offset 0, creating the file owner-only when needed and making an
-// existing file of ours owner-only. Raises AppError when the file cannot be written completely.
+// Writes header and block at offset 0 and cuts the file there, creating it owner-only when
+// needed and making an existing file of ours owner-only. Raises AppError when the file cannot be written completely.
 void write(const QString &path, const QByteArray &block);
 
 // The header and block as they go to the file.

@@ -606,7 +606,42 @@ bool MailMessageSource::fillPending()
     return true;
 }
 
+qint64 MailMessageSource::measureWireSize()
+{
+    MailMessageSource dry(m_pieces);
+    char buffer[65536];
+    for (;;) {
+        const qint64 got = dry.read(buffer, sizeof buffer);
+        if (got < 0) {
+            m_failure = dry.m_failure;
+            return -1;
+        }
+        if (got == 0)
+            break;
+    }
+    m_wireLimit = dry.m_wireBytes;
+    return m_wireLimit;
+}
+
 qint64 MailMessageSource::read(char *buffer, qint64 size)
+{
+    const qint64 written = readPlain(buffer, size);
+    if (written <= 0)
+        return written;
+    for (qint64 i = 0; i < written; ++i) {
+        m_wireBytes += (buffer[i] == '.' && m_wireLast == '\n') ? 2 : 1;
+        m_wireLast = buffer[i];
+    }
+    if (m_wireLimit >= 0 && m_wireBytes > m_wireLimit) {
+        m_failure = MailFailure{MailError::AttachmentProblem,
+                                QStringLiteral("An attachment grew while the message was being sent; the message "
+                                               "was not sent")};
+        return -1;
+    }
+    return written;
+}
+
+qint64 MailMessageSource::readPlain(char *buffer, qint64 size)
 {
     if (m_failure)
         return -1;

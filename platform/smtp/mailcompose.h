@@ -54,8 +54,14 @@ public:
     const std::optional<MailFailure> &failure() const { return m_failure; }
     // The whole message at once (for tests and small messages).
     QByteArray readAll();
+    // The bytes the message takes on the wire, with a dot added for each line that starts with
+    // one (counted where it might be added, so never less than what is sent), measured by
+    // producing the message once; -1 when an attachment cannot be read. From then on read()
+    // never gives more: an attachment that grew in the meantime fails the message instead.
+    qint64 measureWireSize();
 
 private:
+    qint64 readPlain(char *buffer, qint64 size);
     bool fillPending();
     bool encodeChunk();
     QList<Piece> m_pieces;
@@ -69,6 +75,9 @@ private:
     char m_lastByte = '\n';
     int m_lineLength = 0;
     std::optional<MailFailure> m_failure;
+    qint64 m_wireLimit = -1;
+    qint64 m_wireBytes = 0;
+    char m_wireLast = '\n';
 };
 
 struct PreparedMail

@@ -9,7 +9,9 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cmath>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,6 +30,9 @@ struct MailSender::Shared
     // cancel flag only between waits, and some waits (a server that does not answer the
     // end of the message) last up to the reply time-out.
     std::vector<curl_socket_t> sockets;
+    // The largest message each server ("host:port") said it accepts (EHLO SIZE), under `mutex`:
+    // a message known to be larger is refused before connecting again.
+    std::map<QString, qint64> sizeLimits;
 };
 
 namespace {
@@ -43,6 +48,31 @@ QByteArray ehloDomain()
     static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
     const QString host = QSysInfo::machineHostName();
     return valid.match(host).hasMatch() ? host.toLatin1() : QByteArray("localhost");
+}
+
+// "1.7 MB", "32 MB", "900 KB": a message size rounded up, a limit rounded down, so that a
+// message over the limit never reads as the same size.
+QString sizeText(qint64 bytes, bool roundUp)
+{
+    const bool megabytes = bytes >= 1024 * 1024;
+    const double units = double(bytes) / (megabytes ? 1024.0 * 1024.0 : 1024.0);
+    const double tenths = roundUp ? std::ceil(units * 10) : std::floor(units * 10);
+    QString number = QString::number(tenths / 10, 'f', 1);
+    if (number.endsWith(QLatin1String(".0")))
+        number.chop(2);
+    return number + (megabytes ? QStringLiteral(" MB") : QStringLiteral(" KB"));
+}
+
+QString tooLarge(qint64 message, qint64 limit)
+{
+    return QStringLiteral("The message is %1; the server accepts at most %2")
+        .arg(sizeText(message, true), sizeText(limit, false));
+}
+
+// " (detail)", or nothing for an empty detail.
+QString inParentheses(const QString &detail)
+{
+    return detail.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(detail);
 }
 
 struct SlistDeleter
@@ -104,7 +134,9 @@ private:
     static int closeSocketCallback(void *self, curl_socket_t socket);
     void onProtocolLine(curl_infotype type, const QByteArray &line);
 
-    void setCommonOptions(CURL *handle, const MailEndpoint &endpoint, const char *protocols);
+    // With `sendsPassword` the connection must be encrypted (TLS from the start or STARTTLS),
+    // or nothing is sent; without, STARTTLS is used where the server offers it.
+    void setCommonOptions(CURL *handle, const MailEndpoint &endpoint, const char *protocols, bool sendsPassword);
     std::optional<MailFailure> popLogIn(const MailEndpoint &pop);
     std::optional<MailFailure> smtpSend(PreparedMail &mail);
     MailFailure failureFor(CURLcode code, const MailEndpoint &endpoint);
@@ -138,6 +170,8 @@ private:
     QList<QByteArray> m_secrets;
     std::optional<MailFailure> m_abort;
     MailEndpoint m_endpoint;
+    qint64 m_messageSize = -1;
+    qint64 m_serverLimit = 0; // from this connection's EHLO; 0: none said
 };
 
 size_t MailTransfer::readCallback(char *buffer, size_t size, size_t count, void *self)
@@ -269,6 +303,15 @@ void MailTransfer::onProtocolLine(curl_infotype type, const QByteArray &line)
 
     if (upper.startsWith("250-AUTH") || upper.startsWith("250 AUTH") || upper.startsWith("250-AUTH="))
         m_authOffered = true;
+    if (m_stage == Stage::Smtp && (upper.startsWith("250-SIZE ") || upper.startsWith("250 SIZE "))) {
+        bool ok = false;
+        const qint64 limit = line.mid(9).trimmed().toLongLong(&ok);
+        if (ok && limit > 0) { // 0 or nothing: no fixed limit
+            m_serverLimit = limit;
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->sizeLimits[m_endpoint.display()] = limit;
+        }
+    }
     if (!m_connected && m_replyComplete && (code == "220" || line.startsWith("+OK"))) {
         m_connected = true;
         m_anyConnection = true;
@@ -315,14 +358,14 @@ QString MailTransfer::replyText() const
     return {};
 }
 
-void MailTransfer::setCommonOptions(CURL *h, const MailEndpoint &endpoint, const char *protocols)
+void MailTransfer::setCommonOptions(CURL *h, const MailEndpoint &endpoint, const char *protocols, bool sendsPassword)
 {
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, protocols);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, m_errorBuffer);
     if (!endpoint.implicitTls)
-        curl_easy_setopt(h, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+        curl_easy_setopt(h, CURLOPT_USE_SSL, long(sendsPassword ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!m_job.caCertificates.isEmpty())
         curl_easy_setopt(h, CURLOPT_CAINFO, m_job.caCertificates.toLocal8Bit().constData());
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, long(m_job.connectTimeout));
@@ -353,31 +396,38 @@ MailFailure MailTransfer::failureFor(CURLcode code, const MailEndpoint &endpoint
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
         return {MailError::ServerNotFound,
-                QStringLiteral("The %1 \"%2\" was not found (%3)").arg(server, endpoint.host, detail)};
+                QStringLiteral("The %1 \"%2\" was not found%3").arg(server, endpoint.host, inParentheses(detail))};
     case CURLE_COULDNT_CONNECT:
         return {MailError::ConnectFailed,
-                QStringLiteral("Could not connect to the %1 %2 (%3)").arg(server, where, detail)};
+                QStringLiteral("Could not connect to the %1 %2%3").arg(server, where, inParentheses(detail))};
     case CURLE_OPERATION_TIMEDOUT:
         if (!m_connected)
             return {MailError::TimedOut,
-                    QStringLiteral("The %1 %2 did not answer within the time allowed (%3)").arg(server, where, detail)};
+                    QStringLiteral("The %1 %2 did not answer within the time allowed%3")
+                        .arg(server, where, inParentheses(detail))};
         return {MailError::TimedOut,
                 QStringLiteral("The %1 %2 stopped answering; nothing more came within %3 seconds")
                     .arg(server, where)
                     .arg(m_job.replyTimeout)};
     case CURLE_PEER_FAILED_VERIFICATION:
         return {MailError::SecureFailed,
-                QStringLiteral("The certificate of the %1 %2 could not be verified, so nothing was sent (%3)")
-                    .arg(server, where, detail)};
+                QStringLiteral("The certificate of the %1 %2 could not be verified, so nothing was sent%3")
+                    .arg(server, where, inParentheses(detail))};
+    case CURLE_USE_SSL_FAILED:
+        // Encryption was required because a password was to be sent.
+        if (!m_startTlsSent)
+            return {MailError::SecureFailed,
+                    QStringLiteral("The %1 does not offer an encrypted connection, so the password was not sent")
+                        .arg(server)};
+        [[fallthrough]];
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
     case CURLE_SSL_CACERT_BADFILE:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
-    case CURLE_USE_SSL_FAILED:
         return {MailError::SecureFailed,
-                QStringLiteral("Could not secure the connection to the %1 %2 (%3)").arg(server, where, detail)};
+                QStringLiteral("Could not secure the connection to the %1 %2%3").arg(server, where, inParentheses(detail))};
     case CURLE_LOGIN_DENIED:
         return {MailError::LoginFailed,
                 QStringLiteral("The %1 %2 refused the log-in%3").arg(server, where, reply)};
@@ -389,10 +439,13 @@ MailFailure MailTransfer::failureFor(CURLcode code, const MailEndpoint &endpoint
     case CURLE_READ_ERROR:
         if (m_message && m_message->failure())
             return *m_message->failure();
-        return {MailError::AttachmentProblem, QStringLiteral("An attachment could not be read (%1)").arg(detail)};
+        return {MailError::AttachmentProblem, QStringLiteral("An attachment could not be read%1").arg(inParentheses(detail))};
     default:
         break;
     }
+    if (m_serverLimit > 0 && m_messageSize > m_serverLimit
+        && (m_dataSent || detail.startsWith(QLatin1String("MAIL failed"))))
+        return {MailError::MessageRefused, tooLarge(m_messageSize, m_serverLimit) + reply};
     if (detail.startsWith(QLatin1String("MAIL failed")))
         return {MailError::SenderRefused,
                 QStringLiteral("The server %1 refused the sender%2").arg(where, reply)};
@@ -401,10 +454,10 @@ MailFailure MailTransfer::failureFor(CURLcode code, const MailEndpoint &endpoint
                 QStringLiteral("The server %1 refused a recipient%2").arg(where, reply)};
     if (m_dataSent)
         return {MailError::MessageRefused,
-                QStringLiteral("The server %1 did not accept the message%2 (%3)").arg(where, reply, detail)};
+                QStringLiteral("The server %1 did not accept the message%2%3").arg(where, reply, inParentheses(detail))};
     if (!m_connected)
         return {MailError::ConnectFailed,
-                QStringLiteral("The connection to the %1 %2 failed (%3)").arg(server, where, detail)};
+                QStringLiteral("The connection to the %1 %2 failed%3").arg(server, where, inParentheses(detail))};
     return {MailError::Other, QStringLiteral("Sending through %1 failed: %2%3")
                                   .arg(where, detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(code)) : detail,
                                        reply)};
@@ -419,7 +472,7 @@ std::optional<MailFailure> MailTransfer::popLogIn(const MailEndpoint &pop)
     if (!handle)
         return MailFailure{MailError::Other, QStringLiteral("The mail library could not be started")};
     CURL *h = handle.get();
-    setCommonOptions(h, pop, "pop3,pop3s");
+    setCommonOptions(h, pop, "pop3,pop3s", true);
     curl_easy_setopt(h, CURLOPT_URL, (pop.url("pop3", "pop3s") + '/').constData());
     curl_easy_setopt(h, CURLOPT_USERNAME, m_job.username.toUtf8().constData());
     curl_easy_setopt(h, CURLOPT_PASSWORD, m_job.password.toUtf8().constData());
@@ -453,9 +506,10 @@ std::optional<MailFailure> MailTransfer::smtpSend(PreparedMail &mail)
     if (!handle)
         return MailFailure{MailError::Other, QStringLiteral("The mail library could not be started")};
     CURL *h = handle.get();
-    setCommonOptions(h, mail.smtp, "smtp,smtps");
+    const bool logIn = m_job.authType == MailSender::AuthLogin || m_job.authType == MailSender::AuthPlain;
+    setCommonOptions(h, mail.smtp, "smtp,smtps", logIn);
     curl_easy_setopt(h, CURLOPT_URL, (mail.smtp.url("smtp", "smtps") + '/' + ehloDomain()).constData());
-    if (m_job.authType == MailSender::AuthLogin || m_job.authType == MailSender::AuthPlain) {
+    if (logIn) {
         curl_easy_setopt(h, CURLOPT_USERNAME, m_job.username.toUtf8().constData());
         curl_easy_setopt(h, CURLOPT_PASSWORD, m_job.password.toUtf8().constData());
         curl_easy_setopt(h, CURLOPT_LOGIN_OPTIONS,
@@ -473,6 +527,9 @@ std::optional<MailFailure> MailTransfer::smtpSend(PreparedMail &mail)
     }
     curl_easy_setopt(h, CURLOPT_MAIL_RCPT, recipients.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
+    // Announced with MAIL FROM (SIZE=), so that a server refuses a message too large for it
+    // before any of it is sent.
+    curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, curl_off_t(m_messageSize));
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &MailTransfer::readCallback);
     curl_easy_setopt(h, CURLOPT_READDATA, this);
 
@@ -498,7 +555,16 @@ void MailTransfer::run()
     } else {
         PreparedMail &mail = std::get<PreparedMail>(prepared);
         std::optional<MailFailure> failure;
-        if (mail.pop) {
+        m_messageSize = mail.message->measureWireSize();
+        if (m_messageSize < 0) {
+            failure = mail.message->failure();
+        } else {
+            std::lock_guard lock(m_shared->mutex);
+            const auto known = m_shared->sizeLimits.find(mail.smtp.display());
+            if (known != m_shared->sizeLimits.end() && m_messageSize > known->second)
+                failure = MailFailure{MailError::MessageRefused, tooLarge(m_messageSize, known->second)};
+        }
+        if (!failure && mail.pop) {
             failure = popLogIn(*mail.pop);
             m_connected = false;
         }

@@ -16,7 +16,8 @@
 // Send() takes its own copy of the properties and collections at once (the message is fixed
 // then) and empties Attachments and CustomHeaders, so rows added afterwards belong to the next
 // message. The transfer runs on a worker thread with libcurl: STARTTLS whenever the server
-// offers it, certificates checked, every wait bounded by the time-outs. Every failure, the
+// offers it, certificates checked, every wait bounded by the time-outs. A password (Login,
+// Plain, POP) goes only over an encrypted connection: a server that offers none gets nothing. Every failure, the
 // fields checked before connecting included, arrives as ErrorSMTP (numbers in mailtypes.h); its
 // description carries the server's reply when there is one and never a password or log-in data.
 

@@ -1,5 +1,8 @@
 #include "deflate64.h"
+
 #include "huffmantable.h"
+
+#include <openssl/crypto.h>
 
 #include <algorithm>
 #include <bit>
@@ -187,6 +190,13 @@ struct Deflate64Decoder::Impl
     const Reader *reader = nullptr;
     const Writer *writer = nullptr;
     Result failure = Result::Damaged; // why a step stopped
+
+    // The window and input may hold decrypted data: wiped before they are freed.
+    ~Impl()
+    {
+        OPENSSL_cleanse(input.get(), InputSize + InputPad);
+        OPENSSL_cleanse(output.get(), Window + OutputSlice + MaxMatch + CopySlack);
+    }
 
     explicit Impl(Format format) : symbols(format == Format::Deflate64 ? Deflate64Symbols : DeflateSymbols)
     {

@@ -27,6 +27,7 @@
 #include "entrynames.h"
 #include "fsutil.h"
 #include "lenientopen.h"
+#include "unzipsecrets.h"
 #include "winzipaes.h"
 
 #include <QDir>
@@ -40,6 +41,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <limits>
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -80,6 +82,8 @@ enum class Kind { File, Folder, Link };
 enum class Cipher { None, Traditional, Aes };
 
 constexpr quint64 NoEntry = ~quint64(0);
+// Files up to this size are read (and checked) whole before they are written.
+constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
 
 struct Entry
 {
@@ -106,52 +110,13 @@ struct Entry
     bool targetRead = false;
 };
 
-// A password for the length of one call; wiped when replaced or destroyed.
-class Secret
-{
-public:
-    Secret() = default;
-    Secret(const Secret &other) : m_bytes(other.m_bytes) {}
-    Secret &operator=(const Secret &other)
-    {
-        if (this != &other) {
-            wipe();
-            m_bytes = other.m_bytes;
-        }
-        return *this;
-    }
-    ~Secret() { wipe(); }
-    // Takes the answer and wipes the caller's buffer.
-    void take(QByteArray &answer)
-    {
-        wipe();
-        m_bytes.assign(answer.constData(), answer.constData() + answer.size());
-        m_bytes.push_back('\0');
-        if (!answer.isEmpty())
-            OPENSSL_cleanse(answer.data(), size_t(answer.size()));
-        answer.clear();
-    }
-    bool empty() const { return m_bytes.empty(); }
-    const char *c_str() const { return m_bytes.data(); }
-    size_t size() const { return m_bytes.empty() ? 0 : m_bytes.size() - 1; }
-    bool operator==(const Secret &other) const { return m_bytes == other.m_bytes; }
-
-private:
-    void wipe()
-    {
-        if (!m_bytes.empty())
-            OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
-        m_bytes.clear();
-    }
-    std::vector<char> m_bytes; // with a terminating zero
-};
-
 // What became of one attempt at an entry's data.
 enum class Outcome {
     Done,        // complete and checked
     Rejected,    // the password check says the password is wrong
-    Unconfirmed, // traditional encryption: the password passed its one-byte check but the
-                 // data did not; a wrong password does that once in 256 tries
+    Unconfirmed, // the password passed its check but the data did not: under traditional
+                 // encryption a wrong password does that once in 256 tries, under AES
+                 // (authentication code) once in 65,536
     Failed,      // the failure is set
 };
 
@@ -207,6 +172,15 @@ struct WriteJob
     std::string data;
     Done *slot = nullptr; // its line of the report, filled in once the file is in place
     quint64 number = 0;   // in archive order
+
+    WriteJob() = default;
+    WriteJob(WriteJob &&) = default;
+    WriteJob &operator=(WriteJob &&) = default;
+    ~WriteJob()
+    {
+        if (entry.cipher != Cipher::None)
+            wipeString(data); // decrypted data
+    }
 };
 
 QString methodName(zip_int32_t method)
@@ -402,6 +376,11 @@ public:
         stopWriter(true);
         if (m_whole)
             zip_discard(m_whole);
+        // They may hold decrypted data.
+        wipeVector(m_buffer);
+        wipeVector(m_input);
+        if (m_inflate)
+            wipeBytes(m_inflate.get(), sizeof(inflate_state));
     }
     ZipResult run();
 
@@ -844,8 +823,18 @@ bool Extractor::check(Failure *f, bool *unreadable)
         if (refused)
             continue;
         for (const Entry &e : part->entries) {
-            if (e.kind != Kind::Folder)
+            if (e.kind != Kind::Folder) {
+                // Sizes no archive can hold (the progress total would overflow): refused.
+                if (e.size > quint64(std::numeric_limits<qint64>::max())
+                    || qint64(e.size) > std::numeric_limits<qint64>::max() - m_total) {
+                    refused = Failure{NotAnArchive,
+                                      QStringLiteral("“%1” is damaged: its entries claim more than 8 EiB "
+                                                     "(2^63 bytes) in all, with “%2”. Nothing was extracted.")
+                                          .arg(m_archiveShown, e.name)};
+                    break;
+                }
                 m_total += qint64(e.size);
+            }
             if (!m_firstEncrypted && e.cipher != Cipher::None)
                 m_firstEncrypted = e;
             // Whether two entries could end up wanting the same name: a path given twice,
@@ -879,7 +868,6 @@ bool Extractor::check(Failure *f, bool *unreadable)
 // rest otherwise.
 bool Extractor::extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f)
 {
-    constexpr zip_uint64_t MaxInMemory = 1024 * 1024;
     m_za = part->za;
     for (Entry &e : part->entries) {
         if ((e.kind == Kind::Link) != links)
@@ -1176,7 +1164,8 @@ bool Extractor::askPassword(const Entry &e, bool wrongBefore, Failure *f)
                                                    : ZipQuery::PasswordAnswer::Unanswered;
     switch (given) {
     case ZipQuery::PasswordAnswer::Given:
-        m_password.take(answer);
+        m_password.take(answer.data(), size_t(answer.size()));
+        answer.clear();
         m_answerFor = e.number;
         return true;
     case ZipQuery::PasswordAnswer::Cancelled:
@@ -1276,10 +1265,11 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         zip_file_t *zf;
         ~Closer() { zip_fclose(zf); }
     } closer{zf};
-    // A failure of the data itself; under traditional encryption it may be a wrong password.
+    // A failure of the data itself; under encryption it may be a wrong password that passed the
+    // password check (asked about once).
     auto bad = [&](Failure failure) {
         *f = std::move(failure);
-        return traditional ? Outcome::Unconfirmed : Outcome::Failed;
+        return e.cipher != Cipher::None ? Outcome::Unconfirmed : Outcome::Failed;
     };
     auto damaged = [&](const QString &what) {
         return Failure{NotAnArchive, QStringLiteral("“%1” in the archive is damaged: %2.").arg(e.name, what)};
@@ -1439,6 +1429,8 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         unsigned char code[WinZipAes::CodeLength];
         if (aesLeft > 0 || zip_fread(zf, code, sizeof code) != zip_int64_t(sizeof code))
             return bad(damaged(QStringLiteral("its encrypted data is cut short")));
+        // A wrong password passes the 2-byte check once in 65,536 tries: a code that does not
+        // match may be that, and is asked about as a wrong password once.
         if (!aes->authentic(code))
             return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its authentication code "
                                                          "does not match.")
@@ -1488,7 +1480,9 @@ bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent
     const std::string &leaf = e.parts.back();
     std::string tempName;
     int err = 0;
-    UniqueFd out = createFile(dir, leaf, mode, &tempName, &err);
+    // Decrypted data is readable by its owner only until it is verified.
+    const mode_t createMode = e.cipher != Cipher::None ? (mode & S_IRWXU) : mode;
+    UniqueFd out = createFile(dir, leaf, createMode, &tempName, &err);
     if (!out.valid()) {
         *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
         return false;
@@ -1508,7 +1502,7 @@ bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
-    if ((m_umask & S_IRUSR) && ::fchmod(out.get(), mode) != 0) { // the umask took the owner's read
+    if ((createMode != mode || (m_umask & S_IRUSR)) && ::fchmod(out.get(), mode) != 0) { // verified; or the umask took the owner's read
         *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
         return false;
     }
@@ -1547,6 +1541,18 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
     drainWriter();
     if (writerFailed(f))
         return false;
+    // A small encrypted entry is decrypted and verified in memory before any of it is written.
+    std::string plain;
+    struct PlainGuard {
+        std::string &bytes;
+        ~PlainGuard() { wipeString(bytes); }
+    } plainGuard{plain};
+    const bool inMemory = e.cipher != Cipher::None && e.size <= MaxInMemory;
+    if (inMemory) {
+        plain.reserve(size_t(e.size));
+        if (!readEntry(e, -1, &plain, f))
+            return false;
+    }
     std::string diskParent;
     bool renamed = false;
     const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
@@ -1555,7 +1561,13 @@ bool Extractor::extractFile(const Entry &e, Failure *f)
     Done line;
     const auto fill = [&](int out, bool *endsInHole) {
         m_endsInHole = false;
-        const bool ok = readEntry(e, out, nullptr, f);
+        bool ok = true;
+        if (!inMemory) {
+            ok = readEntry(e, out, nullptr, f);
+        } else if (const int err = writeWithHoles(out, plain.data(), plain.size(), &m_endsInHole)) {
+            *f = writeFailure(err, QStringLiteral("“%1”").arg(e.name));
+            ok = false;
+        }
         *endsInHole = m_endsInHole;
         return ok;
     };
@@ -1964,7 +1976,8 @@ ZipResult Extractor::run()
     // The first password is asked for before anything is written.
     if (m_firstEncrypted && !askPassword(*m_firstEncrypted, false, &f))
         return {int(f.number), f.text + QStringLiteral(" Nothing was extracted.")};
-    m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0; // unnamed files are linked through it
+    m_anonymousFiles = ::access("/proc/self/fd", X_OK) == 0 // unnamed files are linked through it
+                       && !testing::unnamedFilesRefused();
     bool ok = extractAll(&f);
     if (ok) {
         drainWriter();

@@ -40,7 +40,7 @@ private Q_SLOTS:
     void settingsRoundTripThroughPrimaryWindow();
     void maximizedAndMinimizedStates();
     void furtherWindowKeepsStoredGeometryOfClosedPrimary();
-    void staleTailAndForeignFileAreHarmless();
+    void shorterSaveAndForeignFileAreHarmless();
     void impossibleGeometryIsRefused_data();
     void impossibleGeometryIsRefused();
 
@@ -281,7 +281,7 @@ void TestEditor::furtherWindowKeepsStoredGeometryOfClosedPrimary()
     QCOMPARE(colour, qint32(0x00ffff)); // yellow: red and green
 }
 
-void TestEditor::staleTailAndForeignFileAreHarmless()
+void TestEditor::shorterSaveAndForeignFileAreHarmless()
 {
     frmEditor *editor = openPrimary();
     QFont font("A Very Long Font Family Name That Does Not Exist Anywhere");
@@ -293,7 +293,15 @@ void TestEditor::staleTailAndForeignFileAreHarmless()
     editor = openPrimary();
     editor->richText()->setBaseFont(QFont("Sans", 9));
     editor->close();
-    QCOMPARE(QFileInfo(settingsPath()).size(), longSize); // not truncated: the old tail stays
+    // The file ends where the new content ends: nothing of the longer name stays in it.
+    QFile saved(settingsPath());
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    const QByteArray bytes = saved.readAll();
+    saved.close();
+    QVERIFY(bytes.size() < longSize);
+    QCOMPARE(bytes, SettingsFile::wrap(SettingsFile::read(settingsPath())));
+    QVERIFY(!bytes.contains("Exist Anywhere"));
+    QVERIFY(!bytes.contains(QByteArray(reinterpret_cast<const char *>(u"Exist Anywhere"), 28)));
     QCOMPARE(frmEditor::primary()->richText()->baseFont().family(), QString("Sans"));
     delete frmEditor::existingPrimary();
 

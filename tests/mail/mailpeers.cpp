@@ -57,14 +57,18 @@ std::unique_ptr<MailPeer> MailPeer::silent()
     return std::make_unique<MailPeer>(QStringList{QStringLiteral("silent")});
 }
 
-std::unique_ptr<MailPeer> MailPeer::pop3(const QString &folder, const QString &user, const QString &password)
+std::unique_ptr<MailPeer> MailPeer::pop3(const QString &folder, const QString &user, const QString &password,
+                                         const QString &certificate, const QString &key)
 {
     // The POP3 server's own processes run as another user: they must be able to enter the folder.
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                                       | QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
                                       | QFileDevice::ExeOther);
-    return std::make_unique<MailPeer>(QStringList{QStringLiteral("pop3"), folder, QStringLiteral("--user"), user,
-                                                  QStringLiteral("--password"), password});
+    QStringList arguments{QStringLiteral("pop3"), folder, QStringLiteral("--user"), user,
+                          QStringLiteral("--password"), password};
+    if (!certificate.isEmpty())
+        arguments << QStringLiteral("--tls") << certificate << key;
+    return std::make_unique<MailPeer>(arguments);
 }
 
 QString ReceivedMail::header(const QString &name) const
@@ -112,6 +116,14 @@ bool receivedMail(const QString &folder, int number, ReceivedMail *out)
 int receivedCount(const QString &folder)
 {
     return int(QDir(folder).entryList({QStringLiteral("*.eml")}, QDir::Files).size());
+}
+
+QStringList receivedCommands(const QString &folder)
+{
+    QFile log(QDir(folder).filePath(QStringLiteral("commands.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 bool makeCertificate(const QString &folder)

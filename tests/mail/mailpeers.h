@@ -28,7 +28,9 @@ public:
 
     static std::unique_ptr<MailPeer> smtp(const QString &folder, const QStringList &options = {});
     static std::unique_ptr<MailPeer> silent();
-    static std::unique_ptr<MailPeer> pop3(const QString &folder, const QString &user, const QString &password);
+    // With a certificate and key, the server offers STLS.
+    static std::unique_ptr<MailPeer> pop3(const QString &folder, const QString &user, const QString &password,
+                                          const QString &certificate = {}, const QString &key = {});
 
 private:
     QProcess m_process;
@@ -48,6 +50,8 @@ struct ReceivedMail
 };
 bool receivedMail(const QString &folder, int number, ReceivedMail *out);
 int receivedCount(const QString &folder);
+// The STARTTLS, AUTH (mechanism only), MAIL and DATA commands an SMTP peer received, in order.
+QStringList receivedCommands(const QString &folder);
 
 // A self-signed certificate for 127.0.0.1: cert.pem and key.pem in the folder.
 bool makeCertificate(const QString &folder);

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QThread>
@@ -139,8 +140,8 @@ private Q_SLOTS:
 
     void plainMessageArrives();
     void fullMessageArrivesIntact();
-    void logsIn_data();
-    void logsIn();
+    void passwordOnlyOverEncryption_data();
+    void passwordOnlyOverEncryption();
     void wrongPasswordIsRefusedWithoutShowingIt();
     void loginRequestedButNotOffered();
     void startTlsWithTrustedCertificate();
@@ -149,6 +150,7 @@ private Q_SLOTS:
     void refusedConnection();
     void unknownHost();
     void refusedRecipient();
+    void messageOverTheSizeLimit();
     void silentServerTimesOut();
     void stalledServerTimesOut();
     void refusedBeforeConnecting_data();
@@ -156,7 +158,6 @@ private Q_SLOTS:
     void secondSendWhileBusy();
     void sendThatCannotStartLeavesSenderReady();
     void sendTakesItsOwnCopy();
-    void popBeforeSmtp();
     void popWrongPassword();
     void closingWhileSendingEndsPromptly();
 
@@ -164,7 +165,7 @@ private:
     void configure(MailSender &sender, const QString &server);
     QTemporaryDir m_dir;
     QString m_inbox;  // the shared plain server's messages
-    std::unique_ptr<MailPeer> m_plain; // LOGIN and PLAIN offered without TLS, user ann/s3cret-pw
+    std::unique_ptr<MailPeer> m_plain; // no TLS, LOGIN and PLAIN offered, user ann/s3cret-pw
     QString m_cert;
     int m_mailCount = 0;
 };
@@ -301,37 +302,105 @@ void TestMailSmtp::fullMessageArrivesIntact()
     QCOMPARE(part(mail, 6).value("filename").toString(), QString("empty.dat"));
 }
 
-void TestMailSmtp::logsIn_data()
+void TestMailSmtp::passwordOnlyOverEncryption_data()
 {
     QTest::addColumn<int>("authType");
+    QTest::addColumn<bool>("encryptionOffered");
+    QTest::addColumn<bool>("sent");
     QTest::addColumn<QString>("mechanism");
-    QTest::newRow("Login") << 2 << "LOGIN";
-    QTest::newRow("Plain") << 3 << "PLAIN";
+    QTest::newRow("Login, no STARTTLS") << 2 << false << false << "";
+    QTest::newRow("Plain, no STARTTLS") << 3 << false << false << "";
+    QTest::newRow("POP, no STLS") << 1 << false << false << "";
+    QTest::newRow("None, no STARTTLS") << 0 << false << true << "";
+    QTest::newRow("Login over STARTTLS") << 2 << true << true << "LOGIN";
+    QTest::newRow("Plain over STARTTLS") << 3 << true << true << "PLAIN";
+    QTest::newRow("POP over STLS") << 1 << true << true << "";
 }
 
-void TestMailSmtp::logsIn()
+void TestMailSmtp::passwordOnlyOverEncryption()
 {
+    // A password goes to a server only over an encrypted connection; without a log-in a
+    // server without encryption still gets the message.
     QFETCH(int, authType);
+    QFETCH(bool, encryptionOffered);
+    QFETCH(bool, sent);
     QFETCH(QString, mechanism);
+    const bool pop = (authType == 1);
+    QTemporaryDir inbox;
+    QTemporaryDir popDir;
+    QStringList options{"--user", "ann", "--password", "s3cret-pw"}; // AUTH offered in clear
+    if (encryptionOffered && !pop)
+        options << "--starttls" << m_cert << m_dir.filePath("key.pem");
+    auto peer = MailPeer::smtp(inbox.path(), options);
+    QVERIFY(peer->isReady());
+    std::unique_ptr<MailPeer> popPeer;
+    if (pop) {
+        popPeer = encryptionOffered
+                      ? MailPeer::pop3(popDir.path(), "tester", "secret", m_cert, m_dir.filePath("key.pem"))
+                      : MailPeer::pop3(popDir.path(), "tester", "secret");
+        QVERIFY2(popPeer->isReady(), qPrintable(popPeer->errors()));
+    }
     MailSender sender;
-    configure(sender, m_plain->address());
+    configure(sender, peer->address());
+    sender.setCaCertificates(m_cert);
     sender.setAuthType(authType);
-    sender.setUsername("ann");
-    sender.setPassword("s3cret-pw");
+    sender.setUsername(pop ? "tester" : "ann");
+    sender.setPassword(pop ? "secret" : "s3cret-pw");
+    if (pop)
+        sender.setPOPServer(popPeer->address());
     const Outcome outcome = sendAndWait(sender);
+    QVERIFY(outcome.finished);
+    const QStringList commands = receivedCommands(inbox.path());
+    QByteArray popLog;
+    if (pop) {
+        QFile log(popDir.filePath("dovecot.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        popLog = log.readAll();
+    }
+    if (!sent) {
+        QVERIFY(!outcome.delivered);
+        QCOMPARE(outcome.firstNumber(), int(MailError::SecureFailed));
+        QCOMPARE(outcome.firstError(),
+                 QString("The %1 does not offer an encrypted connection, so the password was not sent")
+                     .arg(pop ? "POP server" : "server"));
+        QVERIFY(!outcome.statuses.join('\n').contains("Logged in"));
+        QVERIFY2(commands.filter(QRegularExpression("^(AUTH|MAIL|DATA)")).isEmpty(), qPrintable(commands.join('|')));
+        QVERIFY(!popLog.contains("Login:"));
+        QCOMPARE(receivedCount(inbox.path()), 0);
+        return;
+    }
     QVERIFY2(outcome.delivered, qPrintable(outcome.firstError()));
-    QVERIFY(outcome.statuses.contains("Logged in"));
     ReceivedMail mail;
-    QVERIFY(receivedMail(m_inbox, m_mailCount + 1, &mail));
-    QCOMPARE(mail.envelope.value("auth").toObject().value("mechanism").toString(), mechanism);
-    QCOMPARE(mail.envelope.value("auth").toObject().value("login").toString(), QString("ann"));
+    QVERIFY(receivedMail(inbox.path(), 1, &mail));
+    if (pop) {
+        QVERIFY(popLog.contains("Login: user=<tester>"));
+        QVERIFY2(popLog.contains(", TLS"), popLog.constData());
+        QCOMPARE(outcome.statuses.mid(0, 3), (QStringList{"Connecting to the POP server " + popPeer->address(),
+                                                          "Connected to the POP server " + popPeer->address(),
+                                                          "Logged in to the POP server"}));
+        QVERIFY(mail.envelope.value("auth").isNull()); // SMTP itself without log-in
+    } else if (authType == 0) {
+        QVERIFY(mail.envelope.value("auth").isNull());
+        QVERIFY(!mail.envelope.value("tls").toBool());
+    } else {
+        QCOMPARE(commands.mid(0, 2), (QStringList{"STARTTLS", "AUTH " + mechanism}));
+        QVERIFY(outcome.statuses.contains("Logged in"));
+        QVERIFY(mail.envelope.value("tls").toBool());
+        QCOMPARE(mail.envelope.value("auth").toObject().value("mechanism").toString(), mechanism);
+        QCOMPARE(mail.envelope.value("auth").toObject().value("login").toString(), QString("ann"));
+    }
 }
 
 void TestMailSmtp::wrongPasswordIsRefusedWithoutShowingIt()
 {
+    QTemporaryDir inbox;
+    auto peer = MailPeer::smtp(inbox.path(), {"--user", "ann", "--password", "s3cret-pw", "--starttls", m_cert,
+                                              m_dir.filePath("key.pem")});
+    QVERIFY(peer->isReady());
     for (int authType : {2, 3}) {
         MailSender sender;
-        configure(sender, m_plain->address());
+        configure(sender, peer->address());
+        sender.setCaCertificates(m_cert);
         sender.setAuthType(authType);
         sender.setUsername("ann");
         sender.setPassword("wrong-password");
@@ -346,17 +415,18 @@ void TestMailSmtp::wrongPasswordIsRefusedWithoutShowingIt()
         QVERIFY(!all.contains(QString::fromLatin1(QByteArray("\0ann\0wrong-password", 20).toBase64())));
         QVERIFY(outcome.events.endsWith("close") || outcome.events.mid(outcome.events.size() - 2).contains("close"));
     }
-    QCOMPARE(receivedCount(m_inbox), m_mailCount);
+    QCOMPARE(receivedCount(inbox.path()), 0);
 }
 
 void TestMailSmtp::loginRequestedButNotOffered()
 {
-    // AUTH only after STARTTLS, and no STARTTLS: the server offers no log-in at all.
+    // An encrypted connection, but no log-in offered on it.
     QTemporaryDir inbox;
-    auto peer = MailPeer::smtp(inbox.path(), {"--user", "ann", "--password", "pw", "--auth-require-tls"});
+    auto peer = MailPeer::smtp(inbox.path(), {"--starttls", m_cert, m_dir.filePath("key.pem"), "--no-auth"});
     QVERIFY(peer->isReady());
     MailSender sender;
     configure(sender, peer->address());
+    sender.setCaCertificates(m_cert);
     sender.setAuthType(2);
     sender.setUsername("ann");
     sender.setPassword("pw");
@@ -456,6 +526,45 @@ void TestMailSmtp::refusedRecipient()
     QVERIFY2(outcome.firstError().contains("550 5.1.1 <nobody@example.org>: Recipient address rejected"),
              qPrintable(outcome.firstError()));
     QCOMPARE(receivedCount(inbox.path()), 0);
+}
+
+void TestMailSmtp::messageOverTheSizeLimit()
+{
+    // The server takes 1 MB; the message is 1.6 MB (1.2 MB in Base 64).
+    QTemporaryDir inbox;
+    auto peer = MailPeer::smtp(inbox.path(), {"--size-limit", "1048576"});
+    QVERIFY(peer->isReady());
+    const QString big = writeFile(m_dir.filePath("big.bin"), randomBytes(1200000));
+    MailSender sender;
+    configure(sender, peer->address());
+    sender.attachments() << MailAttachment{big, "big.bin", "", 0};
+    const Outcome first = sendAndWait(sender);
+    QVERIFY(first.finished && !first.delivered);
+    QCOMPARE(first.firstNumber(), int(MailError::MessageRefused));
+    QVERIFY2(first.firstError().startsWith("The message is 1.6 MB; the server accepts at most 1 MB"),
+             qPrintable(first.firstError()));
+    QVERIFY(!first.firstError().endsWith("()"));
+    // The size went with MAIL FROM, and the server refused before any byte of the message.
+    const QStringList commands = receivedCommands(inbox.path());
+    QCOMPARE(commands.size(), 1);
+    QVERIFY2(QRegularExpression("^MAIL FROM:<ann@example.org> SIZE=(\\d+)$").match(commands.first()).hasMatch(),
+             qPrintable(commands.first()));
+    QVERIFY(commands.first().section('=', 1).toLongLong() > 1600000);
+
+    // The limit is known now: the same message is refused before connecting again.
+    sender.attachments() << MailAttachment{big, "big.bin", "", 0};
+    const Outcome second = sendAndWait(sender);
+    QVERIFY(second.finished && !second.delivered);
+    QCOMPARE(second.events, QStringList{"error"});
+    QVERIFY2(second.firstError().startsWith("The message is 1.6 MB; the server accepts at most 1 MB"),
+             qPrintable(second.firstError()));
+    QCOMPARE(receivedCommands(inbox.path()).size(), 1);
+
+    // A message within the limit still goes to that server, with its size announced.
+    const Outcome small = sendAndWait(sender);
+    QVERIFY2(small.delivered, qPrintable(small.firstError()));
+    QVERIFY(receivedCommands(inbox.path()).at(1).contains(" SIZE="));
+    QCOMPARE(receivedCount(inbox.path()), 1);
 }
 
 void TestMailSmtp::silentServerTimesOut()
@@ -645,38 +754,14 @@ void TestMailSmtp::sendTakesItsOwnCopy()
     QCOMPARE(part(mail, 2).value("filename").toString(), QString("later.txt"));
 }
 
-void TestMailSmtp::popBeforeSmtp()
-{
-    QTemporaryDir popDir;
-    auto pop = MailPeer::pop3(popDir.path(), "tester", "secret");
-    QVERIFY2(pop->isReady(), qPrintable(pop->errors()));
-    MailSender sender;
-    configure(sender, m_plain->address());
-    sender.setAuthType(1);
-    sender.setUsername("tester");
-    sender.setPassword("secret");
-    sender.setPOPServer(pop->address());
-    const Outcome outcome = sendAndWait(sender);
-    QVERIFY2(outcome.delivered, qPrintable(outcome.firstError()));
-    QCOMPARE(outcome.statuses.mid(0, 3), (QStringList{"Connecting to the POP server " + pop->address(),
-                                                      "Connected to the POP server " + pop->address(),
-                                                      "Logged in to the POP server"}));
-    QVERIFY(outcome.statuses.contains("Connected to " + m_plain->address()));
-    QFile log(popDir.filePath("dovecot.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("Login: user=<tester>"));
-    ReceivedMail mail;
-    QVERIFY(receivedMail(m_inbox, m_mailCount + 1, &mail));
-    QVERIFY(mail.envelope.value("auth").isNull()); // SMTP itself without log-in
-}
-
 void TestMailSmtp::popWrongPassword()
 {
     QTemporaryDir popDir;
-    auto pop = MailPeer::pop3(popDir.path(), "tester", "secret");
+    auto pop = MailPeer::pop3(popDir.path(), "tester", "secret", m_cert, m_dir.filePath("key.pem"));
     QVERIFY2(pop->isReady(), qPrintable(pop->errors()));
     MailSender sender;
     configure(sender, m_plain->address());
+    sender.setCaCertificates(m_cert);
     sender.setAuthType(1);
     sender.setUsername("tester");
     sender.setPassword("not-the-secret");

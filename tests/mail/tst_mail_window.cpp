@@ -104,7 +104,7 @@ private Q_SLOTS:
     void opensWithItsDesign();
     void firstOpeningCreatesTheFileAndStoresHints();
     void settingsComeBackButAlwaysNone();
-    void shorterSettingsLeaveATailAndReadBack();
+    void shorterSettingsLeaveNothingOfTheLonger();
     void foreignFileKeepsInitialContents();
     void unwritableProgramFolderKeepsSettingsPerUser();
     void requiredFields_data();
@@ -302,21 +302,29 @@ void TestMailWindow::settingsComeBackButAlwaysNone()
     QCOMPARE(child<QLineEdit>("txtServer")->text(), QString("  mail.example.org:587 "));
 }
 
-void TestMailWindow::shorterSettingsLeaveATailAndReadBack()
+void TestMailWindow::shorterSettingsLeaveNothingOfTheLonger()
 {
     window();
     child<QLineEdit>("txtServer")->setText(QString(300, 's'));
-    child<QLineEdit>("txtPassword")->setText("a long password indeed");
+    child<QLineEdit>("txtPassword")->setText("S3cretPass!");
     closeWindow();
     const qint64 longSize = QFileInfo(settingsPath()).size();
     window();
     child<QLineEdit>("txtServer")->setText("s");
-    child<QLineEdit>("txtPassword")->clear();
+    child<QLineEdit>("txtPassword")->setText("x");
     closeWindow();
-    QCOMPARE(QFileInfo(settingsPath()).size(), longSize);
+    // The file ends where the new content ends: nothing of the old password stays in it.
+    QFile file(settingsPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.size() < longSize);
+    QCOMPARE(bytes, SettingsFile::wrap(SettingsFile::read(settingsPath())));
+    QVERIFY(!bytes.contains("3cretP"));
+    QVERIFY(!bytes.contains(QByteArray(reinterpret_cast<const char *>(u"3cretP"), 12)));
+    QCOMPARE(QFile::permissions(settingsPath()) & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     window();
     QCOMPARE(child<QLineEdit>("txtServer")->text(), QString("s"));
-    QCOMPARE(child<QLineEdit>("txtPassword")->text(), QString());
+    QCOMPARE(child<QLineEdit>("txtPassword")->text(), QString("x"));
 }
 
 void TestMailWindow::foreignFileKeepsInitialContents()

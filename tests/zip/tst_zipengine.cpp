@@ -1698,6 +1698,8 @@ private slots:
         QTest::newRow("deflate data overwritten") << "deflate" << QList<int>{corrupt, crc} << QStringList();
         QTest::newRow("deflated, CRC recorded wrong") << "deflated crc" << QList<int>{crc} << QStringList();
         QTest::newRow("deflated, several pieces, byte flipped") << "deflated flip" << QList<int>{corrupt, crc} << QStringList();
+        QTest::newRow("three entries of 2^62 bytes") << "2^62" << QList<int>{corrupt} << QStringList();
+        QTest::newRow("an entry of 2^64 - 1 bytes") << "2^64" << QList<int>{corrupt} << QStringList();
     }
     void unzipDamaged()
     {
@@ -1705,7 +1707,20 @@ private slots:
         QFETCH(QList<int>, numbers);
         QFETCH(QStringList, kept);
         QByteArray archive;
-        if (damage == "flip"_L1 || damage.startsWith("crc"_L1) || damage == "size"_L1 || damage == "strong"_L1) {
+        if (damage.startsWith("2^"_L1)) {
+            // Sizes that add up past what a signed 64-bit count holds.
+            RawZip zip;
+            zip.zip64End = true;
+            const int entries = damage == "2^62"_L1 ? 3 : 1;
+            for (int i = 0; i < entries; ++i) {
+                RawZip::Entry huge;
+                huge.name = "huge" + QByteArray::number(i) + ".bin";
+                huge.data = "tiny";
+                huge.claimedSize = damage == "2^62"_L1 ? quint64(1) << 62 : ~quint64(0);
+                zip.add(huge);
+            }
+            archive = zip.bytes();
+        } else if (damage == "flip"_L1 || damage.startsWith("crc"_L1) || damage == "size"_L1 || damage == "strong"_L1) {
             RawZip zip;
             zip.add("good.txt", "all fine");
             RawZip::Entry bad;
@@ -1753,7 +1768,10 @@ private slots:
                 archive.replace(archive.size() / 2, 64, QByteArray(64, '\xff'));
         }
         writeFile(at(u"damaged.zip"_s), archive);
-        const ZipResult result = pnvzip::unzipFile(at(u"damaged.zip"_s), folder(u"out"_s));
+        ScriptedQuery query;
+        const ZipResult result = pnvzip::unzipFile(at(u"damaged.zip"_s), folder(u"out"_s), &query);
+        for (const ScriptedQuery::Progress &p : std::as_const(query.progressSeen))
+            QVERIFY2(p.total >= 0 && p.done >= 0, qPrintable(QString::number(p.total)));
         QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
         QCOMPARE(tree(at(u"out"_s)), kept);
         QVERIFY2(result.text.contains(kept.isEmpty() ? u"Nothing was extracted"_s : u"extracted before the error was kept"_s),

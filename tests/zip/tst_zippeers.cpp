@@ -4,12 +4,39 @@
 
 #include "ziptestkit.h"
 #include "zipengine.h"
+#include "unzipsecrets.h"
 
 #include <QtEndian>
 #include <QtTest>
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <zip.h>
 #include <zlib.h>
+
+#include <atomic>
+#include <cstring>
+#include <malloc.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+// Every block the program frees is looked at while a test watches: whether it still holds
+// the watched bytes (a password, decrypted data).
+extern "C" void __libc_free(void *block);
+namespace {
+std::atomic<bool> g_watching{false};
+const char *g_watched = nullptr;
+size_t g_watchedSize = 0;
+std::atomic<int> g_freedHolding{0};
+} // namespace
+extern "C" void free(void *block)
+{
+    if (block && g_watching.load(std::memory_order_acquire)
+        && memmem(block, malloc_usable_size(block), g_watched, g_watchedSize))
+        g_freedHolding.fetch_add(1);
+    __libc_free(block);
+}
 
 using namespace Qt::StringLiterals;
 using namespace ziptest;
@@ -61,6 +88,26 @@ QStringList topLevel(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
+
+// Answers a password request from a fixed array: the only heap copy is the engine's own.
+class FixedPasswordQuery : public ZipQuery
+{
+public:
+    static constexpr char Password[] = "Tr0ub4dor&3-horse";
+    int asked = 0;
+    std::function<void()> onProgress;
+    void progress(qint64, qint64, const QString &) override
+    {
+        if (onProgress)
+            onProgress();
+    }
+    PasswordAnswer password(const QString &, const QString &, bool, QByteArray *password) override
+    {
+        ++asked;
+        *password = QByteArray(Password, qsizetype(sizeof Password - 1));
+        return PasswordAnswer::Given;
+    }
+};
 
 } // namespace
 
@@ -550,6 +597,206 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QCOMPARE(tree(cancelled), QStringList());
     }
 
+    // No block freed during an extraction still holds the password or decrypted data: the
+    // answer, the copies made of it, the decryption's buffers and the decoders' windows are
+    // wiped before their memory goes back.
+    void freedMemoryHoldsNoSecret_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("size");
+        QTest::newRow("AES-256, deflate") << QStringList{"-mem=AES256"} << 3000000;
+        QTest::newRow("AES-256, Deflate64") << QStringList{"-mem=AES256", "-mm=Deflate64"} << 3000000;
+        QTest::newRow("AES-128, small, stored") << QStringList{"-mem=AES128", "-mx0"} << 20000;
+    }
+    void freedMemoryHoldsNoSecret()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, size);
+        const QByteArray marker = "plain-marker-7f3a9c";
+        QByteArray content = randomBytes(size, 3);
+        for (qsizetype at = 0; at + marker.size() < content.size(); at += 4096)
+            content.replace(at, marker.size(), marker);
+        writeFile(at(u"src/secret.bin"_s), content);
+        const QString archive = at(u"locked.zip"_s);
+        // 7-Zip is started without the password passing through this program's heap, where a
+        // stale copy would be taken for one the extraction left.
+        const QByteArray tool = QFile::encodeName(toolPath(u"7zz"_s)), target = QFile::encodeName(archive),
+                         src = QFile::encodeName(at(u"src"_s));
+        QList<QByteArray> words;
+        for (const QString &option : options)
+            words << option.toLatin1();
+        static const char passwordOption[] = "-pTr0ub4dor&3-horse";
+        static_assert(sizeof passwordOption == sizeof FixedPasswordQuery::Password + 2);
+        std::vector<char *> argv{const_cast<char *>("7zz"), const_cast<char *>("a"), const_cast<char *>("-tzip"),
+                                 const_cast<char *>(passwordOption)};
+        for (QByteArray &word : words)
+            argv.push_back(word.data());
+        argv.push_back(const_cast<char *>(target.constData()));
+        argv.push_back(const_cast<char *>("secret.bin"));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, src.constData());
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        QCOMPARE(posix_spawn(&pid, tool.constData(), &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (const QByteArray &watched : {QByteArray(FixedPasswordQuery::Password), marker}) {
+            const QString out = at(u"out-"_s + QString::number(watched.size()));
+            QVERIFY(QDir().mkpath(out));
+            FixedPasswordQuery query;
+            g_watched = watched.constData();
+            g_watchedSize = size_t(watched.size());
+            g_freedHolding = 0;
+            g_watching = true;
+            const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+            g_watching = false;
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QCOMPARE(query.asked, 1);
+            QCOMPARE(readFile(out + u"/secret.bin"_s), content);
+            QVERIFY2(g_freedHolding == 0, qPrintable(QString::number(g_freedHolding) + u" freed blocks held "_s
+                                                      + QString::fromLatin1(watched)));
+        }
+    }
+
+    // Where files cannot be made unnamed, decrypted data goes to a file only its owner can
+    // read, and gets the entry's permissions once verified; a small entry is verified before
+    // anything is written. Damage leaves nothing.
+    void decryptedDataStaysPrivateUntilVerified_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("damaged");
+        QTest::newRow("large, intact") << 10000000 << false;
+        QTest::newRow("large, authentication code fails") << 10000000 << true;
+        QTest::newRow("small, authentication code fails") << 200000 << true;
+    }
+    void decryptedDataStaysPrivateUntilVerified()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, damaged);
+        const QByteArray content = randomBytes(size, 11);
+        writeFile(at(u"src/private.bin"_s), content);
+        QFile::setPermissions(at(u"src/private.bin"_s), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                                           | QFile::ReadOther | QFile::ReadUser | QFile::WriteUser);
+        const QString archive = at(u"locked.zip"_s);
+        const RunResult r = run(u"7zz"_s, {u"a"_s, u"-tzip"_s, u"-mx0"_s, u"-mem=AES256"_s,
+                                           u"-p"_s + QString::fromLatin1(FixedPasswordQuery::Password), archive,
+                                           u"private.bin"_s}, at(u"src"_s));
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        if (damaged) {
+            QByteArray bytes = readFile(archive);
+            const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+            const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+            bytes[data + size / 2] = char(bytes[data + size / 2] ^ 0x01);
+            writeFile(archive, bytes);
+        }
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        FixedPasswordQuery query;
+        QStringList seen; // "name mode" of every file seen while extracting
+        query.onProgress = [&] {
+            for (const QFileInfo &file : QDir(out).entryInfoList(QDir::Files | QDir::Hidden | QDir::System))
+                seen << file.fileName() + QChar(' ') + QString::number(permissions(file.filePath()), 8);
+        };
+        pnvzip::testing::refuseUnnamedFiles(true);
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        pnvzip::testing::refuseUnnamedFiles(false);
+        // Others may read only the verified file under its own name.
+        for (const QString &file : std::as_const(seen))
+            QVERIFY2(file.endsWith(u" 600"_s) || (!damaged && file == u"private.bin 644"_s), qPrintable(file));
+        if (size < 1000000)
+            QVERIFY2(seen.isEmpty(), qPrintable(seen.join(u", "_s))); // nothing written before the check
+        else
+            QVERIFY2(!seen.isEmpty(), "the extraction was not watched while it wrote");
+        if (damaged) {
+            QCOMPARE(result.number, int(pnvzip::ChecksumMismatch));
+            QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList());
+        } else {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QCOMPARE(readFile(out + u"/private.bin"_s), content);
+            QCOMPARE(permissions(out + u"/private.bin"_s), 0644);
+        }
+    }
+
+    // Two passwords whose 2-byte AES check agrees: the wrong one passes the check, fails the
+    // authentication code, and is asked about again as a wrong password.
+    void aesPasswordCheckCollisionAsksAgain()
+    {
+        // AES-128 with a fixed salt: keys, authentication key and check from PBKDF2-HMAC-SHA1.
+        const QByteArray salt = "\x51\x9a\x03\x7e\xc4\x28\xd1\x66";
+        auto derive = [&](const QByteArray &password) {
+            QByteArray keys(34, '\0');
+            PKCS5_PBKDF2_HMAC_SHA1(password.constData(), int(password.size()),
+                                   reinterpret_cast<const uchar *>(salt.constData()), int(salt.size()), 1000,
+                                   int(keys.size()), reinterpret_cast<uchar *>(keys.data()));
+            return keys;
+        };
+        QHash<QByteArray, QByteArray> byCheck; // check bytes -> password
+        QByteArray right, wrong, keys;
+        for (int i = 0; right.isEmpty() && i < 5000; ++i) {
+            const QByteArray candidate = "pw-" + QByteArray::number(i);
+            const QByteArray derived = derive(candidate);
+            const QByteArray check = derived.mid(32, 2);
+            if (byCheck.contains(check)) {
+                right = byCheck.value(check);
+                wrong = candidate;
+                keys = derive(right);
+            }
+            byCheck.insert(check, candidate);
+        }
+        QVERIFY(!right.isEmpty());
+        QVERIFY(derive(wrong) != keys);
+
+        // The entry, stored: AES-128 in counter mode (little-endian counter from 1), then the
+        // first 10 bytes of HMAC-SHA1 over the encrypted bytes.
+        const QByteArray content = textBytes(50000);
+        QByteArray encrypted = content;
+        EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+        QVERIFY(EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr, reinterpret_cast<const uchar *>(keys.constData()),
+                                   nullptr) == 1);
+        EVP_CIPHER_CTX_set_padding(ctx, 0);
+        for (qsizetype at = 0; at < encrypted.size(); at += 16) {
+            uchar counter[16] = {}, stream[16];
+            qToLittleEndian<quint64>(quint64(at / 16 + 1), counter);
+            int n = 0;
+            QVERIFY(EVP_EncryptUpdate(ctx, stream, &n, counter, 16) == 1);
+            for (qsizetype i = at; i < std::min(at + 16, encrypted.size()); ++i)
+                encrypted[i] = char(encrypted[i] ^ stream[i - at]);
+        }
+        EVP_CIPHER_CTX_free(ctx);
+        uchar code[EVP_MAX_MD_SIZE];
+        unsigned codeLength = 0;
+        HMAC(EVP_sha1(), keys.constData() + 16, 16, reinterpret_cast<const uchar *>(encrypted.constData()),
+             size_t(encrypted.size()), code, &codeLength);
+        RawZip zip;
+        RawZip::Entry entry;
+        entry.name = "secret.txt";
+        entry.data = salt + keys.mid(32, 2) + encrypted + QByteArray(reinterpret_cast<const char *>(code), 10);
+        entry.method = 99;
+        entry.flags = 0x0801;
+        entry.crc = 0; // AE-2: the authentication code alone
+        entry.claimedSize = quint64(content.size()); // the stored size differs: salt, check and code
+        entry.extra = QByteArray("\x01\x99\x07\x00\x02\x00" "AE\x01\x00\x00", 11); // AES-128, stored
+        zip.add(entry);
+        const QString archive = at(u"collision.zip"_s);
+        zip.save(archive);
+        const RunResult r = run(u"7zz"_s, {u"t"_s, u"-p"_s + QString::fromLatin1(right), archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        ScriptedQuery query;
+        query.answers = {wrong, right};
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(query.asked.size(), 2);
+        QVERIFY(query.asked[1].wrongBefore);
+        QCOMPARE(readFile(out + u"/secret.txt"_s), content);
+    }
+
     // A plain entry, then two entries under two passwords (and two ciphers): the second
     // password is asked for without saying the first was wrong; giving up there keeps the
     // entries before it only.
@@ -611,9 +858,10 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QTest::addColumn<QList<int>>("numbers");
         QTest::addColumn<int>("asked");
         const int crc = pnvzip::ChecksumMismatch, corrupt = pnvzip::NotAnArchive;
-        QTest::newRow("AES, byte flipped") << "AES256" << "flip" << QList<int>{crc} << 1;
-        QTest::newRow("AES, stored, byte flipped") << "AES256 stored" << "flip" << QList<int>{crc} << 1;
-        QTest::newRow("AE-1, CRC-32 recorded wrong") << "AES256" << "crc" << QList<int>{crc} << 1;
+        // A failed authentication code is asked about once, as a wrong password would be.
+        QTest::newRow("AES, byte flipped") << "AES256" << "flip" << QList<int>{crc, corrupt} << 2;
+        QTest::newRow("AES, stored, byte flipped") << "AES256 stored" << "flip" << QList<int>{crc} << 2;
+        QTest::newRow("AE-1, CRC-32 recorded wrong") << "AES256" << "crc" << QList<int>{crc} << 2;
         QTest::newRow("ZipCrypto, byte flipped") << "ZipCrypto" << "flip" << QList<int>{crc, corrupt} << 2;
         QTest::newRow("ZipCrypto, a wrong password passing the check") << "ZipCrypto" << "lucky" << QList<int>{0} << 2;
     }

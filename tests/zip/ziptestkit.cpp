@@ -297,6 +297,20 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
                                   : quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()),
                                                   uInt(e.data.size())));
         const auto offset = quint32(out.size());
+        QByteArray extra = e.extra;
+        QByteArray centralExtra = e.centralExtra.value_or(e.extra);
+        if (e.claimedSize) {
+            QByteArray zip64;
+            put16(zip64, 0x0001);
+            put16(zip64, 16);
+            put32(zip64, quint32(*e.claimedSize));
+            put32(zip64, quint32(*e.claimedSize >> 32));
+            put32(zip64, quint32(e.data.size()));
+            put32(zip64, 0);
+            extra.prepend(zip64);
+            centralExtra.prepend(zip64);
+        }
+        const quint32 sizeField = e.claimedSize ? 0xffffffff : quint32(e.data.size());
         put32(out, 0x04034b50);
         put16(out, 20);
         put16(out, e.flags);
@@ -304,11 +318,11 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
         put16(out, e.dosTime);
         put16(out, e.dosDate);
         put32(out, crc);
-        put32(out, quint32(e.data.size()));
-        put32(out, quint32(e.data.size()));
+        put32(out, sizeField);
+        put32(out, sizeField);
         put16(out, quint16(e.name.size()));
-        put16(out, quint16(e.extra.size()));
-        out += e.name + e.extra + e.data;
+        put16(out, quint16(extra.size()));
+        out += e.name + extra + e.data;
 
         put32(central, 0x02014b50);
         put16(central, quint16((e.unixMode ? 3 : 0) << 8 | 30));
@@ -318,9 +332,8 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
         put16(central, e.dosTime);
         put16(central, e.dosDate);
         put32(central, crc);
-        put32(central, quint32(e.data.size()));
-        put32(central, quint32(e.data.size()));
-        const QByteArray centralExtra = e.centralExtra.value_or(e.extra);
+        put32(central, sizeField);
+        put32(central, sizeField);
         put16(central, quint16(e.name.size()));
         put16(central, quint16(centralExtra.size()));
         put16(central, 0); // comment

@@ -83,6 +83,8 @@ public:
         std::optional<QByteArray> centralExtra; // the central header's, if not `extra`
         quint16 dosTime = 0x6000;   // 12:00:00
         quint16 dosDate = 0x5a21;   // 2025-01-01
+        // An uncompressed size claimed in a ZIP64 extra field (both headers), whatever the data.
+        std::optional<quint64> claimedSize;
     };
     void add(const Entry &entry) { m_entries.push_back(entry); }
     // The archive comment, and how far its recorded length runs past the end of the file.

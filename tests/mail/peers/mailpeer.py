@@ -3,10 +3,12 @@
 
   mailpeer.py smtp DIR [--user U --password P] [--starttls CERT KEY] [--implicit-tls CERT KEY]
                        [--auth-required] [--auth-require-tls] [--refuse RCPT] [--stall-data SECONDS]
-      an SMTP server (aiosmtpd); each message goes to DIR/N.eml, its envelope to DIR/N.json
+                       [--size-limit BYTES] [--no-auth]
+      an SMTP server (aiosmtpd); each message goes to DIR/N.eml, its envelope to DIR/N.json, and
+      every STARTTLS, AUTH, MAIL and DATA command it receives to a line of DIR/commands.log
   mailpeer.py silent   accepts connections and never says a word
-  mailpeer.py pop3 DIR --user U --password P
-      a POP3 server (dovecot, in the foreground, its files in DIR)
+  mailpeer.py pop3 DIR --user U --password P [--tls CERT KEY]
+      a POP3 server (dovecot, in the foreground, its files in DIR); with --tls it offers STLS
   mailpeer.py inspect FILE
       prints what Python's e-mail parser makes of a message, as JSON
 
@@ -59,7 +61,7 @@ def ready(port):
 
 def run_smtp(args):
     from aiosmtpd.controller import Controller
-    from aiosmtpd.smtp import AuthResult
+    from aiosmtpd.smtp import SMTP, AuthResult
 
     os.makedirs(args.dir, exist_ok=True)
     counter = [0]
@@ -106,7 +108,43 @@ def run_smtp(args):
         ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         ctx.load_cert_chain(args.implicit_tls[0], args.implicit_tls[1])
         kwargs["ssl_context"] = ctx
-    controller = Controller(Handler(), **kwargs)
+    if args.size_limit is not None:
+        kwargs["data_size_limit"] = args.size_limit
+    log_path = os.path.join(args.dir, "commands.log")
+
+    def record(verb, arg):
+        # The mechanism of AUTH only: what follows it is log-in data.
+        shown = (arg or "").split(" ")[0] if verb == "AUTH" else (arg or "")
+        with open(log_path, "a") as f:
+            f.write(("%s %s" % (verb, shown)).strip() + "\n")
+
+    class RecordingSMTP(SMTP):
+        async def smtp_STARTTLS(self, arg):
+            record("STARTTLS", arg)
+            return await super().smtp_STARTTLS(arg)
+
+        async def smtp_AUTH(self, arg):
+            record("AUTH", arg)
+            return await super().smtp_AUTH(arg)
+
+        async def smtp_MAIL(self, arg):
+            record("MAIL", arg)
+            return await super().smtp_MAIL(arg)
+
+        async def smtp_DATA(self, arg):
+            record("DATA", arg)
+            return await super().smtp_DATA(arg)
+
+        async def push(self, status):
+            if args.no_auth and status.startswith("250-AUTH"):
+                return  # no log-in offered, not even after STARTTLS
+            return await super().push(status)
+
+    class RecordingController(Controller):
+        def factory(self):
+            return RecordingSMTP(self.handler, **self.SMTP_kwargs)
+
+    controller = RecordingController(Handler(), **kwargs)
     controller.start()
     ready(controller.port)
     wait_for_end(controller.stop)
@@ -138,7 +176,7 @@ state_dir = {dir}/state
 instance_name = parcelo-test-{port}
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+{ssl}
 disable_plaintext_auth = no
 auth_mechanisms = plain login
 auth_failure_delay = 0
@@ -191,7 +229,11 @@ def run_pop3(args):
     os.chmod(os.path.join(root, "users"), 0o644)
     conf = os.path.join(root, "dovecot.conf")
     with open(conf, "w") as f:
-        f.write(DOVECOT_CONF.format(dir=root, port=port))
+        ssl = "ssl = no"
+        if args.tls:
+            ssl = "ssl = yes\nssl_cert = <%s\nssl_key = <%s" % (os.path.abspath(args.tls[0]),
+                                                               os.path.abspath(args.tls[1]))
+        f.write(DOVECOT_CONF.format(dir=root, port=port, ssl=ssl))
 
     libc = ctypes.CDLL("libc.so.6", use_errno=True)
 
@@ -275,11 +317,14 @@ def main():
     smtp.add_argument("--auth-require-tls", action="store_true")
     smtp.add_argument("--refuse", action="append")
     smtp.add_argument("--stall-data", type=float, default=0)
+    smtp.add_argument("--size-limit", type=int)
+    smtp.add_argument("--no-auth", action="store_true")
     sub.add_parser("silent")
     pop3 = sub.add_parser("pop3")
     pop3.add_argument("dir")
     pop3.add_argument("--user", required=True)
     pop3.add_argument("--password", required=True)
+    pop3.add_argument("--tls", nargs=2)
     inspect = sub.add_parser("inspect")
     inspect.add_argument("file")
     args = parser.parse_args()

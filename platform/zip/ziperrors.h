@@ -40,7 +40,8 @@ enum ZipError : int {
     EncryptedEntry = 30006,
 
     // An entry would land outside the target folder: a name with "..", an absolute
-    // name, a drive letter, or a symbolic link whose target leaves the folder.
+    // name or a drive letter. (A symbolic link whose target would leave the folder is
+    // not made, and the report names it; everything else is extracted.)
     OutsideFolder = 30007,
 
     // The extracted data does not match the CRC-32 or the size the archive records, or an

@@ -1919,8 +1919,11 @@ ZipResult Extractor::run()
         ok = false;
     settleReport(true);
     m_openFolders.clear();
-    if (!finishFolders(&f) && ok)
+    Failure stopped;
+    if (!finishFolders(&stopped) && ok) {
         ok = false; // cancelled: the folders not reached keep the owner's rights alone
+        f = stopped;
+    }
     if (!ok)
         return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
     if (m_query)

@@ -1575,7 +1575,7 @@ private slots:
     }
 
     // Shapes that cost a naive extraction time with the square of their size: one file
-    // thousands of folders deep (far past the longest path the system takes whole), and
+    // hundreds of folders deep (far past the longest path the system takes whole), and
     // one name given thousands of times. Their cost is measured in bench/; here, what they
     // give, and a cancel honoured in the pass that closes the folders.
     void unzipDeepAndRepeated_data()

@@ -78,25 +78,22 @@ bool linkTargetStaysInside(std::string_view target, size_t linkDepth, QString *w
                    .arg(QString::fromUtf8(target.data(), qsizetype(target.size())));
         return false;
     }
-    size_t ups = 0;
-    bool seenName = false;
+    // Resolved by name alone: each ".." takes back the folder before it, and none may take
+    // back more than the link's own folders and the names before it.
+    size_t depth = linkDepth;
     for (std::string_view part : splitOn(target, '/')) {
         if (part.empty() || part == ".")
             continue;
         if (part == "..") {
-            if (seenName) {
-                *why = QStringLiteral("the link target “%1” uses “..” after a folder name")
-                           .arg(QString::fromUtf8(target.data(), qsizetype(target.size())));
-                return false;
-            }
-            if (++ups > linkDepth) {
+            if (depth == 0) {
                 *why = QStringLiteral("the link target “%1” leads out of the folder")
                            .arg(QString::fromUtf8(target.data(), qsizetype(target.size())));
                 return false;
             }
+            --depth;
             continue;
         }
-        seenName = true;
+        ++depth;
     }
     return true;
 }
@@ -109,6 +106,33 @@ std::string numberedName(std::string_view name, int number)
     if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size())
         return std::string(name) + tag;
     return std::string(name.substr(0, dot)) + tag + std::string(name.substr(dot));
+}
+
+std::string NumberHints::key(const std::string &folder, const std::string &name)
+{
+    std::string key;
+    key.reserve(folder.size() + 1 + name.size());
+    key.append(folder).push_back('\0');
+    key.append(name);
+    return key;
+}
+
+int NumberHints::next(const std::string &folder, const std::string &name)
+{
+    std::lock_guard lock(m_lock);
+    if (m_next.empty())
+        return 2;
+    const auto found = m_next.find(key(folder, name));
+    return found == m_next.end() ? 2 : found->second;
+}
+
+void NumberHints::given(const std::string &folder, const std::string &name, int number)
+{
+    constexpr size_t MaxNames = 4096;
+    std::lock_guard lock(m_lock);
+    if (m_next.size() >= MaxNames)
+        m_next.clear(); // a hint only: names seen again start over from 2
+    m_next[key(folder, name)] = number + 1;
 }
 
 } // namespace pnvzip

@@ -332,6 +332,48 @@ bool rebuild(View *view, uint64_t fileSize)
     return false;
 }
 
+
+// The stretch of the file an entry's local header and data take, from its central record
+// (whole): the local header's fixed part and name as the central record gives them, and
+// the compressed data, with the sizes and offset of a ZIP64 field where the record says so.
+ArchiveDirectory::DataRange dataRange(const uint8_t *header)
+{
+    uint64_t compressed = u32(header + 20);
+    const uint64_t uncompressed = u32(header + 24);
+    uint64_t offset = u32(header + 42);
+    const uint16_t nameLength = u16(header + 28);
+    const uint16_t extraLength = u16(header + 30);
+    const uint8_t *extra = header + CentralSize + nameLength;
+    for (size_t at = 0; at + 4 <= extraLength;) {
+        const uint16_t id = u16(extra + at), size = u16(extra + at + 2);
+        if (at + 4 + size > extraLength)
+            break;
+        if (id == 0x0001) {
+            size_t pos = at + 4;
+            const size_t fieldEnd = pos + size;
+            auto take = [&](uint64_t *value) {
+                if (pos + 8 <= fieldEnd) {
+                    *value = u64(extra + pos);
+                    pos += 8;
+                }
+            };
+            uint64_t ignored = 0;
+            if (uncompressed == 0xffffffff)
+                take(&ignored);
+            if (compressed == 0xffffffff)
+                take(&compressed);
+            if (offset == 0xffffffff)
+                take(&offset);
+            break;
+        }
+        at += 4 + size;
+    }
+    const uint64_t start = offset;
+    uint64_t stop = start + 30 + nameLength;
+    stop = compressed > UINT64_MAX - stop ? UINT64_MAX : stop + compressed;
+    return {start, stop < start ? UINT64_MAX : stop};
+}
+
 } // namespace
 
 zip_t *openArchiveLeniently(const char *path, int *error)
@@ -363,6 +405,10 @@ struct ArchiveDirectory::State
     uint64_t cdOffset = 0;
     uint64_t cdSize = 0;
     uint64_t count = 0;
+    // No ZIP64 end records: the short end record keeps only the low 16 bits of the count,
+    // which older writers let wrap past 65,535 entries, so the directory is walked to
+    // its end and the count only has to agree in those bits.
+    bool countMayWrap = false;
     uint64_t at = 0;     // the next record
     uint64_t walked = 0; // records before it
     std::optional<Window> walker;  // reads the directory in order
@@ -395,7 +441,9 @@ bool ArchiveDirectory::open(const char *path)
         uint64_t cdSize = u32(end + 12);
         uint64_t cdOffset = u32(end + 16);
         uint64_t cdLimit = endOffset;
+        bool countMayWrap = true;
         if (i >= Zip64LocatorSize && u32(end - Zip64LocatorSize) == Zip64LocatorSignature) {
+            countMayWrap = false;
             const uint8_t *locator = end - Zip64LocatorSize;
             const uint64_t zip64End = u64(locator + 8);
             uint8_t zip64[Zip64EndSize];
@@ -414,16 +462,18 @@ bool ArchiveDirectory::open(const char *path)
             cdOffset = offset64;
             cdLimit = zip64End;
         }
-        if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset || (count == 0) != (cdSize == 0)
+        const bool wrapped = countMayWrap && cdSize / CentralSize > 0xffff; // room for more than the count says
+        if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset || ((count == 0) != (cdSize == 0) && !wrapped)
             || count > cdSize / CentralSize)
             continue;
         uint8_t first[4];
-        if (count > 0 && (!readAt(fd, cdOffset, first, sizeof first) || u32(first) != CentralSignature))
+        if (cdSize > 0 && (!readAt(fd, cdOffset, first, sizeof first) || u32(first) != CentralSignature))
             continue;
         d->fileSize = fileSize;
         d->cdOffset = cdOffset;
         d->cdSize = cdSize;
         d->count = count;
+        d->countMayWrap = wrapped;
         d->walker.emplace(fd, fileSize);
         d->builder.emplace(fd, fileSize, 64 << 10);
         rewind();
@@ -443,24 +493,69 @@ void ArchiveDirectory::rewind()
     d->walked = 0;
 }
 
-bool ArchiveDirectory::next(std::vector<uint64_t> *records, size_t maxRecords, size_t maxBytes)
+bool ArchiveDirectory::atEnd() const
+{
+    return d->countMayWrap ? d->at == d->cdOffset + d->cdSize : d->walked == d->count;
+}
+
+bool ArchiveDirectory::next(std::vector<uint64_t> *records, size_t maxRecords, size_t maxBytes,
+                            std::vector<DataRange> *ranges)
 {
     records->clear();
+    if (ranges)
+        ranges->clear();
     const uint64_t end = d->cdOffset + d->cdSize;
     size_t bytes = 0;
-    while (d->walked < d->count && records->size() < maxRecords && (records->empty() || bytes < maxBytes)) {
+    while (!atEnd() && records->size() < maxRecords && (records->empty() || bytes < maxBytes)) {
         const uint8_t *header = d->walker->at(d->at, CentralSize);
         if (!header || u32(header) != CentralSignature || end - d->at < CentralSize)
             return false;
         const uint64_t length = CentralSize + u16(header + 28) + u16(header + 30) + u16(header + 32);
         if (end - d->at < length)
             return false;
+        if (ranges) {
+            header = d->walker->at(d->at, size_t(length));
+            if (!header)
+                return false;
+            ranges->push_back(dataRange(header));
+        }
         records->push_back(d->at);
         d->at += length;
         bytes += size_t(length);
         ++d->walked;
     }
+    if (d->countMayWrap)
+        return d->at < end || (d->walked & 0xffff) == d->count;
     return d->walked < d->count || d->at == end; // every byte of the directory accounted for
+}
+
+bool ArchiveDirectory::findOverlap(uint64_t *first, uint64_t *second)
+{
+    struct Placed
+    {
+        DataRange range;
+        uint64_t number;
+    };
+    std::vector<Placed> all;
+    std::vector<uint64_t> records;
+    std::vector<DataRange> ranges;
+    rewind();
+    while (next(&records, 4096, 1 << 20, &ranges) && !records.empty()) {
+        for (const DataRange &r : ranges)
+            all.push_back({r, all.size()});
+    }
+    rewind();
+    std::sort(all.begin(), all.end(), [](const Placed &a, const Placed &b) { return a.range.start < b.range.start; });
+    for (size_t i = 1; i < all.size(); ++i) {
+        if (all[i].range.start < all[i - 1].range.end) {
+            *first = std::min(all[i - 1].number, all[i].number);
+            *second = std::max(all[i - 1].number, all[i].number);
+            return true;
+        }
+        if (all[i].range.end < all[i - 1].range.end)
+            all[i].range.end = all[i - 1].range.end; // the furthest end so far
+    }
+    return false;
 }
 
 zip_t *ArchiveDirectory::openWith(const std::vector<uint64_t> &records, int *error)

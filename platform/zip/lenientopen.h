@@ -41,13 +41,27 @@ public:
     // Opens the file and finds the end records. False when no end record leads to a
     // directory that can be walked here; the library then has to read the whole archive.
     bool open(const char *path);
-    uint64_t count() const; // entries the end record announces
+    uint64_t count() const; // entries the end record announces (without ZIP64 records, modulo 65,536)
     // Back to the first record.
     void rewind();
+    // Where an entry's local header and data lie in the file, from `start` up to `end`.
+    struct DataRange
+    {
+        uint64_t start = 0;
+        uint64_t end = 0;
+    };
     // The file offsets of the next records, in directory order: at most `maxRecords` and
-    // about `maxBytes` of directory, none at the end. False when a record is not where
-    // and what the directory says, or the directory does not end where the records do.
-    bool next(std::vector<uint64_t> *records, size_t maxRecords, size_t maxBytes);
+    // about `maxBytes` of directory, none at the end; with `ranges`, where each one's data
+    // lies. Without ZIP64 end records the directory is walked to its end, however often
+    // the 16-bit count wrapped. False when a record is not where and what the directory
+    // says, or the directory does not end where the records do.
+    bool next(std::vector<uint64_t> *records, size_t maxRecords, size_t maxBytes,
+              std::vector<DataRange> *ranges = nullptr);
+    // Whether every record has been walked.
+    bool atEnd() const;
+    // Walks the whole directory for two entries whose data overlaps, whatever their
+    // order in the file; their numbers (from 0) in `*first` and `*second`. Rewinds.
+    bool findOverlap(uint64_t *first, uint64_t *second);
     // The archive with a directory of just `records` (offsets from next(), in the order
     // given), opened read-only; nullptr with `*error` set to the library's error code.
     zip_t *openWith(const std::vector<uint64_t> &records, int *error);

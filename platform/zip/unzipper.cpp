@@ -28,6 +28,8 @@
 #include "fsutil.h"
 #include "lenientopen.h"
 #include "unzipsecrets.h"
+#include "unzipfolders.h"
+#include "unziplinks.h"
 #include "winzipaes.h"
 
 #include <QDir>
@@ -108,6 +110,7 @@ struct Entry
     bool aesCrc = true;  // AE-1 records the CRC-32 as well; AE-2 only the authentication code
     std::string linkTarget;
     bool targetRead = false;
+    ArchiveDirectory::DataRange data; // where its local header and data lie, when read in parts
 };
 
 // What became of one attempt at an entry's data.
@@ -146,16 +149,9 @@ struct Tally
     std::vector<Done> first; // the first lines, as many as a report lists in full
     quint64 renamed = 0;
     QStringList firstRenamed; // the first renamed items, as many as a summary lists
+    quint64 leftOut = 0;      // links not made, as they would lead outside the folder
+    QStringList firstLeftOut; // the first of them
     quint64 lines() const { return files + folders + links; }
-};
-
-// Attributes a folder entry gives the folder it makes, set once everything is inside.
-struct FolderAttributes
-{
-    std::optional<mode_t> mode;
-    bool hasTime = false;
-    timespec mtime{0, 0};
-    timespec atime{0, 0};
 };
 
 // An open folder, shared by the reading side and the thread that writes files into it.
@@ -314,6 +310,7 @@ struct Part
     bool owned = false;
     quint64 first = 0;              // the archive number of its first entry
     std::vector<uint64_t> records;  // where their central records are, when read in parts
+    std::vector<ArchiveDirectory::DataRange> ranges; // where their data lies, likewise
     std::vector<quint64> numbers;   // their archive numbers, when not in a row
     std::vector<Entry> entries;     // as scanned: the target folder's own entry left out
     Part() = default;
@@ -342,12 +339,22 @@ ZipResult openFailure(int openError, const QString &archiveShown)
     const QString reason = QString::fromUtf8(zip_error_strerror(&error));
     zip_error_fini(&error);
     switch (openError) {
-    case ZIP_ER_NOENT:
     case ZIP_ER_OPEN:
     case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
         return {int(SourceUnreadable), QStringLiteral("The archive %1 cannot be read: %2. Nothing was extracted.")
                                            .arg(archiveShown, reason)};
+    // The file is there and was opened: a position it does not have, or an entry's data
+    // that is not where its record says, is damage to the archive.
+    case ZIP_ER_NOENT:
+    case ZIP_ER_SEEK:
+        return {int(NotAnArchive), QStringLiteral("%1 is damaged: its directory points to data that is not in the file "
+                                                  "(%2). Nothing was extracted.")
+                                       .arg(archiveShown, reason)};
+    case ZIP_ER_ENCRNOTSUPP:
+        return {int(UnsupportedEncryption), QStringLiteral("%1 holds an entry encrypted with a method this program "
+                                                           "cannot decrypt (AES with a key length or version it does not know). Nothing was "
+                                                           "extracted.")
+                                                .arg(archiveShown)};
     case ZIP_ER_MEMORY:
         return {int(InternalError), QStringLiteral("Out of memory while opening %1.").arg(archiveShown)};
     case ZIP_ER_MULTIDISK:
@@ -406,7 +413,6 @@ private:
                   Failure *f, FolderRef *ref = nullptr, uint32_t *node = nullptr);
     UniqueFd openFolder(const std::vector<std::string> &parts, size_t count, uint32_t *node, std::string *diskPath,
                         Failure *f);
-    uint32_t addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd);
     mode_t fileMode(const Entry &e) const;
     UniqueFd createFile(int dir, const std::string &leaf, mode_t mode, std::string *tempName, int *err) const;
     bool storeFile(const Entry &e, int dir, const std::string &diskParent, bool renamed, mode_t mode,
@@ -426,10 +432,11 @@ private:
     void stopWriter(bool discard);
     bool placeFolder(int parentFd, const std::string &name, const std::string &diskParent,
                      std::string *placed, bool *created, Failure *f);
-    bool place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
+    bool place(int dirFd, const std::string &diskParent, const std::string &tempName, const std::string &name,
+               std::string *placed,
                Failure *f, int unnamedFd = -1) const;
-    bool resolvesInside(const std::string &absolutePath) const;
-    void finishFolders();
+    bool leaveOut(const Entry &e, const QString &why);
+    bool finishFolders(Failure *f);
     QString report() const;
     QString keptNote(bool cancelled) const;
     Failure writeFailure(int err, const QString &what) const;
@@ -478,22 +485,8 @@ private:
     bool m_numberedNames = false;
     QString m_lastName;
 
-    // The archive's folders met so far, one node per folder path of the archive, found a
-    // name at a time from (parent node, name): a folder costs its own name however deep.
-    struct FolderNode
-    {
-        uint32_t parent = 0; // node 0 is the target folder
-        uint32_t same = 0;   // the node of the first path that led to this folder on disk
-        std::string disk;    // the name it got on disk in its parent ("b (2)")
-        bool renamed = false; // its path on disk differs from the archive's
-        bool created = false; // this call made it (on the `same` node)
-        bool listed = false;  // its entry is in the report (on the `same` node)
-    };
-    std::vector<FolderNode> m_folders{FolderNode{}};
-    std::unordered_map<std::string, uint32_t> m_folderIndex;
-    // Folders this call made under another path than the archive's, by device and inode.
-    std::map<std::pair<dev_t, ino_t>, uint32_t> m_madeFolders;
-    std::unordered_map<uint32_t, FolderAttributes> m_folderAttributes; // from folder entries
+    // The archive's folders met so far.
+    FolderTree m_folders;
     // Lines not settled yet, in archive order; they stay where they are while the writers
     // fill them in, and go into the tally once settled.
     std::deque<Done> m_done;
@@ -507,6 +500,8 @@ private:
     // Folder node -> its open descriptor; a bounded set, as entries of one folder mostly
     // come together.
     std::unordered_map<uint32_t, OpenFolder> m_openFolders;
+    // The next number to try for names already taken (files are placed on several threads).
+    mutable NumberHints m_numberHints;
     bool m_anonymousFiles = false; // files are made unnamed (O_TMPFILE) and linked into place
     bool m_namesInTurn = true; // two entries may compete for a name: name files in archive order
 
@@ -650,6 +645,8 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
         e.number = number;
         if (size_t(i) < part.records.size())
             e.record = part.records[size_t(i)];
+        if (size_t(i) < part.ranges.size())
+            e.data = part.ranges[size_t(i)];
         if (st.valid & ZIP_STAT_MTIME)
             e.dosTime = st.mtime;
         e.name = QString::fromUtf8(st.name);
@@ -725,14 +722,7 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
             }
             zip_fclose(zf);
             e.linkTarget.assign(target, size_t(n));
-            e.targetRead = true;
-            QString why;
-            if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why)) {
-                *f = {OutsideFolder, QStringLiteral("The archive contains a link that leads outside the folder: "
-                                                    "“%1”: %2. Nothing was extracted.")
-                                         .arg(e.name, why)};
-                return false;
-            }
+            e.targetRead = true; // where it leads is judged when the link is made
         }
         part.entries.push_back(std::move(e));
     }
@@ -764,7 +754,7 @@ Extractor::Next Extractor::nextPart(Part *part, bool readLinks, bool scanIt, Fai
         part->za = m_whole;
         m_walked = 1; // served
     } else {
-        if (!m_directory->next(&part->records, PartRecords, PartBytes)) {
+        if (!m_directory->next(&part->records, PartRecords, PartBytes, &part->ranges)) {
             m_partUnreadable = true;
             *f = directoryFailure(ZIP_ER_INCONS);
             return Next::Failed;
@@ -802,6 +792,19 @@ bool Extractor::check(Failure *f, bool *unreadable)
     rewind();
     m_partUnreadable = false;
     std::optional<Failure> refused; // by an entry; the rest of the directory is still walked
+    // Entries whose data overlaps, as in archives built to fill the disk with one piece of
+    // data written many times: in an archive in file order, each entry's data starts after
+    // the end of the one before; otherwise the whole directory is sorted at the end.
+    bool dataSeen = false;
+    uint64_t dataStart = 0, dataEnd = 0;
+    QString dataOwner;
+    bool dataInOrder = true;
+    const auto overlapping = [&](const QString &which) {
+        return Failure{NotAnArchive, QStringLiteral("The archive %1 is refused: %2 share their data in the file (their "
+                                                    "data overlaps), as in archives built to fill the disk. Nothing "
+                                                    "was extracted.")
+                                         .arg(m_archiveShown, which)};
+    };
     for (;;) {
         if (stopRequested(f)) {
             f->text += QStringLiteral(" Nothing was extracted.");
@@ -823,6 +826,20 @@ bool Extractor::check(Failure *f, bool *unreadable)
         if (refused)
             continue;
         for (const Entry &e : part->entries) {
+            if (m_directory && dataInOrder) {
+                if (dataSeen && e.data.start < dataEnd) {
+                    if (e.data.start < dataStart) {
+                        dataInOrder = false;
+                    } else {
+                        refused = overlapping(QStringLiteral("the entries “%1” and “%2”").arg(dataOwner, e.name));
+                        break;
+                    }
+                }
+                dataSeen = true;
+                dataStart = e.data.start;
+                dataEnd = e.data.end;
+                dataOwner = e.name;
+            }
             if (e.kind != Kind::Folder) {
                 // Sizes no archive can hold (the progress total would overflow): refused.
                 if (e.size > quint64(std::numeric_limits<qint64>::max())
@@ -850,9 +867,12 @@ bool Extractor::check(Failure *f, bool *unreadable)
                 m_linkRecords.push_back({e.record, e.number});
             m_lastName = e.name;
         }
-        if (!m_directory || (part->first == 0 && m_walked == m_directory->count()))
+        if (!m_directory || (part->first == 0 && m_directory->atEnd()))
             m_kept = std::move(part); // the whole archive: kept for the extraction
     }
+    uint64_t a = 0, b = 0;
+    if (!refused && m_directory && !dataInOrder && m_directory->findOverlap(&a, &b))
+        refused = overlapping(QStringLiteral("entries %1 and %2").arg(a + 1).arg(b + 1));
     if (refused) {
         *f = *refused;
         return false;
@@ -973,11 +993,13 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
 {
     // A file queued for this folder may take the name first, as it would have in archive order.
     drainWriter();
-    for (int n = 1; n <= MaxNumberedNames; ++n) {
+    for (int n = 1; n <= MaxNumberedNames; n = n == 1 ? m_numberHints.next(diskParent, name) : n + 1) {
         const std::string candidate = n == 1 ? name : numberedName(name, n);
         if (::mkdirat(parentFd, candidate.c_str(), 0700) == 0) {
             *placed = candidate;
             *created = true;
+            if (n > 1)
+                m_numberHints.given(diskParent, name, n);
             return true;
         }
         const int err = errno;
@@ -999,14 +1021,6 @@ bool Extractor::placeFolder(int parentFd, const std::string &name, const std::st
     return false;
 }
 
-std::string folderKey(uint32_t parent, const std::string &name)
-{
-    std::string key(sizeof parent + name.size(), '\0');
-    std::memcpy(key.data(), &parent, sizeof parent);
-    std::memcpy(key.data() + sizeof parent, name.data(), name.size());
-    return key;
-}
-
 // The folder of the first `count` parts, open. Folders stay open for the next entries
 // (entries of one folder mostly come together, and a deeper folder is opened from the
 // nearest one already open).
@@ -1024,10 +1038,10 @@ int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, st
     uint32_t at = 0;
     size_t known = 0;
     for (; known < count; ++known) {
-        const auto found = m_folderIndex.find(folderKey(at, parts[known]));
-        if (found == m_folderIndex.end())
+        const uint32_t found = m_folders.find(at, parts[known]);
+        if (found == 0)
             break;
-        at = found->second;
+        at = found;
     }
     auto found = known == count ? m_openFolders.find(at) : m_openFolders.end();
     if (found == m_openFolders.end()) {
@@ -1049,34 +1063,6 @@ int Extractor::folderFor(const std::vector<std::string> &parts, size_t count, st
     if (node)
         *node = at;
     return found->second.fd->get();
-}
-
-// A new node for the archive folder `name` in `parent`, open as `fd` under the name `disk`.
-uint32_t Extractor::addFolder(uint32_t parent, const std::string &name, std::string disk, bool created, int fd)
-{
-    const auto node = uint32_t(m_folders.size());
-    FolderNode folder;
-    folder.parent = parent;
-    folder.same = node;
-    folder.renamed = m_folders[parent].renamed || disk != name;
-    folder.created = created;
-    folder.disk = std::move(disk);
-    // Another archive path can lead into a folder this call made only where that folder's
-    // path differs from its own archive path ("x (2)/" after "x/" became "x (2)"): only
-    // those are noted, and looked for when a path merges into a folder already there.
-    struct stat st{};
-    if ((created ? folder.renamed : !m_madeFolders.empty()) && ::fstat(fd, &st) == 0) {
-        if (created) {
-            m_madeFolders.emplace(std::pair(st.st_dev, st.st_ino), node);
-        } else {
-            const auto made = m_madeFolders.find(std::pair(st.st_dev, st.st_ino));
-            if (made != m_madeFolders.end())
-                folder.same = made->second;
-        }
-    }
-    m_folders.push_back(std::move(folder));
-    m_folderIndex.emplace(folderKey(parent, name), node);
-    return node;
 }
 
 // Opens the folder of the first `count` parts, making what is missing; `*node` is that
@@ -1124,8 +1110,14 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
         }
         current.reset(next);
         base = next;
-        *diskPath = diskPath->empty() ? name : *diskPath + "/" + name;
-        parent = isKnown ? path[i] : addFolder(parent, parts[i], std::move(name), created, next);
+        if (!diskPath->empty())
+            diskPath->push_back('/');
+        diskPath->append(name);
+        parent = isKnown ? path[i] : m_folders.add(parent, parts[i], std::move(name), created, next);
+        // A path thousands of folders deep is made in well under a second, but a cancel
+        // need not wait for it.
+        if ((i - first) % 256 == 255 && stopRequested(f))
+            return {};
     }
     *node = parent;
     return current;
@@ -1133,19 +1125,21 @@ UniqueFd Extractor::openFolder(const std::vector<std::string> &parts, size_t cou
 
 // Gives the temporary file `tempName` (or the unnamed file open as `unnamedFd`) the name
 // `name`, or the first free numbered one; nothing already there is replaced.
-bool Extractor::place(int dirFd, const std::string &tempName, const std::string &name, std::string *placed,
-                      Failure *f, int unnamedFd) const
+bool Extractor::place(int dirFd, const std::string &diskParent, const std::string &tempName, const std::string &name,
+                      std::string *placed, Failure *f, int unnamedFd) const
 {
     char procPath[40];
     if (unnamedFd >= 0)
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", unnamedFd);
-    for (int n = 1; n <= MaxNumberedNames; ++n) {
+    for (int n = 1; n <= MaxNumberedNames; n = n == 1 ? m_numberHints.next(diskParent, name) : n + 1) {
         const std::string candidate = n == 1 ? name : numberedName(name, n);
         const int err = unnamedFd < 0 ? renameNoReplace(dirFd, tempName.c_str(), candidate.c_str())
                       : ::linkat(AT_FDCWD, procPath, dirFd, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0
                                                                                                       : errno;
         if (err == 0) {
             *placed = candidate;
+            if (n > 1)
+                m_numberHints.given(diskParent, name, n);
             return true;
         }
         if (err != EEXIST) {
@@ -1514,7 +1508,7 @@ bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent
         return false; // dropped: nothing of it is left
     std::string placed;
     if (tempName.empty()) {
-        if (!place(dir, tempName, leaf, &placed, f, out.get()))
+        if (!place(dir, diskParent, tempName, leaf, &placed, f, out.get()))
             return false;
         if (::close(out.release()) != 0) {
             const int closeErr = errno;
@@ -1527,7 +1521,7 @@ bool Extractor::storeFile(const Entry &e, int dir, const std::string &diskParent
             *f = writeFailure(errno, QStringLiteral("“%1”").arg(e.name));
             return false;
         }
-        if (!place(dir, tempName, leaf, &placed, f))
+        if (!place(dir, diskParent, tempName, leaf, &placed, f))
             return false;
     }
     keep = true;
@@ -1754,39 +1748,15 @@ bool Extractor::extractFolder(const Entry &e, Failure *f)
     if (folderFor(e.parts, e.parts.size(), &diskPath, &renamed, f, nullptr, &node) < 0)
         return false;
     node = m_folders[node].same;
-    FolderNode &folder = m_folders[node];
+    FolderTree::Node &folder = m_folders[node];
     if (folder.created)
-        m_folderAttributes[node] = FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime};
+        m_folders.setAttributes(node, FolderAttributes{e.mode, e.hasTime, e.mtime, e.atime});
     if (folder.listed)
         return true; // the same folder twice
     folder.listed = true;
     m_done.push_back({fromStd(diskPath) + QLatin1Char('/'), renamed ? e.name : QString(), Kind::Folder,
                       !folder.created, true});
     return true;
-}
-
-bool Extractor::resolvesInside(const std::string &absolutePath) const
-{
-    std::string path = absolutePath;
-    for (;;) {
-        if (char *real = ::realpath(path.c_str(), nullptr)) {
-            const std::string r(real);
-            std::free(real);
-            return r == m_rootReal || (r.size() > m_rootReal.size() && r.compare(0, m_rootReal.size(), m_rootReal) == 0
-                                       && (m_rootReal == "/" || r[m_rootReal.size()] == '/'));
-        }
-        if (errno != ENOENT)
-            return false;
-        // Only a name that does not exist at all may be stripped: a dangling link
-        // could point anywhere.
-        struct stat st{};
-        if (::lstat(path.c_str(), &st) == 0)
-            return false;
-        const size_t slash = path.rfind('/');
-        if (slash == std::string::npos || slash == 0)
-            return false;
-        path.resize(slash);
-    }
 }
 
 bool Extractor::extractLink(Entry &e, Failure *f)
@@ -1799,48 +1769,25 @@ bool Extractor::extractLink(Entry &e, Failure *f)
         if (!readEntry(e, -1, &e.linkTarget, f))
             return false;
         e.targetRead = true;
-        QString why;
-        if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why)) {
-            *f = {OutsideFolder, QStringLiteral("The archive contains a link that leads outside the folder: “%1”: %2.")
-                                     .arg(e.name, why)};
-            return false;
-        }
     }
+    QString why;
+    if (!linkTargetStaysInside(e.linkTarget, e.parts.size() - 1, &why))
+        return leaveOut(e, why);
     std::string diskParent;
     bool renamed = false;
     const int dir = folderFor(e.parts, e.parts.size() - 1, &diskParent, &renamed, f);
     if (dir < 0)
         return false;
+    if (!namesTakenBackAreFolders(m_root, diskParent, e.linkTarget))
+        return leaveOut(e, QStringLiteral("a “..” in its target takes back a name that is not a folder here"));
     const std::string parentAbsolute = diskParent.empty() ? m_rootReal : m_rootReal + "/" + diskParent;
-    auto outside = [&] {
-        *f = {OutsideFolder, QStringLiteral("The link “%1” would lead outside the folder through “%2”, "
-                                            "which is already there; it was not created.")
-                                 .arg(e.name, fromStd(e.linkTarget))};
-        return false;
-    };
-    if (!resolvesInside(parentAbsolute + "/" + e.linkTarget))
-        return outside();
-    std::string tempName;
-    for (int attempt = 0; attempt < 100 && tempName.empty(); ++attempt) {
-        int err = 0;
-        std::string candidate;
-        // Reserve a random name, then put the link there instead of the file.
-        UniqueFd reserved = createTempFile(dir, e.parts.back(), &candidate, &err);
-        if (!reserved.valid()) {
-            *f = writeFailure(err, QStringLiteral("the link “%1”").arg(e.name));
-            return false;
-        }
-        reserved.reset();
-        ::unlinkat(dir, candidate.c_str(), 0);
-        if (::symlinkat(e.linkTarget.c_str(), dir, candidate.c_str()) == 0)
-            tempName = candidate;
-        else if (errno != EEXIST) {
-            *f = writeFailure(errno, QStringLiteral("the link “%1”").arg(e.name));
-            return false;
-        }
-    }
+    const QString through = QStringLiteral("it would lead outside through what is already in the folder");
+    if (!resolvesInside(m_rootReal, parentAbsolute + "/" + e.linkTarget))
+        return leaveOut(e, through);
+    int err = 0;
+    const std::string tempName = makeTemporaryLink(dir, e.parts.back(), e.linkTarget, &err);
     if (tempName.empty()) {
-        *f = {CannotWrite, QStringLiteral("Cannot create the link “%1”.").arg(e.name)};
+        *f = writeFailure(err, QStringLiteral("the link “%1”").arg(e.name));
         return false;
     }
     if (e.hasTime) {
@@ -1848,14 +1795,14 @@ bool Extractor::extractLink(Entry &e, Failure *f)
         ::utimensat(dir, tempName.c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     std::string placed;
-    if (!place(dir, tempName, e.parts.back(), &placed, f)) {
+    if (!place(dir, diskParent, tempName, e.parts.back(), &placed, f)) {
         ::unlinkat(dir, tempName.c_str(), 0);
         return false;
     }
     // Checked once more now that it exists, in case something changed meanwhile.
-    if (!resolvesInside(parentAbsolute + "/" + e.linkTarget)) {
+    if (!resolvesInside(m_rootReal, parentAbsolute + "/" + e.linkTarget)) {
         ::unlinkat(dir, placed.c_str(), 0);
-        return outside();
+        return leaveOut(e, through);
     }
     const std::string shown = diskParent.empty() ? placed : diskParent + "/" + placed;
     m_done.push_back({fromStd(shown) + QStringLiteral(" → ") + fromStd(e.linkTarget),
@@ -1863,46 +1810,39 @@ bool Extractor::extractLink(Entry &e, Failure *f)
     return true;
 }
 
-void Extractor::finishFolders()
+// A link that would lead outside the folder is not made; the report names it.
+bool Extractor::leaveOut(const Entry &e, const QString &why)
 {
-    // Deepest first; the folders' own times are set after everything inside was written.
-    std::vector<std::pair<size_t, uint32_t>> folders; // depth, node
-    for (uint32_t node = 1; node < m_folders.size(); ++node) {
-        if (m_folders[node].same != node || !m_folders[node].created)
-            continue;
-        size_t depth = 0;
-        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
-            ++depth;
-        folders.emplace_back(depth, node);
-    }
-    std::sort(folders.begin(), folders.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
-    std::vector<uint32_t> path;
-    for (const auto &[depth, node] : folders) {
-        path.clear();
-        for (uint32_t at = node; at != 0; at = m_folders[at].parent)
-            path.push_back(at);
-        UniqueFd fd(::fcntl(m_root, F_DUPFD_CLOEXEC, 0));
-        for (auto at = path.rbegin(); fd.valid() && at != path.rend(); ++at)
-            fd.reset(::openat(fd.get(), m_folders[*at].disk.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!fd.valid())
-            continue;
-        const auto given = m_folderAttributes.find(node);
-        const FolderAttributes *entry = given == m_folderAttributes.end() ? nullptr : &given->second;
-        mode_t mode = entry && entry->mode ? (*entry->mode & 0777) : 0777;
-        mode = (mode & ~m_umask) | S_IRWXU; // the owner can always list, enter and change it
-        ::fchmod(fd.get(), mode);
-        if (entry && entry->hasTime) {
-            const timespec times[2] = {entry->atime, entry->mtime};
-            ::futimens(fd.get(), times);
-        }
-    }
+    std::lock_guard lock(m_lock);
+    if (m_tally.firstLeftOut.size() < ListedInSummary)
+        m_tally.firstLeftOut << QStringLiteral("%1 → %2 (%3)").arg(e.name, fromStd(e.linkTarget), why);
+    ++m_tally.leftOut;
+    return true;
+}
+
+bool Extractor::finishFolders(Failure *f)
+{
+    return m_folders.finish(m_root, m_umask, [&] { return stopRequested(f); });
 }
 
 QString Extractor::report() const
 {
     const Tally &t = m_tally;
-    if (t.lines() == 0)
+    QString leftOut;
+    if (t.leftOut) {
+        leftOut = t.leftOut == 1 ? QStringLiteral("1 link was left out, as it would lead outside the folder:\n")
+                                 : QStringLiteral("%1 links were left out, as they would lead outside the folder:\n")
+                                       .arg(groupedNumber(t.leftOut));
+        for (const QString &item : t.firstLeftOut)
+            leftOut += QStringLiteral("  ") + item + QLatin1Char('\n');
+        if (t.leftOut > quint64(t.firstLeftOut.size()))
+            leftOut += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.leftOut - quint64(t.firstLeftOut.size())));
+    }
+    if (t.lines() == 0) {
+        if (!leftOut.isEmpty())
+            return QStringLiteral("Nothing was extracted from %1 into %2.\n").arg(m_archiveShown, m_folderShown) + leftOut;
         return QStringLiteral("The archive %1 is empty; nothing was extracted into %2.").arg(m_archiveShown, m_folderShown);
+    }
 
     QStringList counts;
     if (t.files)
@@ -1939,6 +1879,7 @@ QString Extractor::report() const
                 text += QStringLiteral("  … and %1 more.\n").arg(groupedNumber(t.renamed - quint64(ListedInSummary)));
         }
     }
+    text += leftOut;
     text += QStringLiteral("Nothing already in the folder was replaced.");
     return text;
 }
@@ -1991,7 +1932,11 @@ ZipResult Extractor::run()
         ok = false;
     settleReport(true);
     m_openFolders.clear();
-    finishFolders();
+    Failure stopped;
+    if (!finishFolders(&stopped) && ok) {
+        ok = false; // cancelled: the folders not reached keep the owner's rights alone
+        f = stopped;
+    }
     if (!ok)
         return {int(f.number), f.text + QLatin1Char(' ') + keptNote(f.number == Cancelled)};
     if (m_query)

@@ -26,7 +26,9 @@ enum ZipError : int {
     CannotWrite = 30003,
 
     // The archive is not a zip archive, or it is truncated or damaged (including
-    // compressed data that does not decode and an entry with an unusable name).
+    // compressed data that does not decode, an entry with an unusable name, a directory
+    // that points to data the file does not have, and entries that share their data, as
+    // archives built to fill the disk do: those are refused before anything is written).
     NotAnArchive = 30004,
 
     // An entry is compressed with a method this component cannot read, such as LZMA
@@ -40,7 +42,8 @@ enum ZipError : int {
     EncryptedEntry = 30006,
 
     // An entry would land outside the target folder: a name with "..", an absolute
-    // name, a drive letter, or a symbolic link whose target leaves the folder.
+    // name or a drive letter. (A symbolic link whose target would leave the folder is
+    // not made, and the report names it; everything else is extracted.)
     OutsideFolder = 30007,
 
     // The extracted data does not match the CRC-32 or the size the archive records, or an
@@ -70,7 +73,8 @@ enum ZipError : int {
     WrongPassword = 30013,
 
     // An entry is encrypted with a method this component cannot decrypt, such as PKWARE
-    // strong encryption; the text names it and nothing is extracted.
+    // strong encryption or AES with a key length other than 128, 192 or 256 bits; the
+    // text names it and nothing is extracted.
     UnsupportedEncryption = 30014,
 
     // An unexpected failure inside the zip library or the component itself.

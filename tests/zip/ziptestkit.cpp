@@ -344,7 +344,7 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
         central += e.name + centralExtra;
     }
     const quint64 centralOffset = std::max(quint64(out.size()), directoryAt);
-    const bool zip64 = zip64End || m_entries.size() >= 0xffff || centralOffset >= 0xffffffff;
+    const bool zip64 = !countWraps && (zip64End || m_entries.size() >= 0xffff || centralOffset >= 0xffffffff);
     QByteArray &tail = *directory;
     tail = central;
     if (zip64) {

@@ -92,6 +92,9 @@ public:
     int commentOverrun = 0;
     // The ZIP64 end records as well (always when the entries do not fit the short one).
     bool zip64End = false;
+    // Never the ZIP64 end records: with 65,536 entries or more, the short end record's
+    // count keeps only its low 16 bits, as older writers wrote it.
+    bool countWraps = false;
     // Where the central directory starts, when past the end of the entries' data: save()
     // leaves a hole before it, so an archive larger than 4 GiB takes no room.
     quint64 directoryAt = 0;

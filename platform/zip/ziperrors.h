@@ -29,9 +29,11 @@ enum ZipError : int {
     // compressed data that does not decode and an entry with an unusable name).
     NotAnArchive = 30004,
 
-    // An entry is compressed with a method this component cannot read, such as LZMA
-    // (method 14) or PPMd (method 98); the text names the method. Stored, deflated,
-    // Deflate64 and bzip2 entries are read.
+    // An entry is compressed with a method this component cannot read, such as PPMd
+    // (method 98) or Reduce (methods 2 to 5), or with settings it refuses (an LZMA or XZ
+    // dictionary over 512 MiB, a Zstandard window over 128 MiB); the text names the
+    // method. Stored, Shrink, Implode, deflated, Deflate64, bzip2, LZMA, Zstandard and XZ
+    // entries are read.
     UnsupportedMethod = 30005,
 
     // An entry is encrypted (password protected) and no password was given: the caller

@@ -18,8 +18,10 @@ namespace fuzzstreams {
 
 using pnvzip::stream::Result;
 
-// Decoded output is kept up to this size; a decoder going beyond it is stopped.
-constexpr size_t OutputCap = size_t(3) << 20;
+// Decoded output is kept up to this size (eight times the output window of the decoders
+// written here, twice the output slice of the LZMA decoder); a decoder going beyond it is
+// stopped.
+constexpr size_t OutputCap = size_t(512) << 10;
 
 struct Input
 {

@@ -39,15 +39,16 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/methodsbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/src"
 file=$work/src/data.bin
-# Two parts text and one part programs, in 1 MiB pieces.
-{
-    while :; do
-        find /usr/include /usr/share/doc /usr/share/common-licenses -type f \
-            \( -name '*.h' -o -name 'copyright' -o -name '*.txt' \) -size -2M 2>/dev/null | sort | xargs -d '\n' cat
-        find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +100k 2>/dev/null | sort | head -100 |
-            xargs -d '\n' cat
-    done
-} 2>/dev/null | head -c $(( mb * 1024 * 1024 )) > "$file" || true
+# Text (headers and documentation) and programs, repeated up to the size asked for.
+sources() {
+    find /usr/include /usr/share/doc /usr/share/common-licenses -type f \
+        \( -name '*.h' -o -name 'copyright' -o -name '*.txt' \) -size -2M 2>/dev/null | sort
+    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -size +100k 2>/dev/null | sort | head -100
+}
+: > "$file"
+while [ "$(stat -c %s "$file")" -lt $(( mb * 1024 * 1024 )) ]; do
+    sources | xargs -d '\n' cat 2>/dev/null | head -c $(( mb * 1024 * 1024 - $(stat -c %s "$file") )) >> "$file" || true
+done
 
 # A zip archive of one entry of method $3 holding the stream in $2.
 wrap() {

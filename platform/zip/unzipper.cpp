@@ -23,7 +23,7 @@
 
 #include "zipengine.h"
 
-#include "deflate64.h"
+#include "entrydecoder.h"
 #include "entrynames.h"
 #include "fsutil.h"
 #include "lenientopen.h"
@@ -104,6 +104,7 @@ struct Entry
     zip_uint64_t size = 0;
     zip_uint32_t crc = 0;
     zip_int32_t method = -1; // as recorded, -1 if unknown
+    quint16 flags = 0;       // the general purpose flags, read only where a decoder needs them
     zip_uint64_t compressedSize = 0;
     Cipher cipher = Cipher::None;
     int aesStrength = 0; // 1, 2, 3: AES-128, -192, -256
@@ -530,7 +531,7 @@ private:
     std::vector<char> m_buffer;
     std::vector<unsigned char> m_input;
     std::unique_ptr<inflate_state> m_inflate;
-    std::unique_ptr<Deflate64Decoder> m_deflate64;
+    std::unique_ptr<EntryDecoder> m_decoder; // methods other than store, deflate and bzip2
 };
 
 Failure Extractor::writeFailure(int err, const QString &what) const
@@ -605,10 +606,10 @@ bool Extractor::classifyEncryption(Entry &e, const zip_stat_t &st, Failure *f)
         e.aesCrc = e.crc != 0;
         // Data decrypted here goes to the inflater of this file; other methods would need
         // the library's decoders, which only read what the library decrypted itself.
-        if (e.method != ZIP_CM_STORE && e.method != ZIP_CM_DEFLATE && e.method != ZIP_CM_DEFLATE64) {
+        if (e.method != ZIP_CM_STORE && e.method != ZIP_CM_DEFLATE && !EntryDecoder::reads(e.method)) {
             *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is encrypted with AES and compressed with %2 "
                                                     "(method %3); this program reads such entries only when stored, "
-                                                    "deflated or compressed with Deflate64.")
+                                                    "deflated or compressed with a method it decodes itself.")
                                          .arg(e.name, methodName(e.method))
                                          .arg(e.method)};
             return false;
@@ -659,7 +660,19 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
         if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE
             && !classifyEncryption(e, st, f))
             return false;
-        if ((st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method != ZIP_CM_DEFLATE64
+        if ((st.valid & ZIP_STAT_COMP_METHOD) && EntryDecoder::needsFlags(st.comp_method)) {
+            const std::optional<uint16_t> flags = part.records.empty() ? std::nullopt
+                                                : centralRecordFlags(m_archivePath, e.record);
+            if (!flags) {
+                *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3), whose "
+                                                        "settings could not be read from the archive's directory.")
+                                             .arg(e.name, methodName(st.comp_method))
+                                             .arg(st.comp_method)};
+                return false;
+            }
+            e.flags = *flags;
+        }
+        if ((st.valid & ZIP_STAT_COMP_METHOD) && !EntryDecoder::reads(st.comp_method)
             && !zip_compression_method_supported(st.comp_method, 0)) {
             *f = {UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3), "
                                                     "which this program cannot read.")
@@ -1236,15 +1249,16 @@ bool Extractor::readEntry(const Entry &e, int out, std::string *memory, Failure 
 }
 
 // One pass over the entry's data. Stored and deflated entries are read raw and inflated
-// here (ISA-L, large buffers; CRC-32 by libdeflate), Deflate64 entries with the
-// component's own decoder, after decryption: traditional by libzip, AES here; any other
-// method goes through libzip's own decoder.
+// here (ISA-L, large buffers; CRC-32 by libdeflate), the methods of EntryDecoder with
+// their decoders, after decryption: traditional by libzip, AES here; any other method
+// (bzip2) goes through libzip's own decoder.
 Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uint64_t *total, Failure *f)
 {
     constexpr size_t OutputSize = 1024 * 1024;
     constexpr size_t InputSize = 256 * 1024;
     const bool deflated = e.method == ZIP_CM_DEFLATE;
-    const bool raw = deflated || e.method == ZIP_CM_STORE || e.method == ZIP_CM_DEFLATE64;
+    const bool decoded = EntryDecoder::reads(e.method);
+    const bool raw = deflated || e.method == ZIP_CM_STORE || decoded;
     const bool traditional = e.cipher == Cipher::Traditional;
     zip_file_t *zf = e.cipher == Cipher::Aes ? zip_fopen_index(m_za, e.index, ZIP_FL_ENCRYPTED)
                    : traditional ? zip_fopen_index_encrypted(m_za, e.index, raw ? ZIP_FL_COMPRESSED : 0, m_password.c_str())
@@ -1345,22 +1359,30 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
     };
 
     bool stopped = false; // by the caller, a write failure or too much data
-    if (e.method == ZIP_CM_DEFLATE64) {
-        if (!m_deflate64)
-            m_deflate64 = std::make_unique<Deflate64Decoder>();
-        switch (m_deflate64->decode(
+    if (decoded) {
+        if (!m_decoder)
+            m_decoder = std::make_unique<EntryDecoder>();
+        switch (m_decoder->decode(
+            e.method, e.flags, e.size,
             [&](unsigned char *to, size_t capacity) { return std::ptrdiff_t(fetch(to, capacity)); },
             [&](const unsigned char *data, size_t n) { return take(reinterpret_cast<const char *>(data), n); })) {
-        case Deflate64Decoder::Result::Finished:
-        case Deflate64Decoder::Result::Truncated: // cut short: the size check reports it
+        case stream::Result::Finished:
+        case stream::Result::Truncated: // cut short: the size check reports it
             break;
-        case Deflate64Decoder::Result::Stopped:
+        case stream::Result::Stopped:
             stopped = true;
             break;
-        case Deflate64Decoder::Result::ReadFailed:
+        case stream::Result::ReadFailed:
             return decryptFailed ? internal() : readFailed();
-        case Deflate64Decoder::Result::Damaged:
+        case stream::Result::Damaged:
             return bad(damaged(QStringLiteral("its compressed data is invalid")));
+        case stream::Result::Unsupported:
+            // Under traditional encryption, possibly a wrong password's garbage.
+            return bad({UnsupportedMethod, QStringLiteral("“%1” in the archive is compressed with %2 (method %3) "
+                                                          "with settings this program cannot read, such as a "
+                                                          "dictionary larger than it allows.")
+                                               .arg(e.name, methodName(e.method))
+                                               .arg(e.method)});
         }
     } else if (!deflated) {
         for (;;) {

@@ -31,9 +31,11 @@ enum ZipError : int {
     // archives built to fill the disk do: those are refused before anything is written).
     NotAnArchive = 30004,
 
-    // An entry is compressed with a method this component cannot read, such as LZMA
-    // (method 14) or PPMd (method 98); the text names the method. Stored, deflated,
-    // Deflate64 and bzip2 entries are read.
+    // An entry is compressed with a method this component cannot read, such as PPMd
+    // (method 98) or Reduce (methods 2 to 5), or with settings it refuses (an LZMA or XZ
+    // dictionary over 512 MiB, a Zstandard window over 128 MiB); the text names the
+    // method. Stored, Shrink, Implode, deflated, Deflate64, bzip2, LZMA, Zstandard and XZ
+    // entries are read.
     UnsupportedMethod = 30005,
 
     // An entry is encrypted (password protected) and no password was given: the caller

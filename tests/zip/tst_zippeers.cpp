@@ -370,6 +370,138 @@ private slots:
         QCOMPARE(tree(out), QStringList());
     }
 
+    // Every other method the engine reads: LZMA as 7-Zip writes it, entries holding what
+    // the xz and zstd tools write, and Shrink and Implode from the test's own encoders (no
+    // tool here writes them), which Info-ZIP unzip must extract to the same bytes first.
+    // Damaged data gives the damaged-entry error and leaves nothing behind.
+    void peerMethodsExtract_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QByteArray>("password"); // the traditional cipher
+        QTest::addColumn<QList<int>>("numbers");  // empty: extracts
+        const QByteArray mixed = textBytes(400000) + randomBytes(150000, 31) + wordBytes(300000, 32);
+        QByteArray runs;
+        for (int i = 0; runs.size() < 300000; ++i)
+            runs += QByteArray(1 + i * 7919 % 900, char(i % 5)) + wordBytes(i % 40, quint32(i));
+        const QByteArray text = textBytes(6 << 20) + randomBytes(1 << 20, 33);
+        const int corrupt = pnvzip::NotAnArchive, crc = pnvzip::ChecksumMismatch;
+        for (const char *method : {"lzma", "xz", "zstd"}) {
+            const QString m = QString::fromLatin1(method);
+            QTest::newRow(qPrintable(m + u", text and noise"_s)) << m << text << "" << QByteArray() << QList<int>();
+            if (m != u"lzma"_s)
+                QTest::newRow(qPrintable(m + u", two streams"_s)) << m << mixed << "twice" << QByteArray() << QList<int>();
+            QTest::newRow(qPrintable(m + u", ZipCrypto"_s)) << m << mixed << "" << QByteArray("letmein") << QList<int>();
+            QTest::newRow(qPrintable(m + u", byte flipped"_s)) << m << mixed << "flip" << QByteArray() << QList<int>{corrupt, crc};
+            QTest::newRow(qPrintable(m + u", cut short"_s)) << m << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+        }
+        QTest::newRow("shrink, tables cleared") << "shrink" << mixed << "" << QByteArray() << QList<int>();
+        QTest::newRow("shrink, runs") << "shrink" << runs << "" << QByteArray() << QList<int>();
+        QTest::newRow("shrink, empty") << "shrink" << QByteArray() << "" << QByteArray() << QList<int>();
+        QTest::newRow("shrink, ZipCrypto") << "shrink" << mixed << "" << QByteArray("letmein") << QList<int>();
+        QTest::newRow("shrink, byte flipped") << "shrink" << mixed << "flip" << QByteArray() << QList<int>{corrupt, crc};
+        QTest::newRow("shrink, cut short") << "shrink" << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+        for (const char *method : {"implode-4k", "implode-8k", "implode-4k-literals", "implode-8k-literals"}) {
+            const QString m = QString::fromLatin1(method);
+            QTest::newRow(qPrintable(m)) << m << mixed << "" << QByteArray() << QList<int>();
+            QTest::newRow(qPrintable(m + u", runs"_s)) << m << runs << "" << QByteArray() << QList<int>();
+        }
+        QTest::newRow("implode, ZipCrypto") << "implode-8k-literals" << mixed << "" << QByteArray("letmein") << QList<int>();
+        QTest::newRow("implode, byte flipped") << "implode-4k-literals" << mixed << "flip" << QByteArray() << QList<int>{corrupt, crc};
+        QTest::newRow("implode, cut short") << "implode-8k" << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+    }
+    void peerMethodsExtract()
+    {
+        QFETCH(QString, method);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, damage);
+        QFETCH(QByteArray, password);
+        QFETCH(QList<int>, numbers);
+        const QString archive = at(u"m.zip"_s);
+        const QString source = at(u"src/data.bin"_s);
+        writeFile(source, content);
+        // The data as a tool packs it: `tool` run on a file of `part`.
+        auto packed = [&](const QString &tool, const QByteArray &part) {
+            writeFile(source, part);
+            QFile::remove(source + (tool == u"xz"_s ? u".xz"_s : u".zst"_s));
+            const RunResult r = tool == u"xz"_s ? run(u"xz"_s, {u"-k"_s, u"-T1"_s, source})
+                                                : run(u"zstd"_s, {u"-q"_s, u"-k"_s, source});
+            return r.exitCode == 0 ? readFile(source + (tool == u"xz"_s ? u".xz"_s : u".zst"_s)) : QByteArray();
+        };
+        if (method == u"lzma"_s) {
+            QStringList args{u"a"_s, u"-tzip"_s, u"-mm=LZMA"_s, u"-mmt=1"_s};
+            if (!password.isEmpty())
+                args << u"-mem=ZipCrypto"_s << u"-p"_s + QString::fromLatin1(password);
+            const RunResult r = run(u"7zz"_s, args << archive << u"data.bin"_s, at(u"src"_s));
+            QVERIFY2(r.exitCode == 0, r.output.constData());
+        } else {
+            RawZip zip;
+            RawZip::Entry entry;
+            entry.name = "data.bin";
+            entry.unpacked = content;
+            entry.password = password;
+            entry.flags = 0;
+            if (method == u"xz"_s || method == u"zstd"_s) {
+                const qsizetype half = damage == u"twice"_s ? content.size() / 3 : content.size();
+                entry.data = packed(method, content.left(half));
+                if (half < content.size())
+                    entry.data += packed(method, content.mid(half));
+                QVERIFY(!entry.data.isEmpty());
+                entry.method = method == u"xz"_s ? 95 : 93;
+            } else if (method == u"shrink"_s) {
+                entry.data = shrinkBytes(content);
+                entry.method = 1;
+            } else {
+                const bool large = method.contains(u"8k"_s), literals = method.endsWith(u"literals"_s);
+                entry.data = implodeBytes(content, large, literals);
+                entry.method = 6;
+                entry.flags = quint16((large ? 2 : 0) | (literals ? 4 : 0));
+            }
+            zip.add(entry);
+            zip.save(archive);
+            if (entry.method == 1 || entry.method == 6) {
+                // Info-ZIP reads them as the engine should.
+                const QString peer = at(u"unzip"_s);
+                QStringList args{u"-q"_s};
+                if (!password.isEmpty())
+                    args << u"-P"_s << QString::fromLatin1(password);
+                const RunResult r = run(u"unzip"_s, args << u"-d"_s << peer << archive);
+                QVERIFY2(r.exitCode == 0, r.output.constData());
+                QVERIFY(readFile(peer + u"/data.bin"_s) == content);
+            }
+        }
+        QByteArray bytes = readFile(archive);
+        const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
+        const quint32 size = qFromLittleEndian<quint32>(raw + 18);
+        const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+        if (damage == u"flip"_s) {
+            bytes[data + size / 2] = char(bytes[data + size / 2] ^ 0x55);
+        } else if (damage == u"cut"_s) {
+            // Half the data, as both the local and the central header record it.
+            char half[4];
+            qToLittleEndian(size / 2, half);
+            bytes.replace(18, 4, half, 4);
+            bytes.replace(bytes.indexOf("PK\x01\x02") + 20, 4, half, 4);
+        }
+        writeFile(archive, bytes);
+
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        ScriptedQuery query;
+        query.answers = {password};
+        const ZipResult result = pnvzip::unzipFile(archive, out, &query);
+        QCOMPARE(query.asked.size(), password.isEmpty() ? 0 : 1);
+        if (numbers.isEmpty()) {
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            QVERIFY(readFile(out + u"/data.bin"_s) == content);
+            return;
+        }
+        QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
+        QVERIFY2(result.text.contains(u"“data.bin” in the archive is damaged"_s), qPrintable(result.text));
+        QCOMPARE(tree(out), QStringList());
+    }
+
     void peerLinksExtract_data()
     {
         QTest::addColumn<QString>("tool");
@@ -544,6 +676,8 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QTest::newRow("7-Zip, AES-256 as AE-1, stored") << "7zz" << QStringList{"-mem=AES256", "-mx0"} << 1;
         QTest::newRow("7-Zip, AES-256, Deflate64") << "7zz" << QStringList{"-mem=AES256", "-mm=Deflate64"} << 0;
         QTest::newRow("7-Zip, ZipCrypto, Deflate64") << "7zz" << QStringList{"-mem=ZipCrypto", "-mm=Deflate64"} << 0;
+        QTest::newRow("7-Zip, AES-256, LZMA") << "7zz" << QStringList{"-mem=AES256", "-mm=LZMA"} << 0;
+        QTest::newRow("7-Zip, AES-128, LZMA as AE-1") << "7zz" << QStringList{"-mem=AES128", "-mm=LZMA"} << 1;
     }
     void peerEncryptedArchivesExtract()
     {

@@ -288,14 +288,63 @@ void RawZip::save(const QString &path) const
         qFatal("cannot write %s", qPrintable(path));
 }
 
+namespace {
+
+// The traditional zip cipher: a password's keys, then each byte mixed with a key stream.
+class TraditionalCipher
+{
+public:
+    explicit TraditionalCipher(const QByteArray &password)
+    {
+        for (char c : password)
+            update(static_cast<unsigned char>(c));
+    }
+    QByteArray encrypt(const QByteArray &plain)
+    {
+        QByteArray out(plain.size(), Qt::Uninitialized);
+        for (qsizetype i = 0; i < plain.size(); ++i) {
+            const auto p = static_cast<unsigned char>(plain[i]);
+            const quint32 t = m_keys[2] | 2;
+            out[i] = char(p ^ quint8((t * (t ^ 1)) >> 8));
+            update(p);
+        }
+        return out;
+    }
+
+private:
+    static quint32 crcStep(quint32 crc, unsigned char c)
+    {
+        return ~quint32(crc32(~crc & 0xffffffffu, &c, 1));
+    }
+    void update(unsigned char c)
+    {
+        m_keys[0] = crcStep(m_keys[0], c);
+        m_keys[1] = (m_keys[1] + (m_keys[0] & 0xff)) * 134775813u + 1;
+        m_keys[2] = crcStep(m_keys[2], quint8(m_keys[1] >> 24));
+    }
+    quint32 m_keys[3] = {0x12345678, 0x23456789, 0x34567890};
+};
+
+} // namespace
+
 void RawZip::build(QByteArray *data, QByteArray *directory) const
 {
     QByteArray &out = *data;
     QByteArray central;
     for (const Entry &e : m_entries) {
+        const QByteArray &content = e.unpacked ? *e.unpacked : e.data;
         const quint32 crc = e.crc ? *e.crc
-                                  : quint32(crc32(0, reinterpret_cast<const Bytef *>(e.data.constData()),
-                                                  uInt(e.data.size())));
+                                  : quint32(crc32(0, reinterpret_cast<const Bytef *>(content.constData()),
+                                                  uInt(content.size())));
+        QByteArray stored = e.data;
+        quint16 flags = e.flags;
+        if (!e.password.isEmpty()) {
+            // Eleven bytes of noise and the CRC-32's high byte, which checks the password.
+            QByteArray head = randomBytes(11, crc);
+            head += char(crc >> 24);
+            stored = TraditionalCipher(e.password).encrypt(head + e.data);
+            flags |= 1;
+        }
         const auto offset = quint32(out.size());
         QByteArray extra = e.extra;
         QByteArray centralExtra = e.centralExtra.value_or(e.extra);
@@ -305,34 +354,35 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
             put16(zip64, 16);
             put32(zip64, quint32(*e.claimedSize));
             put32(zip64, quint32(*e.claimedSize >> 32));
-            put32(zip64, quint32(e.data.size()));
+            put32(zip64, quint32(stored.size()));
             put32(zip64, 0);
             extra.prepend(zip64);
             centralExtra.prepend(zip64);
         }
-        const quint32 sizeField = e.claimedSize ? 0xffffffff : quint32(e.data.size());
+        const quint32 packedField = e.claimedSize ? 0xffffffff : quint32(stored.size());
+        const quint32 sizeField = e.claimedSize ? 0xffffffff : quint32(content.size());
         put32(out, 0x04034b50);
         put16(out, 20);
-        put16(out, e.flags);
+        put16(out, flags);
         put16(out, e.method);
         put16(out, e.dosTime);
         put16(out, e.dosDate);
         put32(out, crc);
-        put32(out, sizeField);
+        put32(out, packedField);
         put32(out, sizeField);
         put16(out, quint16(e.name.size()));
         put16(out, quint16(extra.size()));
-        out += e.name + extra + e.data;
+        out += e.name + extra + stored;
 
         put32(central, 0x02014b50);
         put16(central, quint16((e.unixMode ? 3 : 0) << 8 | 30));
         put16(central, 20);
-        put16(central, e.flags);
+        put16(central, flags);
         put16(central, e.method);
         put16(central, e.dosTime);
         put16(central, e.dosDate);
         put32(central, crc);
-        put32(central, sizeField);
+        put32(central, packedField);
         put32(central, sizeField);
         put16(central, quint16(e.name.size()));
         put16(central, quint16(centralExtra.size()));

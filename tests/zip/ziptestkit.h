@@ -78,6 +78,8 @@ public:
         quint32 unixMode = 0100644; // 0: no Unix attributes (made "on MS-DOS")
         quint16 flags = 0x0800;     // UTF-8 names
         quint16 method = 0;         // the method field written; the data is stored as given
+        std::optional<QByteArray> unpacked; // what a compressed `data` unpacks to: its CRC-32 and size are written
+        QByteArray password;        // not empty: the data is encrypted with the traditional cipher
         std::optional<quint32> crc; // the CRC-32 written, if not the true one
         QByteArray extra;           // extra fields, in local and central header
         std::optional<QByteArray> centralExtra; // the central header's, if not `extra`
@@ -108,6 +110,12 @@ private:
 
     std::vector<Entry> m_entries;
 };
+
+// The test's own encoders of the oldest zip methods, which no tool here writes: Shrink
+// (method 1; `clears` adds the partial clearing of a full code table) and Implode
+// (method 6; `largeWindow` and `literalCodes` are general purpose flag bits 1 and 2).
+QByteArray shrinkBytes(const QByteArray &data, bool clears = true);
+QByteArray implodeBytes(const QByteArray &data, bool largeWindow, bool literalCodes);
 
 // A ZipQuery that answers from a script and records what the call told it.
 class ScriptedQuery : public ZipQuery

@@ -2,12 +2,15 @@
 // file the program loads, and reports the time and throughput.
 //
 //   zipbench [--plugin PATH] [--progress] zip SOURCE ARCHIVE
-//   zipbench [--plugin PATH] [--progress] [--password P] unzip ARCHIVE FOLDER
+//   zipbench [--plugin PATH] [--progress] [--password P] [--names CP] unzip ARCHIVE FOLDER
 //
 // Without --plugin, pnvzip12.so is loaded from the folder of this executable.
 // --progress shows how far the call has come on standard error. --password answers the
 // component's password request once; a wrong one is not asked again, so the call fails
 // (the password shows in the process list: for tests and measurements, not for secrets).
+// --names reads the entry names stored without the UTF-8 mark in the code page CP (CP437,
+// CP850, CP866, CP874, CP932, CP936, CP949, CP950, CP1250 to CP1256 or UTF-8) instead of
+// the one the component chooses from the names.
 // Ctrl+C (SIGINT) or SIGTERM asks the call to stop; it cleans up as after a failure
 // (a zip leaves no archive) and a second Ctrl+C ends the program at once.
 // Exit status 0 on success; otherwise "Error N: description" on stderr and status 1
@@ -37,7 +40,7 @@ namespace {
 int usage()
 {
     std::fprintf(stderr, "usage: zipbench [--plugin PATH] [--progress] zip SOURCE ARCHIVE\n"
-                         "       zipbench [--plugin PATH] [--progress] [--password P] unzip ARCHIVE FOLDER\n");
+                         "       zipbench [--plugin PATH] [--progress] [--password P] [--names CP] unzip ARCHIVE FOLDER\n");
     return 2;
 }
 
@@ -62,12 +65,12 @@ void catchStopSignals()
 }
 
 // The command line's answers to the component: progress on standard error, a stop on
-// SIGINT, and the password given with --password, once.
+// SIGINT, the password given with --password, once, and the code page given with --names.
 class CommandLineQuery : public ZipQuery
 {
 public:
-    CommandLineQuery(bool showProgress, std::optional<QByteArray> password)
-        : m_showProgress(showProgress), m_password(std::move(password))
+    CommandLineQuery(bool showProgress, std::optional<QByteArray> password, QString codePage)
+        : m_showProgress(showProgress), m_password(std::move(password)), m_codePage(std::move(codePage))
     {
         m_sinceShown.start();
     }
@@ -103,6 +106,8 @@ public:
         return PasswordAnswer::Given;
     }
 
+    QString namesCodePage() override { return m_codePage; }
+
     // The bytes of data the call reported handling in all, -1 before any report.
     qint64 total() const { return m_total; }
 
@@ -118,6 +123,7 @@ private:
     const bool m_terminal = ::isatty(STDERR_FILENO) == 1;
     bool m_showProgress;
     std::optional<QByteArray> m_password;
+    QString m_codePage;
     bool m_shown = false;
     QElapsedTimer m_sinceShown;
     qint64 m_total = -1;
@@ -152,14 +158,19 @@ int main(int argc, char *argv[])
     QString pluginPath = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("pnvzip12.so"));
     bool showProgress = false;
     std::optional<QByteArray> password;
+    QString codePage;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
         if (option == QLatin1String("--progress")) {
             showProgress = true;
-        } else if ((option == QLatin1String("--plugin") || option == QLatin1String("--password")) && !args.isEmpty()) {
+        } else if ((option == QLatin1String("--plugin") || option == QLatin1String("--password")
+                    || option == QLatin1String("--names"))
+                   && !args.isEmpty()) {
             const QString value = args.takeFirst();
             if (option == QLatin1String("--plugin"))
                 pluginPath = value;
+            else if (option == QLatin1String("--names"))
+                codePage = value;
             else
                 password = value.toUtf8();
         } else {
@@ -188,12 +199,13 @@ int main(int argc, char *argv[])
     const QString first = args.at(1);
     const QString second = args.at(2);
     auto *queried = qobject_cast<ZipFunctionsQueried *>(loader.instance());
-    if (!queried && (showProgress || password)) {
-        std::fprintf(stderr, "zipbench: the zip component %s reports no progress and asks for no password\n",
+    if (!queried && (showProgress || password || !codePage.isEmpty())) {
+        std::fprintf(stderr, "zipbench: the zip component %s reports no progress, asks for no password and "
+                             "takes no code page\n",
                      qPrintable(pluginPath));
         return 2;
     }
-    CommandLineQuery query(showProgress, password);
+    CommandLineQuery query(showProgress, password, codePage);
     catchStopSignals();
     QElapsedTimer timer;
     timer.start();

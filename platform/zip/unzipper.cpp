@@ -30,6 +30,7 @@
 #include "unzipsecrets.h"
 #include "unzipfolders.h"
 #include "unziplinks.h"
+#include "namecodepage.h"
 #include "winzipaes.h"
 
 #include <QDir>
@@ -397,6 +398,8 @@ private:
     void rewind();
     Next nextPart(Part *part, bool readLinks, bool scanIt, Failure *f);
     bool scan(Part &part, bool readLinks, Failure *f);
+    bool chooseNames(Failure *f);
+    std::string entryName(zip_t *za, zip_uint64_t index, const char *guessed) const;
     bool check(Failure *f, bool *unreadable);
     bool extractPart(const std::shared_ptr<Part> &part, bool links, Failure *f);
     bool extractAll(Failure *f);
@@ -484,6 +487,7 @@ private:
     std::vector<LinkRecord> m_linkRecords;
     std::vector<size_t> m_nameHashes;
     bool m_numberedNames = false;
+    NameCodePage m_names; // how the names stored without the UTF-8 mark are read
     QString m_lastName;
 
     // The archive's folders met so far.
@@ -650,7 +654,8 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
             e.data = part.ranges[size_t(i)];
         if (st.valid & ZIP_STAT_MTIME)
             e.dosTime = st.mtime;
-        e.name = QString::fromUtf8(st.name);
+        const std::string name = entryName(part.za, e.index, st.name);
+        e.name = QString::fromStdString(name);
         e.size = st.size;
         e.crc = st.crc;
         if (st.valid & ZIP_STAT_COMP_METHOD)
@@ -687,8 +692,8 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
         mode_t unixMode = 0;
         if (system == ZIP_OPSYS_UNIX || system == ZIP_OPSYS_OS_X)
             unixMode = mode_t(attributes >> 16);
-        const size_t nameLength = std::strlen(st.name);
-        const char last = nameLength ? st.name[nameLength - 1] : '\0';
+        const size_t nameLength = name.size();
+        const char last = nameLength ? name[nameLength - 1] : '\0';
         if (last == '/' || last == '\\' || S_ISDIR(unixMode)
             || (system == ZIP_OPSYS_DOS && (attributes & 0x10) && st.size == 0))
             e.kind = Kind::Folder;
@@ -698,7 +703,7 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
             e.mode = unixMode & 07777;
         e.dosReadOnly = system == ZIP_OPSYS_DOS && (attributes & 0x01);
 
-        EntryPath path = splitEntryName(std::string_view(st.name, nameLength));
+        EntryPath path = splitEntryName(name);
         if (!path.problem.isEmpty()) {
             *f = {path.outside ? OutsideFolder : NotAnArchive,
                   QStringLiteral("The archive contains an entry that would be written outside the folder: %1. "
@@ -740,6 +745,74 @@ bool Extractor::scan(Part &part, bool readLinks, Failure *f)
         part.entries.push_back(std::move(e));
     }
     return true;
+}
+
+namespace {
+
+// The name as stored when it has bytes past ASCII and neither the UTF-8 mark nor a
+// Unicode path field (which the library reads in its place when its CRC-32 matches);
+// nullptr otherwise. The library reads such names as CP437 unless told to keep them raw.
+const char *unmarkedName(zip_t *za, zip_uint64_t index)
+{
+    const char *raw = zip_get_name(za, index, ZIP_FL_ENC_RAW);
+    if (!raw)
+        return nullptr;
+    const char *p = raw;
+    while (*p && static_cast<unsigned char>(*p) < 0x80)
+        ++p;
+    if (!*p)
+        return nullptr;
+    const char *strict = zip_get_name(za, index, ZIP_FL_ENC_STRICT);
+    return strict && std::strcmp(strict, raw) != 0 ? raw : nullptr;
+}
+
+} // namespace
+
+// Reads every name stored without the UTF-8 mark before any of them is split into folders,
+// so that one code page, chosen from all of them together, reads them all.
+bool Extractor::chooseNames(Failure *f)
+{
+    m_names = NameCodePage();
+    const QString forced = m_query ? m_query->namesCodePage() : QString();
+    if (!forced.isEmpty()) {
+        CodePage page;
+        if (!codePageNamed(forced, &page)) {
+            *f = {UnknownCodePage, QStringLiteral("Names cannot be read in the code page “%1”; the code pages known "
+                                                  "are %2. Nothing was extracted.")
+                                       .arg(forced, knownCodePages())};
+            return false;
+        }
+        m_names.force(page);
+        m_names.decide();
+        return true;
+    }
+    rewind();
+    for (;;) {
+        Part part;
+        Failure ignored; // the check walks the same parts and reports it
+        if (nextPart(&part, false, false, &ignored) != Next::Part)
+            break;
+        const zip_int64_t count = zip_get_num_entries(part.za, 0);
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const char *raw = unmarkedName(part.za, zip_uint64_t(i));
+            if (!raw)
+                continue;
+            zip_uint8_t system = 0;
+            zip_uint32_t attributes = 0;
+            zip_file_get_external_attributes(part.za, zip_uint64_t(i), 0, &system, &attributes);
+            m_names.add(raw, system);
+        }
+    }
+    m_names.decide();
+    return true;
+}
+
+// The entry's name in UTF-8: as the library has it (`guessed`), unless it is stored
+// without the UTF-8 mark, when it is read in the archive's code page.
+std::string Extractor::entryName(zip_t *za, zip_uint64_t index, const char *guessed) const
+{
+    const char *raw = unmarkedName(za, index);
+    return raw ? m_names.decode(raw) : std::string(guessed);
 }
 
 void Extractor::rewind()
@@ -801,6 +874,8 @@ bool Extractor::check(Failure *f, bool *unreadable)
     m_nameHashes.clear();
     m_numberedNames = false;
     m_lastName.clear();
+    if (!chooseNames(f))
+        return false;
     m_kept.reset();
     rewind();
     m_partUnreadable = false;
@@ -1875,6 +1950,8 @@ QString Extractor::report() const
         counts << (t.links == 1 ? QStringLiteral("1 link") : QStringLiteral("%1 links").arg(groupedNumber(t.links)));
     QString text = QStringLiteral("Extracted %1 from %2 into %3")
                        .arg(counts.join(QStringLiteral(", ")), m_archiveShown, m_folderShown);
+    if (m_names.readAsLegacy())
+        text += QStringLiteral(", names read as %1").arg(codePageLabel(m_names.chosen()));
 
     const bool summarise = t.lines() > quint64(ListedInFull);
     const int listed = summarise ? ListedInSummary : int(t.lines());

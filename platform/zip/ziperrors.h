@@ -79,6 +79,10 @@ enum ZipError : int {
     // text names it and nothing is extracted.
     UnsupportedEncryption = 30014,
 
+    // The caller asked for entry names to be read in a code page this component does
+    // not know (ZipQuery::namesCodePage); nothing is extracted.
+    UnknownCodePage = 30020,
+
     // An unexpected failure inside the zip library or the component itself.
     InternalError = 30099,
 };

@@ -75,6 +75,11 @@ public:
         Q_UNUSED(password);
         return PasswordAnswer::Unanswered;
     }
+    // The code page in which to read the entry names an archive stores without the UTF-8
+    // mark ("CP932", "CP866", "UTF-8", …), asked once per extraction; empty lets the
+    // component choose it from the names themselves. An unknown one fails the call with
+    // pnvzip::UnknownCodePage.
+    virtual QString namesCodePage() { return QString(); }
 };
 
 // The optional second interface of the component: the same two calls, answered through a
@@ -90,7 +95,7 @@ public:
 
 #define ZipFunctions_iid "com.orvanne.Pnvzip.ZipFunctions/1.2"
 Q_DECLARE_INTERFACE(ZipFunctions, ZipFunctions_iid)
-#define ZipFunctionsQueried_iid "com.orvanne.Pnvzip.ZipFunctionsQueried/1.0"
+#define ZipFunctionsQueried_iid "com.orvanne.Pnvzip.ZipFunctionsQueried/1.1"
 Q_DECLARE_INTERFACE(ZipFunctionsQueried, ZipFunctionsQueried_iid)
 
 // The identifier under which the component is registered and created.

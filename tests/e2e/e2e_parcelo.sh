@@ -333,6 +333,30 @@ wait_end "$app"
 [ "$status" = 0 ] || fail "--unzip ended with $status"
 cmp -s "$HOME/cli/report.txt" "$work/report.orig" || fail "--unzip did not extract beside the archive"
 
+step "parcelo --unzip on an archive made on a Japanese Windows: the names as written"
+# Names in Shift-JIS without the UTF-8 mark, as Explorer stores them; 予 ends in the byte 0x5C.
+"$python" - "$HOME/cli/japanese.zip" <<'EOF'
+import struct, sys, zlib
+names = ["報告書/予算案（最終版）.xlsx", "報告書/議事録.txt", "写真 [社員旅行]/集合写真.jpg"]
+data, central = b"", b""
+for name in names:
+    raw, body = name.encode("cp932"), name.encode()
+    crc, offset = zlib.crc32(body), len(data)
+    data += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0x6000, 0x5A21, crc, len(body), len(body), len(raw), 0) + raw + body
+    central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0x6000, 0x5A21, crc, len(body), len(body),
+                           len(raw), 0, 0, 0, 0, 0, offset) + raw
+end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(names), len(names), len(central), len(data), 0)
+open(sys.argv[1], "wb").write(data + central + end)
+EOF
+"$work/program/parcelo" --unzip "$HOME/cli/japanese.zip" >>"$out/parcelo.log" 2>&1 &
+app=$!
+confirm_result cli-unzip-japanese-result
+wait_end "$app"
+[ "$status" = 0 ] || fail "--unzip of the Japanese archive ended with $status"
+for name in "報告書/予算案（最終版）.xlsx" "報告書/議事録.txt" "写真 [社員旅行]/集合写真.jpg"; do
+    [ "$(cat "$HOME/cli/$name" 2>/dev/null)" = "$name" ] || fail "--unzip did not extract $name under its own name"
+done
+
 step "parcelo --zip FILE --to FOLDER writes there"
 "$work/program/parcelo" --zip "$HOME/docs/notes.txt" --to "$HOME/cli/made here" >>"$out/parcelo.log" 2>&1 &
 app=$!
@@ -376,4 +400,5 @@ wait_end "$app"
 
 exec 3>&-
 echo "PASS: splash, zip, unzip, cancelled zip, zip and mail, companions, online page, about, tray, exit;"
-echo "      command line: help, version, FILE, xdg-open, --unzip, --zip --to, corrupt archive"
+echo "      command line: help, version, FILE, xdg-open, --unzip, Japanese names, --zip --to,"
+echo "      corrupt archive"

@@ -481,6 +481,21 @@ QList<CodeLengthSymbol> plainLengths(const QList<int> &lengths)
     return out;
 }
 
+// The tree that extracting entries with these names makes: each folder on the way, then the file.
+QStringList treeOf(const QStringList &names)
+{
+    QStringList out;
+    for (const QString &name : names) {
+        const QStringList parts = name.split(u'/');
+        for (qsizetype i = 1; i < parts.size(); ++i)
+            out << parts.mid(0, i).join(u'/') + u'/';
+        out << name;
+    }
+    out.removeDuplicates();
+    out.sort();
+    return out;
+}
+
 } // namespace
 
 class TestZipEngine : public QObject
@@ -1383,6 +1398,217 @@ private slots:
         QVERIFY2(result.text.contains(u"into "_s + at(u"out:"_s)), qPrintable(result.text));
     }
 
+    // ---- UnzipFile: names stored in the writer's code page ------------------------------
+
+    // Archives from Windows in other countries store names in the system's code page and
+    // do not mark them: each set is read in its page, and the result says which it was.
+    void unzipReadsNamesInTheirCodePage_data()
+    {
+        QTest::addColumn<QByteArray>("page"); // the writer's converter; empty: UTF-8 without the mark
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("note");
+        const auto row = [](const char *tag, const char *page, const QStringList &names, const QString &note) {
+            QTest::newRow(tag) << QByteArray(page) << names << note;
+        };
+        row("CP437, box drawing and accents", "ibm-437",
+            {u"╔══ Projekte ══╗/Übersicht (März).txt"_s, u"╚═ Archiv/Café Crème.doc"_s, u"Größe & Maße.xls"_s,
+             u"Résumé [alt].txt"_s},
+            {});
+        row("CP850", "ibm-850",
+            {u"Relatório de Gestão/Orçamento (versão final).xlsx"_s, u"Ações [2023]/Ata da reunião.docx"_s,
+             u"Fotografias/Praia do Forte, Verão.jpg"_s, u"ÍNDICE.txt"_s},
+            u"Western European (DOS, CP850)"_s);
+        row("CP1252", "windows-1252",
+            {u"Réunion d'équipe/Compte rendu (février).docx"_s, u"Präsentation – Entwurf.pptx"_s,
+             u"Año nuevo [fotos]/Señal.jpg"_s, u"Übersicht Größe.xlsx"_s},
+            u"Western European (Windows-1252)"_s);
+        row("CP1250", "windows-1250",
+            {u"Přehled výdajů/Faktura č. 12 (říjen).pdf"_s, u"Zdjęcia z wycieczki/Łódź – plaża.jpg"_s,
+             u"Žádost o dovolenou.docx"_s, u"Sprawozdanie roczne [wersja końcowa].xlsx"_s},
+            u"Central European (Windows-1250)"_s);
+        row("CP1254", "windows-1254",
+            {u"Toplantı Notları/Gündem (Şubat).docx"_s, u"Müşteri Listesi.xlsx"_s,
+             u"Fotoğraflar [İzmir]/Deniz kıyısı.jpg"_s},
+            u"Turkish (Windows-1254)"_s);
+        row("CP866", "ibm-866",
+            {u"Отчёты/Годовой отчёт (2023).docx"_s, u"Договор аренды [копия].pdf"_s,
+             u"Фотографии/Летний отпуск.jpg"_s},
+            u"Cyrillic (DOS, CP866)"_s);
+        row("CP1251", "windows-1251",
+            {u"Документы/Счёт на оплату (март).pdf"_s, u"Презентация проекта.pptx"_s,
+             u"Фото [семья]/Новый год.jpg"_s, u"Звіт про роботу.docx"_s},
+            u"Cyrillic (Windows-1251)"_s);
+        row("CP1253", "windows-1253",
+            {u"Έγγραφα/Αναφορά πωλήσεων (Μάρτιος).xlsx"_s, u"Φωτογραφίες [διακοπές]/Θάλασσα.jpg"_s,
+             u"Σημειώσεις συνάντησης.docx"_s},
+            u"Greek (Windows-1253)"_s);
+        row("CP1255", "windows-1255",
+            {u"מסמכים/דוח שנתי (2023).pdf"_s, u"תמונות [חופשה]/ים המלח.jpg"_s, u"סיכום פגישה.docx"_s},
+            u"Hebrew (Windows-1255)"_s);
+        row("CP1256", "windows-1256",
+            {u"المستندات/تقرير المبيعات (مارس).xlsx"_s, u"صور [العائلة]/رحلة الصيف.jpg"_s,
+             u"محضر الاجتماع.docx"_s},
+            u"Arabic (Windows-1256)"_s);
+        row("CP874", "windows-874-2000",
+            {u"เอกสาร/รายงานประจำปี (2566).pdf"_s, u"รูปภาพ [ครอบครัว]/ทะเล.jpg"_s, u"บันทึกการประชุม.docx"_s},
+            u"Thai (Windows-874)"_s);
+        row("CP932", "ibm-943_P15A-2003",
+            {u"報告書/議事録.txt"_s, u"写真 [社員旅行]/集合写真.jpg"_s, u"見積書_株式会社サンプル.pdf"_s,
+             u"会議資料 (4月).pptx"_s},
+            u"Japanese (Shift-JIS)"_s);
+        // 予, 表, 能, 十 and ソ end in the byte 0x5C, a backslash on its own.
+        row("CP932, 0x5C as a second byte", "ibm-943_P15A-2003",
+            {u"報告書/予算案（最終版）.xlsx"_s, u"予定表/能力表.txt"_s, u"ソース/十月.txt"_s, u"メモ ソ"_s},
+            u"Japanese (Shift-JIS)"_s);
+        row("CP936", "windows-936-2000",
+            {u"项目资料/会议记录（三月）.docx"_s, u"照片 [公司年会]/合影.jpg"_s, u"财务报表 2023.xlsx"_s,
+             u"合同扫描件.pdf"_s},
+            u"Simplified Chinese (GBK)"_s);
+        row("CP950", "windows-950-2000",
+            {u"專案資料/會議記錄（三月）.docx"_s, u"照片 [公司旅遊]/合照.jpg"_s, u"財務報表 2023.xlsx"_s,
+             u"合約掃描檔.pdf"_s},
+            u"Traditional Chinese (Big5)"_s);
+        row("CP949", "windows-949-2000",
+            {u"프로젝트 자료/회의록 (3월).docx"_s, u"사진 [가족 여행]/바다.jpg"_s, u"재무 보고서 2023.xlsx"_s,
+             u"계약서 스캔.pdf"_s},
+            u"Korean (UHC)"_s);
+        const QStringList mixed{u"Ärger/naïve résumé.txt"_s, u"日本語 [メモ]/資料.txt"_s, u"Ελληνικά.doc"_s};
+        row("UTF-8 without the mark, NFC", "", mixed, {});
+        QStringList decomposed;
+        for (const QString &name : mixed)
+            decomposed << name.normalized(QString::NormalizationForm_D);
+        row("UTF-8 without the mark, NFD", "", decomposed, {});
+    }
+    void unzipReadsNamesInTheirCodePage()
+    {
+        QFETCH(QByteArray, page);
+        QFETCH(QStringList, names);
+        QFETCH(QString, note);
+        RawZip zip;
+        for (const QString &name : names) {
+            RawZip::Entry entry;
+            entry.name = page.isEmpty() ? name.toUtf8() : inCodePage(name, page.constData());
+            entry.data = name.toUtf8();
+            entry.flags = 0;                      // no UTF-8 mark
+            entry.unixMode = page.isEmpty() ? 0100644 : 0; // from Windows, or from macOS / Linux
+            zip.add(entry);
+        }
+        const ZipResult result = unzip(zip);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(tree(at(u"out"_s)), treeOf(names));
+        for (const QString &name : names)
+            QCOMPARE(readFile(at(u"out/"_s + name)), name.toUtf8());
+        if (note.isEmpty())
+            QVERIFY2(!result.text.contains(u"names read as"_s), qPrintable(result.text));
+        else
+            QVERIFY2(result.text.contains(u", names read as "_s + note + u':'), qPrintable(result.text));
+    }
+
+    // A single short name says little: the guess is made all the same, and how often it is
+    // right is shown, measured against reading every name as CP437.
+    void unzipGuessesSingleShortNames()
+    {
+        const QList<std::pair<const char *, QString>> cases{
+            {"ibm-437", u"Menü"_s},           {"ibm-850", u"Ação"_s},          {"windows-1252", u"Café"_s},
+            {"windows-1250", u"Łódź"_s},      {"windows-1254", u"Şube"_s},     {"ibm-866", u"План"_s},
+            {"windows-1251", u"Счёт"_s},      {"windows-1253", u"Έργο"_s},     {"windows-1255", u"מסמך"_s},
+            {"windows-1256", u"صورة"_s},      {"windows-874-2000", u"แผนก"_s}, {"ibm-943_P15A-2003", u"会議資料"_s},
+            {"windows-936-2000", u"会议记录"_s}, {"windows-950-2000", u"會議記錄"_s}, {"windows-949-2000", u"회의자료"_s},
+        };
+        int right = 0, rightAsCp437 = 0;
+        QStringList wrong;
+        for (const auto &[page, name] : cases) {
+            const QString file = name + u".txt"_s;
+            RawZip zip;
+            RawZip::Entry entry;
+            entry.name = inCodePage(file, page);
+            entry.data = "x";
+            entry.flags = 0;
+            entry.unixMode = 0;
+            zip.add(entry);
+            const QString into = u"out-"_s + QString::fromLatin1(page);
+            const ZipResult result = unzip(zip, into);
+            QVERIFY2(result.ok(), qPrintable(result.text));
+            if (tree(at(into)) == QStringList{file})
+                ++right;
+            else
+                wrong << u"%1 in %2 read as %3"_s.arg(file, QString::fromLatin1(page), tree(at(into)).join(u", "_s));
+            if (fromCodePage(entry.name, "ibm-437") == file)
+                ++rightAsCp437;
+        }
+        qInfo("single names of 4 characters: %d of %lld read right (%.0f%%), %d as CP437 would%s%s", right,
+              qlonglong(cases.size()), 100.0 * right / double(cases.size()), rightAsCp437,
+              wrong.isEmpty() ? "" : "; wrong: ", qPrintable(wrong.join(u"; "_s)));
+        QVERIFY(right >= rightAsCp437);
+    }
+
+    // The Unicode path field holds the name when its CRC-32 is that of the stored name;
+    // one left over from a rename (another CRC-32) is ignored and the stored name is read.
+    void unzipWeighsUnicodePathFields_data()
+    {
+        QTest::addColumn<bool>("current");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("field matches the stored name") << true
+                                                       << QStringList{u"Rapport/Procès-verbal.txt"_s, u"Rapport/Budget (final).xlsx"_s};
+        QTest::newRow("field left over from an older name")
+            << false << QStringList{u"報告書/議事録.txt"_s, u"報告書/予算案（最終版）.xlsx"_s};
+    }
+    void unzipWeighsUnicodePathFields()
+    {
+        QFETCH(bool, current);
+        QFETCH(QStringList, expected);
+        const QStringList stored{u"報告書/議事録.txt"_s, u"報告書/予算案（最終版）.xlsx"_s};
+        const QStringList inField{u"Rapport/Procès-verbal.txt"_s, u"Rapport/Budget (final).xlsx"_s};
+        RawZip zip;
+        for (qsizetype i = 0; i < stored.size(); ++i) {
+            RawZip::Entry entry;
+            entry.name = inCodePage(stored[i], "ibm-943_P15A-2003");
+            entry.data = "x";
+            entry.flags = 0;
+            entry.unixMode = 0;
+            entry.extra = current ? unicodePathField(entry.name, inField[i])
+                                  : unicodePathField(entry.name, inField[i], 0x12345678);
+            zip.add(entry);
+        }
+        const ZipResult result = unzip(zip);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(tree(at(u"out"_s)), treeOf(expected));
+    }
+
+    // zipbench --names and other callers can set the page; an unknown one extracts nothing.
+    void unzipReadsNamesInTheCodePageAskedFor_data()
+    {
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<QString>("expected"); // empty: refused
+        QTest::newRow("CP1251 for names written in CP866") << u"CP1251"_s << fromCodePage(inCodePage(u"Отчёт.txt"_s, "ibm-866"), "windows-1251");
+        QTest::newRow("the guess confirmed, lower case") << u"cp866"_s << u"Отчёт.txt"_s;
+        QTest::newRow("unknown") << u"CP9999"_s << QString();
+    }
+    void unzipReadsNamesInTheCodePageAskedFor()
+    {
+        QFETCH(QString, asked);
+        QFETCH(QString, expected);
+        RawZip zip;
+        RawZip::Entry entry;
+        entry.name = inCodePage(u"Отчёт.txt"_s, "ibm-866");
+        entry.data = "x";
+        entry.flags = 0;
+        entry.unixMode = 0;
+        zip.add(entry);
+        zip.save(at(u"a.zip"_s));
+        ScriptedQuery query;
+        query.codePage = asked;
+        const ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s), &query);
+        if (expected.isEmpty()) {
+            QCOMPARE(result.number, int(pnvzip::UnknownCodePage));
+            QVERIFY2(result.text.contains(u"CP9999"_s) && result.text.contains(u"CP866"_s), qPrintable(result.text));
+            QCOMPARE(tree(at(u"out"_s)), QStringList());
+            return;
+        }
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QCOMPARE(tree(at(u"out"_s)), QStringList{expected});
+    }
+
     // ---- UnzipFile: nothing outside the folder ----------------------------------------
 
     void unzipRefusesNamesOutside_data()
@@ -1397,6 +1623,8 @@ private slots:
         QTest::newRow("leading backslash") << QByteArray("\\evil");
         QTest::newRow("drive letter") << QByteArray("C:\\evil");
         QTest::newRow("drive letter, slash") << QByteArray("C:/evil");
+        QTest::newRow("Shift-JIS, ..") << QByteArray("\x95\xf1\x8d\x90/../../evil");
+        QTest::newRow("Shift-JIS, ..\\ after a 0x5C second byte") << QByteArray("\x97\x5c\\..\\..\\evil");
     }
     void unzipRefusesNamesOutside()
     {
@@ -1405,7 +1633,11 @@ private slots:
         name.replace("@WORK@", QFile::encodeName(work));
         RawZip zip;
         zip.add("harmless.txt", "first entry, fine on its own");
-        zip.add(name, "evil");
+        RawZip::Entry entry;
+        entry.name = name;
+        entry.data = "evil";
+        entry.flags = QByteArrayView(name).isValidUtf8() ? 0x0800 : 0; // legacy names are unmarked
+        zip.add(entry);
         const ZipResult result = unzip(zip, u"work/target"_s);
         QCOMPARE(result.number, int(pnvzip::OutsideFolder));
         QVERIFY2(result.text.contains(u"Nothing was extracted"_s), qPrintable(result.text));

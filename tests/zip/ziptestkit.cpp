@@ -1,5 +1,7 @@
 #include "ziptestkit.h"
 
+#include <unicode/ucnv.h>
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -266,6 +268,44 @@ void put64(QByteArray &out, quint64 v)
     out.append(b, 8);
 }
 } // namespace
+
+QByteArray inCodePage(const QString &text, const char *page)
+{
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter *cnv = ucnv_open(page, &error);
+    ucnv_setFromUCallBack(cnv, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
+    QByteArray out(text.size() * 4 + 8, '\0');
+    const int32_t n = ucnv_fromUChars(cnv, out.data(), int32_t(out.size()),
+                                      reinterpret_cast<const UChar *>(text.utf16()), int32_t(text.size()), &error);
+    ucnv_close(cnv);
+    if (U_FAILURE(error))
+        qFatal("“%s” cannot be written in %s: %s", qPrintable(text), page, u_errorName(error));
+    out.truncate(n);
+    return out;
+}
+
+QString fromCodePage(const QByteArray &bytes, const char *page)
+{
+    UErrorCode error = U_ZERO_ERROR;
+    UConverter *cnv = ucnv_open(page, &error);
+    QList<UChar> out(bytes.size() * 2 + 8);
+    const int32_t n = ucnv_toUChars(cnv, out.data(), int32_t(out.size()), bytes.constData(), int32_t(bytes.size()), &error);
+    ucnv_close(cnv);
+    if (U_FAILURE(error))
+        qFatal("cannot read bytes in %s: %s", page, u_errorName(error));
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(out.constData()), n);
+}
+
+QByteArray unicodePathField(const QByteArray &raw, const QString &name, std::optional<quint32> crc)
+{
+    const QByteArray utf8 = name.toUtf8();
+    QByteArray field;
+    put16(field, 0x7075);
+    put16(field, quint16(5 + utf8.size()));
+    field += char(1); // version
+    put32(field, crc.value_or(quint32(crc32(0, reinterpret_cast<const Bytef *>(raw.constData()), uInt(raw.size())))));
+    return field + utf8;
+}
 
 QByteArray RawZip::bytes() const
 {

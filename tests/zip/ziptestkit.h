@@ -116,6 +116,13 @@ private:
 // (method 6; `largeWindow` and `literalCodes` are general purpose flag bits 1 and 2).
 QByteArray shrinkBytes(const QByteArray &data, bool clears = true);
 QByteArray implodeBytes(const QByteArray &data, bool largeWindow, bool literalCodes);
+// Names as a writer in another code page stores them: `text` in the converter `page`
+// ("ibm-943_P15A-2003", "windows-1251", …); fails the test when a character does not fit.
+QByteArray inCodePage(const QString &text, const char *page);
+QString fromCodePage(const QByteArray &bytes, const char *page);
+// The Unicode path extra field (0x7075) that gives `name` for the stored name `raw`, with
+// the CRC-32 of `raw` or the one given.
+QByteArray unicodePathField(const QByteArray &raw, const QString &name, std::optional<quint32> crc = {});
 
 // A ZipQuery that answers from a script and records what the call told it.
 class ScriptedQuery : public ZipQuery
@@ -138,6 +145,8 @@ public:
     QList<std::optional<QByteArray>> answers;
     // cancelRequested() turns true once progress reached this many bytes (-1: never).
     qint64 cancelAt = -1;
+    // The answer to namesCodePage().
+    QString codePage;
 
     QList<Progress> progressSeen;
     QList<Asked> asked;
@@ -149,6 +158,7 @@ public:
     bool cancelRequested() override;
     PasswordAnswer password(const QString &archive, const QString &entry, bool wrongBefore,
                             QByteArray *password) override;
+    QString namesCodePage() override { return codePage; }
     // Empty when the progress seen never went down, kept its total and ended at it.
     QString progressProblem() const;
     // Stricter, for a single-entry call: also the first report at 0, no step over `maxStep`,

@@ -66,10 +66,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption to(QStringLiteral("to"),
                                 QStringLiteral("Writes into FOLDER (made if missing) instead of FILE's own folder."),
                                 QStringLiteral("FOLDER"));
+    const QCommandLineOption replace(QStringLiteral("replace"),
+                                     QStringLiteral("Replaces an archive of the same name that is already there\n"
+                                                    "(without it, the new one is written beside it as \"FILE (2).zip\")."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Shows this help."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Shows the version."));
-    parser.addOptions({zip, unzip, zipAndMail, to, help, version});
+    parser.addOptions({zip, unzip, zipAndMail, to, replace, help, version});
     for (const char *name : QtOptionsWithValue) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -120,6 +123,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return invalid(QStringLiteral("Parcelo takes one file at a time, not %1.").arg(files.size()));
     if (parser.isSet(to) && result.action != Action::Zip && result.action != Action::Unzip)
         return invalid(QStringLiteral("--to goes with --zip or --unzip."));
+    if (parser.isSet(replace) && result.action != Action::Zip && result.action != Action::ZipAndMail)
+        return invalid(QStringLiteral("--replace goes with --zip or --zip-and-mail."));
+    result.replace = parser.isSet(replace);
     if (files.size() == 1 && files.first().isEmpty())
         return invalid(QStringLiteral("The file name is empty."));
 

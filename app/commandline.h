@@ -4,6 +4,7 @@
 //   parcelo [FILE]                                the splash, then the main window, FILE chosen
 //   parcelo --zip|--unzip [FILE] [--to FOLDER]    that command at once; the program then ends
 //   parcelo --zip-and-mail [FILE]                 zip, then the mail window with the archive
+//   (--replace with a zip: an archive already there is replaced instead of kept beside the new one)
 //   parcelo --help | --version
 // Without FILE the commands start with the file dialog, as their menu entries do.
 
@@ -22,6 +23,8 @@ struct CommandLine
     QString file;
     // --to: absolute, without a trailing separator (except "/"); empty for the file's own folder.
     QString folder;
+    // --replace: a zip replaces an archive of the same name; without it both are kept.
+    bool replace = false;
     // Help: the help text. Version: "Parcelo 1.0.20". Invalid: the error, on one line.
     QString text;
     // Why the file or the folder named cannot be used (missing, a folder, unreadable...);

@@ -2,6 +2,7 @@
 
 #include "TarnZip_Shared.h"
 #include "appinfo.h"
+#include "archivename.h"
 #include "artwork.h"
 #include "errorstyles.h"
 #include "messagebox.h"
@@ -340,6 +341,23 @@ void frmZip::showCommandError()
     }
 }
 
+std::optional<QString> frmZip::archiveToWrite(const QString &wanted)
+{
+    if (!ArchiveName::isTaken(wanted))
+        return wanted;
+    if (m_commandLineFolder) // from the command line, nobody to ask: keep both unless told
+        return m_commandLineReplaces ? wanted : ArchiveName::besideTaken(wanted);
+    switch (MsgBox(QStringLiteral("%1 already exists. Replace it?").arg(QFileInfo(wanted).fileName()),
+                   MsgButtons::YesNoCancel, MsgIcon::Exclamation, AppInfo::title(), this)) {
+    case MsgResult::Yes:
+        return wanted;
+    case MsgResult::No:
+        return ArchiveName::besideTaken(wanted);
+    default:
+        return std::nullopt;
+    }
+}
+
 void frmZip::cmdZipp_Click()
 {
     m_lastZipMadeArchive = false;
@@ -355,9 +373,12 @@ void frmZip::cmdZipp_Click()
                 return; // the user cancelled the folder picker: nothing is written
             targetBase = targetFolder + QLatin1Char('/') + sourceTitle;
         }
+        const std::optional<QString> archive = archiveToWrite(targetBase + QStringLiteral(".zip"));
+        if (!archive)
+            return; // the user kept the archive that is there and wants no other
         setWindowTitle(QStringLiteral("Compressing! Please wait..."));
-        strZipName = sourceTitle + QStringLiteral(".zip");
-        strZipPath = targetBase + QStringLiteral(".zip");
+        strZipPath = *archive;
+        strZipName = strZipPath.mid(strZipPath.lastIndexOf(QLatin1Char('/')) + 1);
         const QString outcome = zipComponent().ZipFile(source, strZipPath);
         m_lastZipMadeArchive = true;
         m_commandDone = true;

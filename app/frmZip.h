@@ -92,11 +92,15 @@ private:
     // or without asking the folder the command line gave.
     bool writesElsewhere() const;
     QString otherFolder(const QString &prompt);
+    // The archive a zip command writes when it wants `wanted`: that one when it is free or the
+    // user agrees to replace it, else a free name beside it; nothing when the user cancels.
+    std::optional<QString> archiveToWrite(const QString &wanted);
     void mailLastArchive();
     void takeDrop(const QList<QUrl> &urls);
     ZipComponent &zipComponent();
     void showCommandError();
-    // After a cancelled file dialog: the commands act on the file the path box shows.
+    // After a cancelled file dialog and after every menu command: the commands act on the file
+    // the path box shows.
     void actOnShownFile();
     enum class OpenThen { ZipOrUnzip, Zip, Unzip };
     void openAndRun(const QString &filter, OpenThen then);
@@ -135,4 +139,5 @@ private:
     bool m_commandDone = false; // the last zip or unzip command's component call worked
     // While a command from the command line runs: its target folder, empty for the file's own.
     std::optional<QString> m_commandLineFolder;
+    bool m_commandLineReplaces = false; // and whether it replaces an archive already there
 };

@@ -38,6 +38,7 @@ std::optional<int> frmZip::runCommandLine(const CommandLine &request)
     // Beside the file or into --to, without asking and whatever the check box says; the
     // stored settings stay as they are.
     m_commandLineFolder = request.folder;
+    m_commandLineReplaces = request.replace;
     if (!request.folder.isEmpty())
         QDir().mkpath(request.folder); // if that fails, the component says why
     m_commandDone = false;
@@ -68,6 +69,7 @@ std::optional<int> frmZip::runCommandLine(const CommandLine &request)
         break;
     }
     m_commandLineFolder.reset();
+    m_commandLineReplaces = false;
     if (request.action == CommandLine::Action::ZipAndMail && m_lastZipMadeArchive)
         return std::nullopt; // the mail window stays open with the archive
     return int(m_commandDone ? CommandLine::Done : CommandLine::Failed);

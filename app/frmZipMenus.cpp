@@ -117,10 +117,11 @@ void frmZip::openAndRun(const QString &filter, OpenThen then)
             cmdUnzipp_Click();
         else
             cmdZipp_Click();
-    } catch (const AppError &error) {
-        if (error.isCancel())
-            actOnShownFile();
+    } catch (const AppError &) {
+        // A cancelled dialog, or another error: silent either way.
     }
+    // The menu's file was for this command only: the buttons go on with the one the box shows.
+    actOnShownFile();
 }
 
 void frmZip::mnuOpen_Click()

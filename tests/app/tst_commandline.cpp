@@ -70,6 +70,9 @@ void TestCommandLine::parses_data()
     QTest::newRow("unzip into a folder, made later")
         << QStringList{"--unzip", "a.zip", "--to", "new/"} << Action::Unzip << "@/a.zip" << "@/new" << "";
     QTest::newRow("--to=FOLDER") << QStringList{"--zip", "--to=/", "a.zip"} << Action::Zip << "@/a.zip" << "/" << "";
+    QTest::newRow("zip, replacing") << QStringList{"--replace", "--zip", "report.txt"} << Action::Zip << "@/report.txt" << "" << "";
+    QTest::newRow("zip and mail, replacing") << QStringList{"--zip-and-mail", "report.txt", "--replace"} << Action::ZipAndMail
+                                             << "@/report.txt" << "" << "";
     QTest::newRow("zip and mail") << QStringList{"--zip-and-mail", odd} << Action::ZipAndMail << "@/" + odd << "" << "";
     QTest::newRow("-- before a name with a dash")
         << QStringList{"--zip", "--", "-dash.txt"} << Action::Zip << "@/-dash.txt" << "" << "";
@@ -95,6 +98,8 @@ void TestCommandLine::parses_data()
     QTest::newRow("two files") << QStringList{"--zip", "report.txt", "a.zip"} << invalid << "" << "" << "one file at a time";
     QTest::newRow("--to without a command") << QStringList{"report.txt", "--to", "sub"} << invalid << "" << "" << "--to goes with";
     QTest::newRow("--to with zip and mail") << QStringList{"--zip-and-mail", "report.txt", "--to", "sub"} << invalid << "" << "" << "--to goes with";
+    QTest::newRow("--replace with unzip") << QStringList{"--unzip", "a.zip", "--replace"} << invalid << "" << "" << "--replace goes with";
+    QTest::newRow("--replace alone") << QStringList{"--replace", "report.txt"} << invalid << "" << "" << "--replace goes with";
     QTest::newRow("empty file name") << QStringList{""} << invalid << "" << "" << "empty";
 
     QTest::newRow("help") << QStringList{"--help"} << Action::Help << "" << "" << "Usage: parcelo [options] [FILE]";
@@ -118,6 +123,7 @@ void TestCommandLine::parses()
     QCOMPARE(line.action, action);
     QCOMPARE(line.file, here(file));
     QCOMPARE(line.folder, here(folder));
+    QCOMPARE(line.replace, action != Action::Invalid && arguments.contains("--replace"));
     switch (action) {
     case Action::Invalid:
         QVERIFY2(line.text.contains(problem), qPrintable(line.text));
@@ -128,7 +134,7 @@ void TestCommandLine::parses()
         break;
     case Action::Help:
         QVERIFY2(line.text.contains(problem), qPrintable(line.text));
-        for (const char *option : {"--zip ", "--unzip", "--to <FOLDER>", "--version"})
+        for (const char *option : {"--zip ", "--unzip", "--to <FOLDER>", "--replace", "--version"})
             QVERIFY2(line.text.contains(option), option);
         QVERIFY(!line.text.contains("platform")); // the toolkit's options stay out of the help
         break;

@@ -67,6 +67,7 @@ private Q_SLOTS:
     void menusAndShortcuts();
     void openChoosesCommandByName_data();
     void openChoosesCommandByName();
+    void menusLeavePathBoxAlone_data();
     void menusLeavePathBoxAlone();
     void menuCancelResetsDialogFile();
     void cancelAfterMenuActsOnShownFileAndFolder_data();
@@ -86,6 +87,8 @@ private Q_SLOTS:
     void commandLineRunsCommandWithoutAsking();
     void dropChoosesOneLocalFile_data();
     void dropChoosesOneLocalFile();
+    void existingArchiveIsNeverReplacedSilently_data();
+    void existingArchiveIsNeverReplacedSilently();
 
 private:
     frmZip *window();
@@ -643,6 +646,21 @@ void TestMainWindow::realComponentMakesValidArchive()
     QCOMPARE(ui->messages.at(1).icon, MsgIcon::Information);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 
+    // Zipped again, and told to keep the archive there: it stays as it was, the new one goes beside it.
+    QFile first(source + ".zip");
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    const QByteArray before = first.readAll();
+    first.close();
+    choose(source);
+    ui->messageAnswers << MsgResult::No;
+    QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    QCOMPARE(ui->messages.at(2).prompt, QString("report.doc.zip already exists. Replace it?"));
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), before);
+    unzip.start("unzip", {"-t", dir.filePath("report.doc (2).zip")});
+    QVERIFY(unzip.waitForFinished(30000));
+    QCOMPARE(unzip.exitCode(), 0);
+
     delete frmZip::existing();
     Services::instance().setComponents(nullptr);
 }
@@ -707,16 +725,45 @@ void TestMainWindow::openChoosesCommandByName()
     QCOMPARE(ui->openRequests.at(1).filters, QStringList{"Parcelo Files (*.zip)"});
 }
 
+void TestMainWindow::menusLeavePathBoxAlone_data()
+{
+    QTest::addColumn<int>("key");        // the menu command's shortcut, with Ctrl
+    QTest::addColumn<QString>("chosen"); // what its file dialog answers
+    QTest::addColumn<int>("zipError");   // what the component answers the menu's command
+    QTest::newRow("Ctrl+U unzips another archive") << int(Qt::Key_U) << "/srv/menu/many.zip" << 0;
+    QTest::newRow("Ctrl+Z zips another file") << int(Qt::Key_Z) << "/srv/menu/chosen.txt" << 0;
+    QTest::newRow("Ctrl+O opens another archive") << int(Qt::Key_O) << "/srv/menu/many.zip" << 0;
+    QTest::newRow("Ctrl+E zips and mails another file") << int(Qt::Key_E) << "/srv/menu/chosen.txt" << 0;
+    QTest::newRow("Ctrl+U, and the unzip fails") << int(Qt::Key_U) << "/srv/menu/many.zip" << 30004;
+}
+
 void TestMainWindow::menusLeavePathBoxAlone()
 {
-    choose("/home/ann/earlier.doc");
-    ui->openAnswers << QString("/srv/menu/chosen.txt");
-    menuAction("mnuZipp")->trigger();
-    QCOMPARE(zip.calls.at(0).second, QString("/srv/menu/chosen.txt.zip"));
-    QCOMPARE(child<QLineEdit>("txtZip")->text(), QString("/home/ann/earlier.doc"));
-    // The button acts on the dialog's file: the one the menu chose.
+    // The box shows one file, a menu command acts on another; afterwards the box still shows
+    // its file and the enabled button acts on that one, in its own folder.
+    QFETCH(int, key);
+    QFETCH(QString, chosen);
+    QFETCH(int, zipError);
+    choose("/home/ann/big.img");
+    frmZip *w = window();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    zip.answer = {zipError, "It went its way"};
+    ui->openAnswers << chosen;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::ControlModifier);
+    QCOMPARE(zip.calls.size(), 1);
+    QCOMPARE(zip.calls.at(0).first, chosen);
+    QCOMPARE(child<QLineEdit>("txtZip")->text(), QString("/home/ann/big.img"));
+
+    zip.answer = {0, "Archive made"};
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
     QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
-    QCOMPARE(zip.calls.at(1).first, QString("/srv/menu/chosen.txt"));
+    QCOMPARE(zip.calls.size(), 2);
+    QCOMPARE(zip.calls.at(1).method, QString("ZipFile"));
+    QCOMPARE(zip.calls.at(1).first, QString("/home/ann/big.img"));
+    QCOMPARE(zip.calls.at(1).second, QString("/home/ann/big.img.zip"));
+    QCOMPARE(w->zipName(), QString("big.img.zip"));
 }
 
 void TestMainWindow::menuCancelResetsDialogFile()
@@ -1132,6 +1179,91 @@ void TestMainWindow::trayActivation()
     QCOMPARE(w->isVisible(), restores);
     QCOMPARE(w->trayMenu()->isVisible(), popsMenu);
     w->trayMenu()->hide();
+}
+
+void TestMainWindow::existingArchiveIsNeverReplacedSilently_data()
+{
+    QTest::addColumn<QString>("route");      // "button", "menu" (Ctrl+Z) or "command line"
+    QTest::addColumn<QStringList>("options"); // the command line's
+    QTest::addColumn<QStringList>("taken");  // what is already beside report.txt
+    QTest::addColumn<int>("answer");         // to the question; -1 when none may be asked
+    QTest::addColumn<QString>("written");    // the archive the component is asked to write; "" none
+
+    const QStringList one{"report.txt.zip"};
+    const QStringList two{"report.txt.zip", "report.txt (2).zip"};
+    const int yes = int(MsgResult::Yes), no = int(MsgResult::No), cancel = int(MsgResult::Cancel);
+    QTest::newRow("free name, no question") << "button" << QStringList{} << QStringList{} << -1 << "report.txt.zip";
+    QTest::newRow("Yes replaces") << "button" << QStringList{} << one << yes << "report.txt.zip";
+    QTest::newRow("No keeps both") << "button" << QStringList{} << one << no << "report.txt (2).zip";
+    QTest::newRow("No takes the next free number") << "button" << QStringList{} << two << no << "report.txt (3).zip";
+    QTest::newRow("Cancel writes nothing") << "button" << QStringList{} << one << cancel << "";
+    QTest::newRow("a folder of that name") << "button" << QStringList{} << QStringList{"report.txt.zip/"} << no
+                                           << "report.txt (2).zip";
+    QTest::newRow("Ctrl+Z, No keeps both") << "menu" << QStringList{} << one << no << "report.txt (2).zip";
+    QTest::newRow("Ctrl+Z, Cancel") << "menu" << QStringList{} << one << cancel << "";
+    QTest::newRow("--zip keeps both") << "command line" << QStringList{"--zip"} << two << -1 << "report.txt (3).zip";
+    QTest::newRow("--zip --replace") << "command line" << QStringList{"--zip", "--replace"} << one << -1 << "report.txt.zip";
+    QTest::newRow("--zip-and-mail keeps both") << "command line" << QStringList{"--zip-and-mail"} << one << -1
+                                               << "report.txt (2).zip";
+}
+
+void TestMainWindow::existingArchiveIsNeverReplacedSilently()
+{
+    QFETCH(QString, route);
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, taken);
+    QFETCH(int, answer);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    const QString source = dir.filePath("report.txt");
+    for (const QString &name : QStringList{"report.txt"} + taken) {
+        if (name.endsWith('/')) {
+            QVERIFY(QDir(dir.path()).mkdir(name));
+            continue;
+        }
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("precious");
+    }
+    if (answer >= 0)
+        ui->messageAnswers << MsgResult(answer);
+
+    frmZip *w = window();
+    if (route == "command line") {
+        w->runCommandLine(CommandLine::parse(QStringList{"parcelo"} + options + QStringList{source}));
+    } else if (route == "menu") {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        ui->openAnswers << source;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    } else {
+        choose(source);
+        QTest::mouseClick(child<QPushButton>("cmdZipp"), Qt::LeftButton);
+    }
+
+    if (answer >= 0) {
+        QVERIFY(!ui->messages.isEmpty());
+        const MessageRequest question = ui->messages.takeFirst();
+        QCOMPARE(question.prompt, QString("report.txt.zip already exists. Replace it?"));
+        QCOMPARE(question.buttons, MsgButtons::YesNoCancel);
+        QCOMPARE(question.title, QString("Parcelo"));
+    }
+    for (const MessageRequest &other : std::as_const(ui->messages))
+        QVERIFY2(!other.prompt.contains("already exists"), qPrintable(other.prompt));
+    if (written.isEmpty()) {
+        QVERIFY(zip.calls.isEmpty());
+        QVERIFY(ui->messages.isEmpty());
+        QVERIFY(!w->lastZipMadeArchive());
+        QCOMPARE(w->windowTitle(), frmZip::normalCaption());
+        return;
+    }
+    QCOMPARE(zip.calls.size(), 1);
+    QCOMPARE(zip.calls.at(0).second, dir.filePath(written));
+    QCOMPARE(w->zipPath(), dir.filePath(written));
+    QCOMPARE(w->zipName(), written);
+    if (options.contains("--zip-and-mail")) // the mail gets the archive just made
+        QCOMPARE(frmMail::existing()->findChild<QTreeWidget *>("lvwAttachments")->topLevelItem(0)->text(1),
+                 dir.filePath(written));
 }
 
 PARCELO_TEST_MAIN(TestMainWindow)

@@ -2,7 +2,8 @@
 # The whole program as a user uses it, under Xvfb with a window manager and a tray host, driven
 # with xdotool only through keys, clicks and the file dialogs:
 #   the splash, then the main window, light (no web engine, at most 70 MB resident); Ctrl+Z zips
-#   a file chosen in the file dialog (the archive passes unzip -t); Ctrl+U unzips it; a long zip
+#   a file chosen in the file dialog (the archive passes unzip -t); Ctrl+U unzips it; zipped
+#   again it asks before replacing that archive, and No keeps it; a long zip
 #   shows its progress and Esc stops it, leaving nothing behind; Ctrl+E zips another file and brings the mail window
 #   with the archive attached, which is then sent to a local SMTP server; Ctrl+M, Ctrl+T and
 #   Ctrl+W bring the companion windows; Online opens a page of a local web server in the
@@ -11,7 +12,8 @@
 # Then from outside, as a file manager or a shell starts it: --help and --version without a
 # display, a wrong option refused; `parcelo FILE` opens the window with the file chosen; an
 # archive opened with xdg-open through the installed desktop entry; --unzip and --zip --to run
-# at once without asking and end with status 0 when the result box is closed; a corrupt
+# at once without asking and end with status 0 when the result box is closed; --zip keeps an
+# archive already there (the new one is "FILE (2).zip") unless --replace is given; a corrupt
 # archive ends with its error box and a non-zero status.
 # Screenshots of every window go to the output folder.
 #   e2e_parcelo.sh PROGRAM-FOLDER MAIL-PEER-SCRIPT [OUTPUT-FOLDER]
@@ -25,7 +27,7 @@ python=/usr/bin/python3
 
 source "${0%/*}/../support/e2e_common.sh"
 e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip 7zz xdg-open update-desktop-database
-"$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
+e2e_require_python "$python" aiosmtpd python3-aiosmtpd
 e2e_on_display "$@"
 e2e_start
 step() { echo "-- $*"; }
@@ -110,6 +112,21 @@ xdotool key ctrl+u
 choose_file "$HOME/docs/report.txt.zip"
 confirm_result unzip-result
 cmp -s "$HOME/docs/report.txt" "$work/report.orig" || fail "the unzipped file differs"
+
+step "Ctrl+Z again: the archive is there, the window asks; No keeps it and writes report.txt (2).zip"
+cp "$HOME/docs/report.txt.zip" "$work/first.zip"
+activate '^Parcelo™'
+xdotool key ctrl+z
+choose_file "$HOME/docs/report.txt"
+wait_for 10 visible '^Parcelo$' || fail "no question about the archive already there"
+activate '^Parcelo$'
+shot replace-question '^Parcelo$'
+xdotool key alt+n
+wait_for 10 gone '^Parcelo$' || fail "the question stayed open"
+confirm_result zip-beside-result
+cmp -s "$HOME/docs/report.txt.zip" "$work/first.zip" || fail "the archive already there was changed"
+unzip -tq "$HOME/docs/report.txt (2).zip" >/dev/null || fail "no report.txt (2).zip beside it"
+rm "$HOME/docs/report.txt (2).zip"
 
 step "Ctrl+U on a 7-Zip AES-256 archive asks for the password in a masked box, again after a wrong one"
 mkdir -p "$HOME/locked"
@@ -310,6 +327,27 @@ wait_end "$app"
 [ "$status" = 0 ] || fail "--zip --to ended with $status"
 unzip -tq "$HOME/cli/made here/notes.txt.zip" >/dev/null || fail "--zip --to made no archive in the folder"
 cmp -s "$XDG_CONFIG_HOME/Orvanne/Orvanne.ini" "$work/settings.before" || fail "the command line changed the settings"
+
+step "parcelo --zip keeps an archive already there; --replace replaces it"
+mkdir -p "$HOME/keep"
+printf 'keep me\n' > "$HOME/keep/precious.txt"
+(cd "$HOME/keep" && 7zz a -tzip report.txt.zip precious.txt >/dev/null && rm precious.txt) \
+    || fail "7zz could not make the archive to keep"
+cp "$work/report.orig" "$HOME/keep/report.txt"
+"$work/program/parcelo" --zip "$HOME/keep/report.txt" >>"$out/parcelo.log" 2>&1 &
+app=$!
+confirm_result cli-zip-keeps-result
+wait_end "$app"
+[ "$status" = 0 ] || fail "--zip beside an archive ended with $status"
+unzip -Z1 "$HOME/keep/report.txt.zip" | grep -qx precious.txt || fail "--zip replaced the archive already there"
+unzip -Z1 "$HOME/keep/report.txt (2).zip" | grep -qx report.txt || fail "--zip did not write report.txt (2).zip"
+"$work/program/parcelo" --zip "$HOME/keep/report.txt" --replace >>"$out/parcelo.log" 2>&1 &
+app=$!
+confirm_result cli-zip-replace-result
+wait_end "$app"
+[ "$status" = 0 ] || fail "--zip --replace ended with $status"
+[ "$(unzip -Z1 "$HOME/keep/report.txt.zip")" = report.txt ] || fail "--replace did not replace the archive"
+[ ! -e "$HOME/keep/report.txt (3).zip" ] || fail "--replace wrote another archive"
 
 step "parcelo --unzip on a corrupt archive: the error box, then a non-zero status"
 head -c 20000 "$HOME/docs/report.txt.zip" > "$HOME/cli/broken.zip"

@@ -14,7 +14,7 @@ python=/usr/bin/python3
 
 source "${0%/*}/../support/e2e_common.sh"
 e2e_require xvfb-run Xvfb xdotool openbox import
-"$python" -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
+e2e_require_python "$python" aiosmtpd python3-aiosmtpd
 e2e_on_display "$@"
 e2e_start
 type_text() { xdotool type --delay 15 -- "$1"; }

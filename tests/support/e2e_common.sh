@@ -1,14 +1,30 @@
 # Shared by the end-to-end scripts that drive real windows under Xvfb: sourced, not run.
 # The sourcing script sets `out` (its output folder) and then calls, in this order:
-#   e2e_require TOOL...      exits 77 (skipped) when a tool is not installed
+#   e2e_require TOOL...      exits 77 (skipped) when a tool is not installed; under CI=true,
+#                            where every tool must be there, exits 1 (failed) instead
+#   e2e_require_python PYTHON MODULE PACKAGE   the same for a Python module
 #   e2e_on_display "$@"      runs the script again under xvfb-run when it has no display yet
 #   e2e_start                makes the work folder $work, stops every pid in $pids on exit
 
 e2e_require() {
     local tool
     for tool in "$@"; do
-        command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+        command -v "$tool" >/dev/null || e2e_missing "$tool"
     done
+}
+
+# e2e_require_python PYTHON MODULE PACKAGE: as e2e_require, for a module of Debian's Python.
+e2e_require_python() {
+    "$1" -c "import $2" 2>/dev/null || e2e_missing "$3"
+}
+
+e2e_missing() {
+    if [ "${CI:-}" = true ]; then
+        echo "FAIL: $1 is not installed (CI=true: every tool must be installed)"
+        exit 1
+    fi
+    echo "SKIP: $1 is not installed"
+    exit 77
 }
 
 e2e_on_display() {

@@ -506,15 +506,16 @@ private:
                 continue;
             }
             const FileOut &out = *file++;
+            const uint64_t doneBefore = m_done;
+            m_done += item.size;
             if (out.error) {
                 m_list.leaveOut(std::string(name), readProblem(out.error));
                 continue;
             }
-            m_monitor.startEntry(QString::fromUtf8(name.data(), qsizetype(name.size())));
+            m_monitor.startEntryAt(QString::fromUtf8(name.data(), qsizetype(name.size())), qint64(doneBefore));
             if (!writeLocal(i, out.mode, out.mtime, out.method, out.crc, out.length, out.size,
                             slot.bytes.data.get() + out.at, out.length))
                 return false;
-            m_monitor.advance(qint64(out.size));
             ++m_files;
             m_fileBytes += out.size;
         }
@@ -531,7 +532,8 @@ private:
         Written &w = m_written[index];
         if (slot.unit.pieceIndex == 0) {
             m_bigFailed = false;
-            m_monitor.startEntry(QString::fromUtf8(name.data(), qsizetype(name.size())));
+            m_monitor.startEntryAt(QString::fromUtf8(name.data(), qsizetype(name.size())), qint64(m_done));
+            m_done += item.size;
             m_bigHeaderAt = m_offset;
             w.zip64Local = item.size >= Zip64LocalFrom;
             if (!writeLocal(index, out.error ? item.mode : out.mode, out.error ? item.mtime : out.mtime, 8, 0, 0, 0,
@@ -870,6 +872,7 @@ private:
     size_t m_folders = 0;
     size_t m_links = 0;
     uint64_t m_fileBytes = 0;
+    uint64_t m_done = 0; // bytes of the files handled, as walked, for the progress
 };
 
 QString counted(size_t n, const char *one, const char *many)

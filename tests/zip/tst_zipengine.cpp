@@ -14,6 +14,7 @@
 #include <libdeflate.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -1322,6 +1323,120 @@ private slots:
         QCOMPARE(result.number, number);
         QCOMPARE(readFile(archive), older);
         QCOMPARE(leftovers(m_dir->path()), QStringList());
+    }
+
+    // ---- ZipPaths: trees and several files --------------------------------------------
+
+    // Several items from one folder: entries start at each item's own name, progress counts
+    // the bytes of every file once and ends at the total.
+    void zipPathsNamesEntriesAfterEachItem()
+    {
+        writeFile(at(u"Briefe/a.txt"_s), textBytes(3000));
+        writeFile(at(u"Briefe/b.txt"_s), randomBytes(5 << 20, 4));
+        writeFile(at(u"Briefe/Anlagen/c.txt"_s), "c");
+        ScriptedQuery query;
+        const ZipResult result = pnvzip::zipPaths({at(u"Briefe/a.txt"_s), at(u"Briefe/b.txt"_s), at(u"Briefe/Anlagen"_s)},
+                                                  at(u"Briefe/Briefe.zip"_s), &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"3 files and 1 folder zipped"_s), qPrintable(result.text));
+        QCOMPARE(query.progressProblem(), QString());
+        QCOMPARE(query.progressSeen.last().total, qint64(3000 + (5 << 20) + 1));
+        int error = 0;
+        zip_t *za = zip_open(QFile::encodeName(at(u"Briefe/Briefe.zip"_s)).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        QVERIFY(za);
+        QStringList names;
+        for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i)
+            names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+        zip_discard(za);
+        QCOMPARE(names, (QStringList{u"a.txt"_s, u"b.txt"_s, u"Anlagen/"_s, u"Anlagen/c.txt"_s}));
+    }
+
+    // Whatever stops a tree zip, nothing is left of it and an older archive stays as it was.
+    void zipPathsFailureLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("number");
+        QTest::newRow("cancelled mid-tree") << "cancel" << int(pnvzip::Cancelled);
+        QTest::newRow("write fails part-way") << "limit" << int(pnvzip::WriteFailed);
+        QTest::newRow("a path missing") << "missing" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("two items of one name") << "twice" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("archive path is a folder") << "folder" << int(pnvzip::CannotWrite);
+    }
+    void zipPathsFailureLeavesNothing()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, number);
+        for (int i = 0; i < 300; ++i)
+            writeFile(at(u"tree/d%1/f%2.txt"_s.arg(i % 7).arg(i)), wordBytes(100000, quint32(i)));
+        writeFile(at(u"other/d0"_s), "x");
+        writeFile(at(u"tree.zip"_s), "older");
+        folder(u"tree/d0/sub.zip"_s);
+        const QStringList before = tree(m_dir->path());
+        ScriptedQuery query;
+        QStringList paths{at(u"tree"_s)};
+        QString archive = at(u"tree.zip"_s);
+        ZipResult result;
+        if (how == "limit"_L1) {
+            FileSizeLimit limit(64 * 1024);
+            result = pnvzip::zipPaths(paths, archive);
+        } else {
+            if (how == "missing"_L1)
+                paths << at(u"nothing"_s);
+            else if (how == "twice"_L1)
+                paths = QStringList{at(u"tree/d0"_s), at(u"other/d0"_s)};
+            else if (how == "folder"_L1)
+                archive = at(u"tree/d0/sub.zip"_s);
+            query.cancelAt = how == "cancel"_L1 ? 10 << 20 : -1;
+            result = pnvzip::zipPaths(paths, archive, &query);
+        }
+        QCOMPARE(result.number, number);
+        if (how == "cancel"_L1) {
+            QVERIFY2(query.sinceStop.isValid() && query.sinceStop.elapsed() < 200, qPrintable(result.text));
+            QVERIFY(query.progressSeen.last().done < 30000000);
+        }
+        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(readFile(at(u"tree.zip"_s)), QByteArray("older"));
+    }
+
+    // 200,000 small files: the memory a tree zip takes beyond its list of names stays within
+    // the bound of one big file (32 MiB); the entry count needs the ZIP64 end records.
+    void zipPathsMemoryStaysFlat()
+    {
+        const QString root = folder(u"many"_s);
+        constexpr int Files = 200000;
+        for (int d = 0; d < 200; ++d) {
+            const QByteArray dir = QFile::encodeName(root + u"/folder %1"_s.arg(d));
+            QCOMPARE(::mkdir(dir.constData(), 0755), 0);
+            for (int f = 0; f < Files / 200; ++f) {
+                const QByteArray name = dir + "/note " + QByteArray::number(f) + ".txt";
+                const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                QVERIFY(fd >= 0);
+                const QByteArray data = "note " + QByteArray::number(d * 1000 + f) + " of many\n";
+                QCOMPARE(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
+                ::close(fd);
+            }
+        }
+        QFile clear(u"/proc/self/clear_refs"_s);
+        QVERIFY2(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1, qPrintable(clear.errorString()));
+        clear.close();
+        const auto statusKb = [](const char *field) {
+            const QByteArray status = readFile(u"/proc/self/status"_s);
+            const qsizetype at = status.indexOf(field);
+            return at < 0 ? -1 : status.mid(at + qsizetype(strlen(field))).trimmed().split(' ').first().toLongLong();
+        };
+        const qint64 before = statusKb("VmRSS:");
+        const ZipResult result = pnvzip::zipPaths({root}, at(u"many.zip"_s));
+        const qint64 peak = statusKb("VmHWM:");
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"200,000 files and 201 folders zipped"_s), qPrintable(result.text));
+        // The list: a record of 48 bytes and the name per item, and where each entry went (40).
+        const qint64 names = qint64(Files) * (48 + 40 + 30) / 1024;
+        QVERIFY2(before > 0 && peak - before < 32 * 1024 + names,
+                 qPrintable(u"%1 KB more at the peak, %2 KB allowed"_s.arg(peak - before).arg(32 * 1024 + names)));
+        const RunResult r = python(u"import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
+                                   "print(len(z.infolist()), z.read('many/folder 199/note 999.txt').decode().strip())"_s,
+                                   {at(u"many.zip"_s)});
+        QCOMPARE(QString::fromUtf8(r.output).trimmed(), u"200201 note 199999 of many"_s);
     }
 
     // ---- UnzipFile: arguments and names -----------------------------------------------

@@ -3,6 +3,7 @@
 #include "appinfo.h"
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -24,7 +25,7 @@ QString absolutePath(const QString &argument)
         if (url.isLocalFile())
             path = url.toLocalFile();
     }
-    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+    return path.isEmpty() ? path : QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
 QString quoted(const QString &path)
@@ -49,17 +50,29 @@ QString CommandLine::problemWithFile(const QString &path)
     return {};
 }
 
+QString CommandLine::problemWithItem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return QStringLiteral("Cannot open %1: there is no such file or folder.").arg(quoted(path));
+    if (info.isDir() && !info.isSymLink() && !(info.isReadable() && info.isExecutable()))
+        return QStringLiteral("Cannot open %1: you are not allowed to read this folder.").arg(quoted(path));
+    return {};
+}
+
 CommandLine CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
         QStringLiteral("Zips one file into FILE.zip beside it, or unzips one archive into its folder.\n"
+                       "A folder becomes FOLDER.zip beside it; several files and folders from one folder\n"
+                       "become one archive named after that folder, inside it.\n"
                        "With a FILE alone, the window opens with that file chosen; with --zip, --unzip or\n"
                        "--zip-and-mail the command runs at once and the program ends when its message box\n"
                        "is closed (status 0 after success, 1 after an error). Without FILE these commands\n"
                        "ask for the file first. Settings: ~/.config/Orvanne/Orvanne.ini."));
-    const QCommandLineOption zip(QStringLiteral("zip"), QStringLiteral("Zips FILE into FILE.zip."));
+    const QCommandLineOption zip(QStringLiteral("zip"), QStringLiteral("Zips FILE into FILE.zip (or folders and several files into one archive)."));
     const QCommandLineOption unzip(QStringLiteral("unzip"), QStringLiteral("Unzips the archive FILE."));
     const QCommandLineOption zipAndMail(QStringLiteral("zip-and-mail"),
                                         QStringLiteral("Zips FILE and attaches the archive to a new mail."));
@@ -84,9 +97,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         parser.addOption(option);
     }
     parser.addPositionalArgument(QStringLiteral("FILE"),
-                                 QStringLiteral("The file to zip or the archive to unzip (\"--\" before a name "
-                                                "that starts with a dash)."),
-                                 QStringLiteral("[FILE]"));
+                                 QStringLiteral("The file or folder to zip (or several) or the archive to unzip (\"--\" "
+                                                "before a name that starts with a dash)."),
+                                 QStringLiteral("[FILE...]"));
 
     CommandLine result;
     auto invalid = [](const QString &why) {
@@ -119,19 +132,28 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     if (commands > 1)
         return invalid(QStringLiteral("--zip, --unzip and --zip-and-mail cannot be combined."));
     const QStringList files = parser.positionalArguments();
-    if (files.size() > 1)
-        return invalid(QStringLiteral("Parcelo takes one file at a time, not %1.").arg(files.size()));
+    if (files.size() > 1 && result.action == Action::Unzip)
+        return invalid(QStringLiteral("--unzip takes one archive at a time, not %1.").arg(files.size()));
     if (parser.isSet(to) && result.action != Action::Zip && result.action != Action::Unzip)
         return invalid(QStringLiteral("--to goes with --zip or --unzip."));
     if (parser.isSet(replace) && result.action != Action::Zip && result.action != Action::ZipAndMail)
         return invalid(QStringLiteral("--replace goes with --zip or --zip-and-mail."));
     result.replace = parser.isSet(replace);
-    if (files.size() == 1 && files.first().isEmpty())
+    if (files.contains(QString()))
         return invalid(QStringLiteral("The file name is empty."));
 
     if (!files.isEmpty()) {
         result.file = absolutePath(files.first());
-        result.problem = problemWithFile(result.file);
+        // A folder, or several paths, go into one archive; one file is zipped or unzipped alone.
+        if (result.action != Action::Unzip && (files.size() > 1 || QFileInfo(result.file).isDir())) {
+            for (const QString &path : files) {
+                result.items << absolutePath(path);
+                if (result.problem.isEmpty())
+                    result.problem = problemWithItem(result.items.last());
+            }
+        } else {
+            result.problem = problemWithFile(result.file);
+        }
     }
     if (parser.isSet(to)) {
         const QString folder = parser.value(to);

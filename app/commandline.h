@@ -1,9 +1,11 @@
 #pragma once
 // What the program is asked to do on its command line, read before any window or display
 // exists (so --help and --version work anywhere):
-//   parcelo [FILE]                                the splash, then the main window, FILE chosen
-//   parcelo --zip|--unzip [FILE] [--to FOLDER]    that command at once; the program then ends
-//   parcelo --zip-and-mail [FILE]                 zip, then the mail window with the archive
+//   parcelo [PATH...]                             the splash, then the main window, PATH chosen
+//   parcelo --zip [PATH...] [--to FOLDER]         that command at once; the program then ends
+//   parcelo --unzip [FILE] [--to FOLDER]
+//   parcelo --zip-and-mail [PATH...]              zip, then the mail window with the archive
+// A PATH is a file or a folder; a folder or several paths make one archive of them all.
 //   (--replace with a zip: an archive already there is replaced instead of kept beside the new one)
 //   parcelo --help | --version
 // Without FILE the commands start with the file dialog, as their menu entries do.
@@ -19,8 +21,12 @@ struct CommandLine
     enum Status { Done = 0, Failed = 1, UsageError = 2 };
 
     Action action = Action::Start;
-    // The file named, as an absolute path; empty when none was named.
+    // The file named, as an absolute path; empty when none was named. When a folder or several
+    // paths were named, the first of them.
     QString file;
+    // A folder or several files and folders named for one archive, as absolute paths; empty
+    // when one file (or nothing) was named.
+    QStringList items;
     // --to: absolute, without a trailing separator (except "/"); empty for the file's own folder.
     QString folder;
     // --replace: a zip replaces an archive of the same name; without it both are kept.
@@ -35,4 +41,6 @@ struct CommandLine
     static CommandLine parse(const QStringList &arguments);
     // Why `path` cannot be zipped or unzipped, as a sentence naming it; empty when it can.
     static QString problemWithFile(const QString &path);
+    // Why `path` cannot go into an archive of several items or a folder; empty when it can.
+    static QString problemWithItem(const QString &path);
 };

@@ -262,6 +262,11 @@ void frmZip::chkOpen_Click()
 void frmZip::txtZip_Change()
 {
     const QString text = txtZip->text();
+    if (!m_items.isEmpty() && !text.isEmpty()) { // a folder or several items: zipped, never unzipped
+        cmdZipp->setEnabled(true);
+        cmdUnzipp->setEnabled(false);
+        return;
+    }
     if (text.isEmpty()) {
         cmdZipp->setEnabled(false);
         cmdUnzipp->setEnabled(false);
@@ -287,13 +292,33 @@ void frmZip::cmdBrowse_Click()
 
 void frmZip::chooseFile(const QString &path)
 {
+    m_items.clear();
     OpenDlg.takeFile(path);
     txtZip->setText(OpenDlg.fileName());
     strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
 }
 
+void frmZip::chooseItems(const QStringList &paths)
+{
+    if (paths.size() == 1 && !QFileInfo(paths.first()).isDir()) {
+        chooseFile(paths.first());
+        return;
+    }
+    m_items = paths;
+    OpenDlg.takeFile(paths.first());
+    strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
+    txtZip->setText(paths.size() == 1 ? paths.first()
+                                      : QStringLiteral("%1 and %2 more").arg(paths.first()).arg(paths.size() - 1));
+    txtZip_Change();
+}
+
 void frmZip::actOnShownFile()
 {
+    if (!m_items.isEmpty()) { // the items stay chosen, the dialog on the first of them
+        OpenDlg.takeFile(m_items.first());
+        strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
+        return;
+    }
     // The file, its folder and its name go together, so that no command mixes the shown file
     // with the folder of a file chosen through the menus before.
     const QString shown = txtZip->text();
@@ -364,10 +389,23 @@ void frmZip::cmdZipp_Click()
     m_lastZipMadeArchive = false;
     m_commandDone = false;
     try {
-        const QString source = OpenDlg.fileName();
-        const QString sourceTitle = QFileInfo(source).fileName();
+        // A folder or several items make one archive: a folder's beside it, named after it;
+        // several items' in their folder, named after that folder.
+        const QStringList items = m_menuCommand ? QStringList() : m_items;
+        const QString source = items.isEmpty() ? OpenDlg.fileName() : QString();
+        QString sourceTitle = QFileInfo(source).fileName();
         QString targetFolder = strFileDir;
         QString targetBase = source;
+        if (items.size() == 1) {
+            sourceTitle = QFileInfo(items.first()).fileName();
+            targetBase = items.first();
+        } else if (!items.isEmpty()) {
+            const QString parent = QFileInfo(items.first()).path();
+            sourceTitle = QFileInfo(parent).fileName();
+            if (sourceTitle.isEmpty())
+                sourceTitle = QStringLiteral("Archive"); // items at the root of the file system
+            targetBase = (parent == QLatin1String("/") ? QString() : parent) + QLatin1Char('/') + sourceTitle;
+        }
         if (writesElsewhere()) {
             targetFolder = otherFolder(QStringLiteral("Select a location to save your zipped file"));
             if (targetFolder.isEmpty())
@@ -380,7 +418,8 @@ void frmZip::cmdZipp_Click()
         setWindowTitle(QStringLiteral("Compressing! Please wait..."));
         strZipPath = *archive;
         strZipName = strZipPath.mid(strZipPath.lastIndexOf(QLatin1Char('/')) + 1);
-        const QString outcome = zipComponent().ZipFile(source, strZipPath);
+        const QString outcome = items.isEmpty() ? zipComponent().ZipFile(source, strZipPath)
+                                                : zipComponent().ZipPaths(items, strZipPath);
         m_lastZipMadeArchive = true;
         m_commandDone = true;
         MsgBox(outcome, MsgButtons::OK, MsgIcon::Information, AppInfo::title(), this);

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: pick one file, then zip it into "<file>.zip" or unzip it, in the file's
-// own folder or one the user picks, through the zip component.
+// own folder or one the user picks, through the zip component; or pick a folder or several
+// files (dropped, or named on the command line) and zip them into one archive.
 
 #include "commondialog.h"
 
@@ -39,6 +40,12 @@ public:
     // command), the dialog's file name and title, and the folder. Browse, a drop and the
     // command line all choose through here.
     void chooseFile(const QString &path);
+    // Takes a folder, or several files and folders, as what the zip command zips into one
+    // archive: the path box shows the folder, or the first path and "and N more". One file
+    // alone is chosen as chooseFile() does.
+    void chooseItems(const QStringList &paths);
+    // The folder or the several items chosen; empty when one file (or nothing) is.
+    QStringList chosenItems() const { return m_items; }
     // Runs what the command line asked for (not --help, --version or an invalid line).
     // Returns the status the program should end with now, or nothing while it goes on.
     std::optional<int> runCommandLine(const CommandLine &request);
@@ -140,4 +147,6 @@ private:
     // While a command from the command line runs: its target folder, empty for the file's own.
     std::optional<QString> m_commandLineFolder;
     bool m_commandLineReplaces = false; // and whether it replaces an archive already there
+    QStringList m_items;                // a folder or several items chosen, for one archive
+    bool m_menuCommand = false;         // a menu's command runs on the dialog's file
 };

@@ -30,7 +30,9 @@ std::optional<int> frmZip::runCommandLine(const CommandLine &request)
             return std::nullopt; // the window stays, its path box empty
         return int(CommandLine::Failed);
     }
-    if (!request.file.isEmpty())
+    if (!request.items.isEmpty())
+        chooseItems(request.items);
+    else if (!request.file.isEmpty())
         chooseFile(request.file);
     if (request.action == CommandLine::Action::Start)
         return std::nullopt;
@@ -105,20 +107,25 @@ void frmZip::takeDrop(const QList<QUrl> &urls)
 {
     if (BusyGuard::isBusy())
         return;
+    // One file is chosen as Browse chooses it; a folder or several items, for one archive.
     QString problem;
-    if (urls.size() != 1) {
-        problem = QStringLiteral("Drop one file at a time: Parcelo zips or unzips a single file, and %1 were dropped.")
-                      .arg(urls.size());
-    } else if (!urls.first().isLocalFile()) {
-        problem = QStringLiteral("\u201c%1\u201d is not a file on this computer. Save it in a folder first, "
-                                 "then drop the saved file here.")
-                      .arg(urls.first().toDisplayString());
-    } else {
-        problem = CommandLine::problemWithFile(urls.first().toLocalFile());
+    QStringList paths;
+    for (const QUrl &url : urls) {
+        if (!url.isLocalFile()) {
+            problem = QStringLiteral("\u201c%1\u201d is not a file on this computer. Save it in a folder first, "
+                                     "then drop the saved file here.")
+                          .arg(url.toDisplayString());
+            break;
+        }
+        paths << QDir::cleanPath(url.toLocalFile());
+        const bool alone = urls.size() == 1 && !QFileInfo(paths.last()).isDir();
+        problem = alone ? CommandLine::problemWithFile(paths.last()) : CommandLine::problemWithItem(paths.last());
+        if (!problem.isEmpty())
+            break;
     }
     if (!problem.isEmpty()) {
         MsgBox(problem, MsgButtons::OK, MsgIcon::Exclamation, AppInfo::title(), this);
         return;
     }
-    chooseFile(urls.first().toLocalFile());
+    chooseItems(paths);
 }

@@ -113,6 +113,7 @@ void frmZip::openAndRun(const QString &filter, OpenThen then)
         OpenDlg.ShowOpen();
         strFileDir = folderOf(OpenDlg.fileName(), OpenDlg.fileTitle());
         const bool archive = OpenDlg.fileName().contains(QLatin1String(".zip"), Qt::CaseInsensitive);
+        m_menuCommand = true; // the dialog's file, not the items the path box may show
         if (then == OpenThen::Unzip || (then == OpenThen::ZipOrUnzip && archive))
             cmdUnzipp_Click();
         else
@@ -120,6 +121,7 @@ void frmZip::openAndRun(const QString &filter, OpenThen then)
     } catch (const AppError &) {
         // A cancelled dialog, or another error: silent either way.
     }
+    m_menuCommand = false;
     // The menu's file was for this command only: the buttons go on with the one the box shows.
     actOnShownFile();
 }

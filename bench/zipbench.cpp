@@ -39,7 +39,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: zipbench [--plugin PATH] [--progress] zip SOURCE ARCHIVE\n"
+    std::fprintf(stderr, "usage: zipbench [--plugin PATH] [--progress] zip SOURCE... ARCHIVE\n"
                          "       zipbench [--plugin PATH] [--progress] [--password P] [--names CP] unzip ARCHIVE FOLDER\n");
     return 2;
 }
@@ -177,7 +177,9 @@ int main(int argc, char *argv[])
             return usage();
         }
     }
-    if (args.size() != 3 || (args.first() != QLatin1String("zip") && args.first() != QLatin1String("unzip")))
+    const bool several = args.size() > 3 || (args.size() == 3 && QFileInfo(args.at(1)).isDir());
+    if (args.size() < 3 || (args.first() != QLatin1String("zip") && args.first() != QLatin1String("unzip"))
+        || (args.first() == QLatin1String("unzip") && args.size() != 3))
         return usage();
     // Keep the password out of the process list from now on.
     for (int i = 1; password && i + 1 < argc; ++i) {
@@ -197,11 +199,12 @@ int main(int argc, char *argv[])
 
     const bool zipping = args.first() == QLatin1String("zip");
     const QString first = args.at(1);
-    const QString second = args.at(2);
+    const QString second = args.last();
+    const QStringList sources = args.mid(1, args.size() - 2);
     auto *queried = qobject_cast<ZipFunctionsQueried *>(loader.instance());
-    if (!queried && (showProgress || password || !codePage.isEmpty())) {
-        std::fprintf(stderr, "zipbench: the zip component %s reports no progress, asks for no password and "
-                             "takes no code page\n",
+    if (!queried && (showProgress || password || several || !codePage.isEmpty())) {
+        std::fprintf(stderr, "zipbench: the zip component %s reports no progress, asks for no password, "
+                             "takes no code page and zips one file only\n",
                      qPrintable(pluginPath));
         return 2;
     }
@@ -210,7 +213,9 @@ int main(int argc, char *argv[])
     QElapsedTimer timer;
     timer.start();
     ZipResult result;
-    if (queried)
+    if (queried && several)
+        result = queried->ZipPathsQueried(sources, second, query);
+    else if (queried)
         result = zipping ? queried->ZipFileQueried(first, second, query) : queried->UnzipFileQueried(first, second, query);
     else
         result = zipping ? functions->ZipFile(first, second) : functions->UnzipFile(first, second);
@@ -220,12 +225,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "Error %d: %s\n", result.number, qPrintable(result.text));
         return result.number == pnvzip::Cancelled && stopRequested.load() ? 130 : 1;
     }
-    const unsigned long long bytes = zipping          ? (unsigned long long)QFileInfo(first).size()
+    const unsigned long long bytes = several            ? (unsigned long long)std::max<qint64>(0, query.total())
+                                   : zipping          ? (unsigned long long)QFileInfo(first).size()
                                    : query.total() >= 0 ? (unsigned long long)query.total()
                                                         : uncompressedSize(first);
     std::printf("%s\n", qPrintable(result.text));
     std::printf("%s %s: %.3f s, %.1f MB/s of uncompressed data (%llu bytes)\n", qPrintable(progId),
-                zipping ? "ZipFile" : "UnzipFile", seconds,
+                several ? "ZipPaths" : zipping ? "ZipFile" : "UnzipFile", seconds,
                 seconds > 0 ? double(bytes) / 1e6 / seconds : 0.0, bytes);
     return 0;
 }

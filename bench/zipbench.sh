@@ -16,6 +16,14 @@
 #                  or $ZIPBENCH); it loads pnvzip12.so from its own folder
 #   --results F    also write the figures, ratios and goals as Markdown to F
 #                  (bench/RESULTS.md is the record of the last full run)
+#   --tree-only    only the tree row (below), without the other corpora
+#   --tree N       files in the tree row (default 20000, or $ZIPBENCH_TREE)
+#
+# The tree row: N real files (documentation and manual pages as installed, in their folders)
+# zipped whole by Parcelo (ZipPaths), "zip -r -6", "7zz a -tzip" and, for reference,
+# "tar -c | pigz", once with the tree and the archive in memory (/dev/shm) and once on disk
+# ($TMPDIR), with the archive sizes. Goals: in memory at least 3x "zip -r -6" at no larger
+# size; on disk faster than all three.
 #
 # Corpora: mixed.bin (text, programs and compressed data in 1 MiB pieces), text.txt,
 # random.bin, docs.bin (a folder of documentation concatenated: small gzip files with
@@ -45,6 +53,8 @@ files=${ZIPBENCH_FILES:-20000}
 entries=${ZIPBENCH_ENTRIES:-100000}
 zipbench=${ZIPBENCH:-}
 results=
+tree_files=${ZIPBENCH_TREE:-20000}
+tree_only=0
 while [ $# -gt 0 ]; do
     case "$1" in
         --mb) mb=$2; shift 2 ;;
@@ -53,7 +63,9 @@ while [ $# -gt 0 ]; do
         --entries) entries=$2; shift 2 ;;
         --zipbench) zipbench=$2; shift 2 ;;
         --results) results=$2; shift 2 ;;
-        -h|--help) sed -n '2,37p' "$0"; exit 0 ;;
+        --tree) tree_files=$2; shift 2 ;;
+        --tree-only) tree_only=1; shift ;;
+        -h|--help) sed -n '2,46p' "$0"; exit 0 ;;
         *) echo "zipbench.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -75,6 +87,88 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zipbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 corpus=$work/corpus
 mkdir -p "$corpus" "$work/out"
+
+# ---- measuring -----------------------------------------------------------------------
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+now() { date +%s.%N; }
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+num() { printf "%.${1}f" "$2"; }
+# measure LABEL COMMAND...: runs it once, records "seconds peak_kb cpu_seconds" in $work/m-LABEL
+measure() {
+    local label=$1 start end
+    shift
+    start=$(now)
+    if ! /usr/bin/time -f '%M %U %S' -o "$work/mem" "$@" > "$work/cmd.out" 2>&1; then
+        echo "zipbench.sh: failed: $*" >&2
+        cat "$work/cmd.out" >&2
+        exit 1
+    fi
+    end=$(now)
+    echo "$(calc "$end - $start") $(tail -1 "$work/mem" | awk '{ printf "%d %.2f", $1, $2 + $3 }')" >> "$work/m-$label"
+}
+col() { awk -v c="$1" '{ print $c }' "$work/m-$2" | median; }
+peak_of() { awk '{ print $2 }' "$work/m-$1" | sort -g | tail -1; }
+
+# ---- the tree row --------------------------------------------------------------------
+# tree_row PLACE FOLDER: copies the tree into FOLDER, zips it there with every tool and
+# prints one line per tool: seconds (median), CPU seconds, archive bytes.
+tree_row() {
+    local place=$1 base=$2 label tool s c size
+    rm -rf "$base" && mkdir -p "$base/in" "$base/out"
+    (cd / && head -n "$tree_files" "$work/tree-list" | xargs -d '\n' cp --parents -t "$base/in")
+    sync
+    for tool in parcelo zip 7zz pigz; do
+        label=tree-$place-$tool
+        : > "$work/m-$label"
+        for _ in $(seq "$runs"); do
+            rm -f "$base/out/"*
+            case $tool in
+                parcelo) measure "$label" "$zipbench" zip "$base/in/usr" "$base/out/a.zip" ;;
+                zip) (cd "$base/in" && measure "$label" zip -q -r -6 "$base/out/a.zip" usr) ;;
+                7zz) (cd "$base/in" && measure "$label" 7zz a -tzip -bd -bso0 "$base/out/a.zip" usr) ;;
+                pigz) (cd "$base/in" && measure "$label" sh -c 'tar -c usr | pigz -6 > "$1"' sh "$base/out/a.tar.gz") ;;
+            esac
+        done
+        size=$(stat -c %s "$base/out/"a.*)
+        [ "$tool" = parcelo ] && { unzip -tq "$base/out/a.zip" > /dev/null || { echo "zipbench.sh: unzip -t refuses the tree archive" >&2; exit 1; }; }
+        s=$(col 1 "$label"); c=$(col 3 "$label")
+        echo "$tool $s $c $size"
+    done
+    rm -rf "$base"
+}
+find /usr/share/doc /usr/share/man -type f 2>/dev/null | sort > "$work/tree-list"
+tree_bytes=$(head -n "$tree_files" "$work/tree-list" | xargs -d '\n' stat -c %s | awk '{ s += $1 } END { print s }')
+tree_report() {
+    local place=$1 rows=$2 zs zsize
+    read -r _ zs _ zsize < <(grep '^zip ' <<< "$rows")
+    printf '%s\n' "$rows" | while read -r tool s c size; do
+        printf '  %-8s %-8s %7.2f s %7.2f s CPU %11d bytes   vs zip -r -6: x%s faster, size x%s\n' "$place" "$tool" "$s" "$c" "$size" \
+            "$(num 2 "$(calc "$zs / $s")")" "$(num 3 "$(calc "$size / $zsize")")"
+    done
+}
+tree_section() {
+    local in_memory on_disk shm
+    shm=$(mktemp -d /dev/shm/zipbench-tree.XXXXXX)
+    in_memory=$(tree_row memory "$shm/t")
+    rmdir "$shm"
+    on_disk=$(tree_row disk "$work/tree-row")
+    printf '\nTree: %d files from /usr/share/doc and /usr/share/man, %.1f MB; load average %s\n' \
+        "$tree_files" "$(calc "$tree_bytes / 1000000")" "$(cut -d' ' -f1-3 /proc/loadavg)"
+    tree_report memory "$in_memory"
+    tree_report disk "$on_disk"
+    local ps zs zsize psize
+    read -r _ ps _ psize < <(grep '^parcelo ' <<< "$in_memory")
+    read -r _ zs _ zsize < <(grep '^zip ' <<< "$in_memory")
+    tree_goal1=$(awk -v p="$ps" -v z="$zs" -v ps="$psize" -v zz="$zsize" 'BEGIN { print (z / p >= 3 && ps <= zz) ? "met" : "NOT met" }')
+    read -r _ ps _ _ < <(grep '^parcelo ' <<< "$on_disk")
+    tree_goal2=$(grep -v '^parcelo ' <<< "$on_disk" | awk -v p="$ps" '$2 <= p { bad = 1 } END { print bad ? "NOT met" : "met" }')
+    printf '  goals: in memory >= x3 zip -r -6 at no larger size: %s; on disk faster than all three: %s\n' "$tree_goal1" "$tree_goal2"
+}
+if [ "$tree_only" = 1 ]; then
+    printf 'Machine: %s cores; runs: %s per figure (median); zipbench: %s\n' "$cores" "$runs" "$zipbench"
+    tree_section
+    exit 0
+fi
 
 # ---- corpus --------------------------------------------------------------------------
 # Fills a file to exactly $2 MiB by repeating what the command $3... prints.
@@ -158,25 +252,6 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
 PY
 
 # ---- measuring -----------------------------------------------------------------------
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-now() { date +%s.%N; }
-calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
-num() { printf "%.${1}f" "$2"; }
-# measure LABEL COMMAND...: runs it once, records "seconds peak_kb cpu_seconds" in $work/m-LABEL
-measure() {
-    local label=$1 start end
-    shift
-    start=$(now)
-    if ! /usr/bin/time -f '%M %U %S' -o "$work/mem" "$@" > "$work/cmd.out" 2>&1; then
-        echo "zipbench.sh: failed: $*" >&2
-        cat "$work/cmd.out" >&2
-        exit 1
-    fi
-    end=$(now)
-    echo "$(calc "$end - $start") $(tail -1 "$work/mem" | awk '{ printf "%d %.2f", $1, $2 + $3 }')" >> "$work/m-$label"
-}
-col() { awk -v c="$1" '{ print $c }' "$work/m-$2" | median; }
-peak_of() { awk '{ print $2 }' "$work/m-$1" | sort -g | tail -1; }
 # The size of libdeflate level 6 on each 1 MiB piece alone, a piece kept as stored blocks
 # where that is smaller: what the pieces can give at best.
 piece_reference() {

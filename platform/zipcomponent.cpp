@@ -179,3 +179,12 @@ QString ZipComponent::UnzipFile(const QString &archive, const QString &folder)
         return query ? m_queried->UnzipFileQueried(archive, folder, *query) : m_functions->UnzipFile(archive, folder);
     }));
 }
+
+QString ZipComponent::ZipPaths(const QStringList &paths, const QString &archive)
+{
+    if (!m_queried)
+        throw AppError(pnvzip::SourceUnreadable,
+                       QStringLiteral("The zip component installed zips one file at a time; it cannot zip folders "
+                                      "or several files into one archive."));
+    return outcome(run([=, this](ZipQuery *query) { return m_queried->ZipPathsQueried(paths, archive, *query); }));
+}

@@ -33,6 +33,11 @@ public:
     // Returns the component's account of what it did.
     QString ZipFile(const QString &source, const QString &archive);
     QString UnzipFile(const QString &archive, const QString &folder);
+    // Zips files and folders (whole trees) into one archive. Needs the optional interface:
+    // without it, raises the component's "one file at a time" error.
+    QString ZipPaths(const QStringList &paths, const QString &archive);
+    // Whether ZipPaths can be called.
+    bool zipsTrees() const { return m_queried != nullptr; }
 
     // Whether calls report progress and can be cancelled.
     bool reportsProgress() const { return m_queried != nullptr; }

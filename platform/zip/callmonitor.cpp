@@ -19,6 +19,16 @@ void CallMonitor::startEntry(const QString &name)
     report(m_entryStart);
 }
 
+void CallMonitor::startEntryAt(const QString &name, qint64 done)
+{
+    m_entry = name;
+    m_entryStart = std::max(std::min(done, m_total), std::max<qint64>(0, m_reported));
+    m_passStart = m_entryStart;
+    m_pass = 0;
+    m_weight = 1;
+    report(m_entryStart);
+}
+
 void CallMonitor::advance(qint64 bytes)
 {
     if (bytes <= 0)

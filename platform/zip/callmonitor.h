@@ -26,6 +26,9 @@ public:
 
     // The entry `name` starts: reported at once.
     void startEntry(const QString &name);
+    // The entry `name` starts `done` bytes into the call (a call over many entries keeps its
+    // own count): reported at once, never below what was reported before.
+    void startEntryAt(const QString &name, qint64 done);
     // `bytes` more of the current pass over the entry are handled.
     void advance(qint64 bytes);
     // The entry is read once more from its start (written again another way): the bytes of

@@ -40,3 +40,8 @@ ZipResult PnvzipPlugin::UnzipFileQueried(const QString &archive, const QString &
 {
     return guarded([&] { return pnvzip::unzipFile(archive, folder, &query); });
 }
+
+ZipResult PnvzipPlugin::ZipPathsQueried(const QStringList &paths, const QString &archive, ZipQuery &query)
+{
+    return guarded([&] { return pnvzip::zipPaths(paths, archive, &query); });
+}

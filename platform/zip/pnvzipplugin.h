@@ -16,4 +16,5 @@ public:
     ZipResult UnzipFile(const QString &archive, const QString &folder) override;
     ZipResult ZipFileQueried(const QString &source, const QString &archive, ZipQuery &query) override;
     ZipResult UnzipFileQueried(const QString &archive, const QString &folder, ZipQuery &query) override;
+    ZipResult ZipPathsQueried(const QStringList &paths, const QString &archive, ZipQuery &query) override;
 };

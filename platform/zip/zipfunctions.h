@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtPlugin>
 
 struct ZipResult
@@ -83,19 +84,26 @@ public:
 };
 
 // The optional second interface of the component: the same two calls, answered through a
-// ZipQuery. A component that offers it gives the same results as ZipFunctions when the query
-// answers nothing.
+// ZipQuery, and a call that zips several files and folders at once. A component that offers
+// it gives the same results as ZipFunctions when the query answers nothing.
 class ZipFunctionsQueried
 {
 public:
     virtual ~ZipFunctionsQueried() = default;
     virtual ZipResult ZipFileQueried(const QString &source, const QString &archive, ZipQuery &query) = 0;
     virtual ZipResult UnzipFileQueried(const QString &archive, const QString &folder, ZipQuery &query) = 0;
+    // Compresses the files and folders `paths` (full paths; folders with everything they hold)
+    // into the archive `archive`. Each path's entries start with its own name, so a folder
+    // "Photos" gives "Photos/" and its tree, a file "a.txt" the entry "a.txt". Links are stored
+    // as links, and every entry keeps its Unix mode and modification time. What cannot be read
+    // or is no file, folder or link (a pipe, a socket, a device) is left out and named in the
+    // result's text while the rest is written. Progress counts the bytes of all the files.
+    virtual ZipResult ZipPathsQueried(const QStringList &paths, const QString &archive, ZipQuery &query) = 0;
 };
 
 #define ZipFunctions_iid "com.orvanne.Pnvzip.ZipFunctions/1.2"
 Q_DECLARE_INTERFACE(ZipFunctions, ZipFunctions_iid)
-#define ZipFunctionsQueried_iid "com.orvanne.Pnvzip.ZipFunctionsQueried/1.1"
+#define ZipFunctionsQueried_iid "com.orvanne.Pnvzip.ZipFunctionsQueried/1.2"
 Q_DECLARE_INTERFACE(ZipFunctionsQueried, ZipFunctionsQueried_iid)
 
 // The identifier under which the component is registered and created.

@@ -50,6 +50,11 @@ public:
     {
         return record(QStringLiteral("UnzipFile"), archive, folder, &query);
     }
+    // The paths arrive as one text, a line each.
+    ZipResult ZipPathsQueried(const QStringList &paths, const QString &archive, ZipQuery &query) override
+    {
+        return record(QStringLiteral("ZipPaths"), paths.join(QLatin1Char('\n')), archive, &query);
+    }
 
 private:
     static QString mainCaption()

@@ -84,7 +84,14 @@ void TestCommandLine::parses_data()
                                   << "\u201c@/gone.txt\u201d: there is no such file";
     QTest::newRow("missing file alone") << QStringList{"gone.txt"} << Action::Start << "@/gone.txt" << ""
                                         << "no such file";
-    QTest::newRow("a folder") << QStringList{"sub"} << Action::Start << "@/sub" << "" << "it is a folder";
+    // A folder or several paths are items of one archive ("|" between them in the file column).
+    QTest::newRow("a folder") << QStringList{"sub"} << Action::Start << "@/sub|" << "" << "";
+    QTest::newRow("zip a folder") << QStringList{"--zip", "sub/"} << Action::Zip << "@/sub|" << "" << "";
+    QTest::newRow("zip and mail two files")
+        << QStringList{"--zip-and-mail", "report.txt", "sub", "--replace"} << Action::ZipAndMail << "@/report.txt|@/sub" << "" << "";
+    QTest::newRow("several, one missing") << QStringList{"--zip", "report.txt", "gone.txt"} << Action::Zip
+                                          << "@/report.txt|@/gone.txt" << "" << "Cannot open “@/gone.txt”: there is no such file or folder";
+    QTest::newRow("unzip a folder") << QStringList{"--unzip", "sub"} << Action::Unzip << "@/sub" << "" << "it is a folder";
     QTest::newRow("--to is a file") << QStringList{"--zip", "report.txt", "--to", "a.zip"} << Action::Zip
                                     << "@/report.txt" << "@/a.zip" << "\u201c@/a.zip\u201d: it is a file, not a folder";
 
@@ -95,14 +102,14 @@ void TestCommandLine::parses_data()
     QTest::newRow("--to without its folder") << QStringList{"--zip", "report.txt", "--to"} << invalid << "" << "" << "Missing value after '--to'";
     QTest::newRow("--to with an empty folder") << QStringList{"--zip", "report.txt", "--to", ""} << invalid << "" << "" << "--to needs a folder";
     QTest::newRow("two commands") << QStringList{"--zip", "--unzip", "a.zip"} << invalid << "" << "" << "cannot be combined";
-    QTest::newRow("two files") << QStringList{"--zip", "report.txt", "a.zip"} << invalid << "" << "" << "one file at a time";
+    QTest::newRow("unzip two archives") << QStringList{"--unzip", "a.zip", "a.zip"} << invalid << "" << "" << "one archive at a time";
     QTest::newRow("--to without a command") << QStringList{"report.txt", "--to", "sub"} << invalid << "" << "" << "--to goes with";
     QTest::newRow("--to with zip and mail") << QStringList{"--zip-and-mail", "report.txt", "--to", "sub"} << invalid << "" << "" << "--to goes with";
     QTest::newRow("--replace with unzip") << QStringList{"--unzip", "a.zip", "--replace"} << invalid << "" << "" << "--replace goes with";
     QTest::newRow("--replace alone") << QStringList{"--replace", "report.txt"} << invalid << "" << "" << "--replace goes with";
     QTest::newRow("empty file name") << QStringList{""} << invalid << "" << "" << "empty";
 
-    QTest::newRow("help") << QStringList{"--help"} << Action::Help << "" << "" << "Usage: parcelo [options] [FILE]";
+    QTest::newRow("help") << QStringList{"--help"} << Action::Help << "" << "" << "Usage: parcelo [options] [FILE...]";
     QTest::newRow("-h beside a command") << QStringList{"--zip", "-h"} << Action::Help << "" << "" << "--zip-and-mail";
     QTest::newRow("version") << QStringList{"--version"} << Action::Version << "" << "" << "Parcelo 1.0.20";
     QTest::newRow("-v") << QStringList{"-v", "gone.txt"} << Action::Version << "" << "" << "Parcelo 1.0.20";
@@ -121,7 +128,9 @@ void TestCommandLine::parses()
 
     const CommandLine line = CommandLine::parse(QStringList{"/usr/bin/parcelo"} + arguments);
     QCOMPARE(line.action, action);
-    QCOMPARE(line.file, here(file));
+    const QStringList items = here(file).split('|', Qt::SkipEmptyParts);
+    QCOMPARE(line.file, items.value(0));
+    QCOMPARE(line.items, file.contains('|') ? items : QStringList());
     QCOMPARE(line.folder, here(folder));
     QCOMPARE(line.replace, action != Action::Invalid && arguments.contains("--replace"));
     switch (action) {

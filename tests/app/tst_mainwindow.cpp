@@ -1101,6 +1101,21 @@ void TestMainWindow::commandLineRunsCommandWithoutAsking_data()
         << "" << -1 << "" << "@/report.txt" << -1;
     QTest::newRow("a missing file alone") << QStringList{"@/gone.txt"} << 0
         << "" << -1 << "Parcelo" << "" << -1;
+    // A folder, or several items of one folder: one archive of them all.
+    QTest::newRow("zip a folder beside it") << QStringList{"--zip", "@/Photos"} << 0
+        << "ZipPaths @/Photos @/Photos.zip" << 0 << "Parcelo" << "@/Photos" << -1;
+    QTest::newRow("zip a folder into --to") << QStringList{"--zip", "@/Photos", "--to", "@/out"} << 0
+        << "ZipPaths @/Photos @/out/Photos.zip" << 0 << "Parcelo" << "@/Photos" << -1;
+    QTest::newRow("zip several files into their folder") << QStringList{"--zip", "@/Briefe/a.txt", "@/Briefe/b.txt"} << 0
+        << "ZipPaths @/Briefe/a.txt\n@/Briefe/b.txt @/Briefe/Briefe.zip" << 0 << "Parcelo" << "@/Briefe/a.txt and 1 more" << -1;
+    QTest::newRow("zip and mail a folder") << QStringList{"--zip-and-mail", "@/Photos"} << 0
+        << "ZipPaths @/Photos @/Photos.zip" << -1 << "Parcelo" << "@/Photos" << 1;
+    QTest::newRow("several, one missing") << QStringList{"--zip", "@/Briefe/a.txt", "@/gone.txt"} << 0
+        << "" << 1 << "Parcelo" << "" << -1;
+    QTest::newRow("a folder whose archive is there: both kept") << QStringList{"--zip", "@/Old"} << 0
+        << "ZipPaths @/Old @/Old (2).zip" << 0 << "Parcelo" << "@/Old" << -1;
+    QTest::newRow("a folder alone is chosen") << QStringList{"@/Photos"} << 0
+        << "" << -1 << "" << "@/Photos" << -1;
 }
 
 void TestMainWindow::commandLineRunsCommandWithoutAsking()
@@ -1113,7 +1128,8 @@ void TestMainWindow::commandLineRunsCommandWithoutAsking()
     QFETCH(QString, pathBox);
     QFETCH(int, mailRows);
     QTemporaryDir dir;
-    for (const char *name : {"report.txt", "a.zip"}) {
+    QVERIFY(QDir(dir.path()).mkpath("Photos/2024") && QDir(dir.path()).mkpath("Briefe") && QDir(dir.path()).mkpath("Old"));
+    for (const char *name : {"report.txt", "a.zip", "Briefe/a.txt", "Briefe/b.txt", "Old.zip"}) {
         QFile file(dir.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly));
     }
@@ -1160,20 +1176,29 @@ void TestMainWindow::commandLineRunsCommandWithoutAsking()
 
 void TestMainWindow::dropChoosesOneLocalFile_data()
 {
-    QTest::addColumn<QStringList>("urls");   // "@" stands for a folder holding report.txt
+    QTest::addColumn<QStringList>("urls");   // "@" stands for a folder holding report.txt, a.zip, Photos/, Briefe/
     QTest::addColumn<bool>("busy");          // a component call is running
     QTest::addColumn<QString>("chosen");     // the path box afterwards
     QTest::addColumn<QString>("refusal");    // a part of the message box, empty for none
+    QTest::addColumn<QString>("zipped");     // what "Zip it!" then asks of the component, empty: it is disabled
 
-    QTest::newRow("one file") << QStringList{"file://@/report.txt"} << false << "@/report.txt" << "";
-    QTest::newRow("a folder") << QStringList{"file://@"} << false << "@/earlier.doc" << "it is a folder";
-    QTest::newRow("two files") << QStringList{"file://@/report.txt", "file://@/report.txt"} << false
-                               << "@/earlier.doc" << "one file at a time";
+    QTest::newRow("one file") << QStringList{"file://@/report.txt"} << false << "@/report.txt" << ""
+                              << "ZipFile @/report.txt @/report.txt.zip";
+    QTest::newRow("one archive") << QStringList{"file://@/a.zip"} << false << "@/a.zip" << "" << "";
+    QTest::newRow("a folder") << QStringList{"file://@/Photos/"} << false << "@/Photos" << ""
+                              << "ZipPaths @/Photos @/Photos.zip";
+    QTest::newRow("two files") << QStringList{"file://@/Briefe/a.txt", "file://@/Briefe/b.txt"} << false
+                               << "@/Briefe/a.txt and 1 more" << "" << "ZipPaths @/Briefe/a.txt\n@/Briefe/b.txt @/Briefe/Briefe.zip";
+    QTest::newRow("a file and a folder") << QStringList{"file://@/Briefe/a.txt", "file://@/Briefe/old"} << false
+                                         << "@/Briefe/a.txt and 1 more" << "" << "ZipPaths @/Briefe/a.txt\n@/Briefe/old @/Briefe/Briefe.zip";
     QTest::newRow("a web address") << QStringList{"https://example.org/report.txt"} << false
-                                   << "@/earlier.doc" << "not a file on this computer";
+                                   << "@/earlier.doc" << "not a file on this computer" << "ZipFile @/earlier.doc @/earlier.doc.zip";
     QTest::newRow("a file that is gone") << QStringList{"file://@/gone.txt"} << false << "@/earlier.doc"
-                                         << "no such file";
-    QTest::newRow("during a component call") << QStringList{"file://@/report.txt"} << true << "@/earlier.doc" << "";
+                                         << "no such file" << "ZipFile @/earlier.doc @/earlier.doc.zip";
+    QTest::newRow("a folder and a file that is gone") << QStringList{"file://@/Photos", "file://@/gone.txt"} << false
+                                                      << "@/earlier.doc" << "no such file or folder" << "ZipFile @/earlier.doc @/earlier.doc.zip";
+    QTest::newRow("during a component call") << QStringList{"file://@/report.txt"} << true << "@/earlier.doc" << ""
+                                             << "ZipFile @/earlier.doc @/earlier.doc.zip";
 }
 
 void TestMainWindow::dropChoosesOneLocalFile()
@@ -1182,9 +1207,13 @@ void TestMainWindow::dropChoosesOneLocalFile()
     QFETCH(bool, busy);
     QFETCH(QString, chosen);
     QFETCH(QString, refusal);
+    QFETCH(QString, zipped);
     QTemporaryDir dir;
-    QFile file(dir.filePath("report.txt"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(QDir(dir.path()).mkpath("Photos/2024") && QDir(dir.path()).mkpath("Briefe/old"));
+    for (const char *name : {"report.txt", "a.zip", "Briefe/a.txt", "Briefe/b.txt"}) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
     const auto here = [&dir](QString text) { return text.replace('@', dir.path()); };
     choose(here("@/earlier.doc"));
     QList<QUrl> list;
@@ -1208,15 +1237,26 @@ void TestMainWindow::dropChoosesOneLocalFile()
     guard.reset();
     QCoreApplication::processEvents(); // the drop is answered once it is over
 
+    const QString first = here(chosen).section(" and ", 0, 0);
     QCOMPARE(child<QLineEdit>("txtZip")->text(), here(chosen));
-    QCOMPARE(w->openDialog().fileName(), here(chosen));
-    QCOMPARE(w->fileDir(), QFileInfo(here(chosen)).path() + '/');
+    QCOMPARE(w->openDialog().fileName(), first);
+    QCOMPARE(w->fileDir(), QFileInfo(first).path() + '/');
     QCOMPARE(ui->messages.size(), refusal.isEmpty() ? 0 : 1);
     if (!refusal.isEmpty()) {
         QVERIFY2(ui->messages.at(0).prompt.contains(refusal), qPrintable(ui->messages.at(0).prompt));
         QCOMPARE(ui->messages.at(0).icon, MsgIcon::Exclamation);
     }
     QVERIFY(zip.calls.isEmpty());
+
+    // "Zip it!" (and "Unzip it!" only for one archive) acts on what was dropped.
+    auto *zipButton = child<QPushButton>("cmdZipp");
+    QCOMPARE(zipButton->isEnabled(), !zipped.isEmpty());
+    QCOMPARE(child<QPushButton>("cmdUnzipp")->isEnabled(), zipped.isEmpty());
+    if (zipped.isEmpty())
+        return;
+    QTest::mouseClick(zipButton, Qt::LeftButton);
+    QCOMPARE(zip.calls.size(), 1);
+    QCOMPARE(QStringList({zip.calls[0].method, zip.calls[0].first, zip.calls[0].second}).join(' '), here(zipped));
 }
 
 void TestMainWindow::trayActivation_data()

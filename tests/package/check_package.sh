@@ -79,8 +79,28 @@ for path in sys.argv[1:]:
     action.read(path, encoding="utf-8")
     a = action["Nemo Action"]
     assert a["Name"] and a["Exec"].startswith("parcelo --") and a["Exec"].endswith(" %F"), path
-    assert a["Selection"] == "s" and a["Quote"] == "double", path  # one file, spaces kept
+    assert a["Quote"] == "double", path  # spaces kept
     assert ("Mimetypes" in a) != ("Extensions" in a), path
+    if "--unzip" in a["Exec"]:
+        assert a["Selection"] == "s", path  # one archive
+    else:  # zips offered on folders and on several files at once
+        assert a["Selection"] == "notnone" and a["Extensions"] == "any;", path
+PY
+python3 - "$root"/usr/share/kio/servicemenus/parcelo-zip.desktop "$root"/usr/share/applications/parcelo.desktop <<'PY' \
+    || fail "a zip entry of the service menu or the desktop entry is not offered on folders and several files"
+import configparser, sys
+menu = configparser.ConfigParser(interpolation=None, strict=True)
+menu.optionxform = str
+menu.read(sys.argv[1], encoding="utf-8")
+entry = menu["Desktop Entry"]
+assert "inode/directory" in entry["MimeType"].split(";") and "application/octet-stream" in entry["MimeType"].split(";")
+assert "X-KDE-RequiredNumberOfUrls" not in entry and "X-KDE-MaxNumberOfUrls" not in entry
+names = {menu[f"Desktop Action {a}"]["Name"]: menu[f"Desktop Action {a}"]["Exec"] for a in entry["Actions"].split(";") if a}
+assert names == {"Zip with Parcelo": "parcelo --zip %F", "Zip and e-mail with Parcelo": "parcelo --zip-and-mail %F"}, names
+app = configparser.ConfigParser(interpolation=None, strict=True)
+app.optionxform = str
+app.read(sys.argv[2], encoding="utf-8")
+assert app["Desktop Action Zip"]["Exec"] == "parcelo --zip %F"
 PY
 appstreamcli validate-tree --no-net "$root" || fail "appstreamcli refuses the installed tree"
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$root/usr/share/man/man1/parcelo.1.gz" 2>&1 >/dev/null)
@@ -99,5 +119,9 @@ while read -r line; do
     arguments=()
     for word in "${words[@]:1}"; do [[ $word == %[fF] ]] || arguments+=("$word"); done
     program "${arguments[@]}" "$work/any file" --version >/dev/null || fail "the program refuses $line"
+    # %F: several files and folders at once
+    if [[ $line == *%F* ]]; then
+        program "${arguments[@]}" "$work/any file" "$work" --version >/dev/null || fail "the program refuses $line with two paths"
+    fi
 done < "$work/execs"
 echo "PASS: $(basename "$deb"): $(wc -l < "$work/files") files, lintian clean, desktop files valid"

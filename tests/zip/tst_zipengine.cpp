@@ -1340,6 +1340,79 @@ private slots:
         QCOMPARE(leftovers(m_dir->path()), QStringList());
     }
 
+    // ---- ZipPaths: trees and several files --------------------------------------------
+
+    // Several items from one folder: entries start at each item's own name, progress counts
+    // the bytes of every file once and ends at the total.
+    void zipPathsNamesEntriesAfterEachItem()
+    {
+        writeFile(at(u"Briefe/a.txt"_s), textBytes(3000));
+        writeFile(at(u"Briefe/b.txt"_s), randomBytes(5 << 20, 4));
+        writeFile(at(u"Briefe/Anlagen/c.txt"_s), "c");
+        ScriptedQuery query;
+        const ZipResult result = pnvzip::zipPaths({at(u"Briefe/a.txt"_s), at(u"Briefe/b.txt"_s), at(u"Briefe/Anlagen"_s)},
+                                                  at(u"Briefe/Briefe.zip"_s), &query);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"3 files and 1 folder zipped"_s), qPrintable(result.text));
+        QCOMPARE(query.progressProblem(), QString());
+        QCOMPARE(query.progressSeen.last().total, qint64(3000 + (5 << 20) + 1));
+        int error = 0;
+        zip_t *za = zip_open(QFile::encodeName(at(u"Briefe/Briefe.zip"_s)).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        QVERIFY(za);
+        QStringList names;
+        for (zip_int64_t i = 0; i < zip_get_num_entries(za, 0); ++i)
+            names << QString::fromUtf8(zip_get_name(za, zip_uint64_t(i), 0));
+        zip_discard(za);
+        QCOMPARE(names, (QStringList{u"a.txt"_s, u"b.txt"_s, u"Anlagen/"_s, u"Anlagen/c.txt"_s}));
+    }
+
+    // Whatever stops a tree zip, nothing is left of it and an older archive stays as it was.
+    void zipPathsFailureLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("number");
+        QTest::newRow("cancelled mid-tree") << "cancel" << int(pnvzip::Cancelled);
+        QTest::newRow("write fails part-way") << "limit" << int(pnvzip::WriteFailed);
+        QTest::newRow("a path missing") << "missing" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("two items of one name") << "twice" << int(pnvzip::SourceUnreadable);
+        QTest::newRow("archive path is a folder") << "folder" << int(pnvzip::CannotWrite);
+    }
+    void zipPathsFailureLeavesNothing()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, number);
+        for (int i = 0; i < 300; ++i)
+            writeFile(at(u"tree/d%1/f%2.txt"_s.arg(i % 7).arg(i)), wordBytes(100000, quint32(i)));
+        writeFile(at(u"other/d0"_s), "x");
+        writeFile(at(u"tree.zip"_s), "older");
+        folder(u"tree/d0/sub.zip"_s);
+        const QStringList before = tree(m_dir->path());
+        ScriptedQuery query;
+        QStringList paths{at(u"tree"_s)};
+        QString archive = at(u"tree.zip"_s);
+        ZipResult result;
+        if (how == "limit"_L1) {
+            FileSizeLimit limit(64 * 1024);
+            result = pnvzip::zipPaths(paths, archive);
+        } else {
+            if (how == "missing"_L1)
+                paths << at(u"nothing"_s);
+            else if (how == "twice"_L1)
+                paths = QStringList{at(u"tree/d0"_s), at(u"other/d0"_s)};
+            else if (how == "folder"_L1)
+                archive = at(u"tree/d0/sub.zip"_s);
+            query.cancelAt = how == "cancel"_L1 ? 10 << 20 : -1;
+            result = pnvzip::zipPaths(paths, archive, &query);
+        }
+        QCOMPARE(result.number, number);
+        if (how == "cancel"_L1) {
+            QVERIFY2(query.sinceStop.isValid() && query.sinceStop.elapsed() < 200, qPrintable(result.text));
+            QVERIFY(query.progressSeen.last().done < 30000000);
+        }
+        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(readFile(at(u"tree.zip"_s)), QByteArray("older"));
+    }
+
     // ---- UnzipFile: arguments and names -----------------------------------------------
 
     void unzipRefuses_data()

@@ -1,4 +1,4 @@
-// A 5 GiB file: ZIP64 both ways, byte for byte, and tested in full by two peers.
+// 200,000 small files zipped within the memory bound; and a 5 GiB file: ZIP64 both ways, byte for byte, and tested in full by two peers.
 // The source is sparse; the extracted copy takes real space, so the test is skipped
 // when the disk cannot hold it.
 
@@ -9,6 +9,10 @@
 
 #include <QStorageInfo>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace ziptest;
@@ -64,6 +68,52 @@ private slots:
     {
         ZIPTEST_REQUIRE_TOOL("7zz");
         ZIPTEST_REQUIRE_TOOL("unzip");
+    }
+
+    // 200,000 small files: the memory a tree zip takes beyond its list of names stays within
+    // the bound of one big file (32 MiB); the entry count needs the ZIP64 end records.
+    void zipPathsMemoryStaysFlat()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const auto at = [&](const QString &name) { return dir.filePath(name); };
+        const QString root = at(u"many"_s);
+        QVERIFY(QDir().mkpath(root));
+        constexpr int Files = 200000;
+        for (int d = 0; d < 200; ++d) {
+            const QByteArray dir = QFile::encodeName(root + u"/folder %1"_s.arg(d));
+            QCOMPARE(::mkdir(dir.constData(), 0755), 0);
+            for (int f = 0; f < Files / 200; ++f) {
+                const QByteArray name = dir + "/note " + QByteArray::number(f) + ".txt";
+                const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                QVERIFY(fd >= 0);
+                const QByteArray data = "note " + QByteArray::number(d * 1000 + f) + " of many\n";
+                QCOMPARE(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
+                ::close(fd);
+            }
+        }
+        QFile clear(u"/proc/self/clear_refs"_s);
+        QVERIFY2(clear.open(QIODevice::WriteOnly) && clear.write("5") == 1, qPrintable(clear.errorString()));
+        clear.close();
+        const auto statusKb = [](const char *field) {
+            const QByteArray status = readFile(u"/proc/self/status"_s);
+            const qsizetype at = status.indexOf(field);
+            return at < 0 ? -1 : status.mid(at + qsizetype(strlen(field))).trimmed().split(' ').first().toLongLong();
+        };
+        const qint64 before = statusKb("VmRSS:");
+        const ZipResult result = pnvzip::zipPaths({root}, at(u"many.zip"_s));
+        const qint64 peak = statusKb("VmHWM:");
+        qInfo("%lld KB more at the peak", peak - before);
+        QVERIFY2(result.ok(), qPrintable(result.text));
+        QVERIFY2(result.text.contains(u"200,000 files and 201 folders zipped"_s), qPrintable(result.text));
+        // The list: a record of 48 bytes and the name per item, and where each entry went (40).
+        const qint64 names = qint64(Files) * (48 + 40 + 30) / 1024;
+        QVERIFY2(before > 0 && peak - before < 32 * 1024 + names,
+                 qPrintable(u"%1 KB more at the peak, %2 KB allowed"_s.arg(peak - before).arg(32 * 1024 + names)));
+        const RunResult r = python(u"import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n"
+                                   "print(len(z.infolist()), z.read('many/folder 199/note 999.txt').decode().strip())"_s,
+                                   {at(u"many.zip"_s)});
+        QCOMPARE(QString::fromUtf8(r.output).trimmed(), u"200201 note 199999 of many"_s);
     }
 
     void fiveGiB()

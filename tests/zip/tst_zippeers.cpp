@@ -37,6 +37,10 @@ extern "C" void free(void *block)
         g_freedHolding.fetch_add(1);
     __libc_free(block);
 }
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace ziptest;
@@ -83,6 +87,82 @@ with zipfile.ZipFile(sys.argv[1], "w", compression=method) as z:
         for name in sorted(files):
             z.write(os.path.join(folder, name), os.path.normpath(os.path.join(rel, name)))
 )PY";
+
+// Extracts the archive sys.argv[1] into sys.argv[2] with Python's zipfile, as a program
+// built on it does: links from their Unix mode, modes and times (the extended timestamp)
+// applied after the data, folders' last.
+const char *const PythonExtract = R"PY(
+import os, stat, struct, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None, "testzip found a bad entry"
+out = sys.argv[2]
+folders = []
+for e in z.infolist():
+    mode = e.external_attr >> 16
+    path = os.path.join(out, e.filename)
+    ut = None
+    extra = e.extra
+    while len(extra) >= 4:
+        tag, size = struct.unpack("<HH", extra[:4])
+        if tag == 0x5455 and size >= 5 and extra[4] & 1:
+            ut = struct.unpack("<I", extra[5:9])[0]
+        extra = extra[4 + size:]
+    os.makedirs(os.path.dirname(path.rstrip("/")), exist_ok=True)
+    if stat.S_ISLNK(mode):
+        os.symlink(z.read(e).decode(), path)
+    elif e.is_dir():
+        os.makedirs(path, exist_ok=True)
+        folders.append((path, mode, ut))
+    else:
+        with open(path, "wb") as f:
+            f.write(z.read(e))
+        os.chmod(path, stat.S_IMODE(mode))
+        os.utime(path, (ut, ut))
+for path, mode, ut in reversed(folders):
+    os.chmod(path, stat.S_IMODE(mode))
+    os.utime(path, (ut, ut))
+)PY";
+
+void setTimes(const QString &path, qint64 secs)
+{
+    const struct timespec times[2] = {{time_t(secs), 0}, {time_t(secs), 0}};
+    QVERIFY2(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW) == 0,
+             qPrintable(path));
+}
+
+// The names of a tree with each file's and folder's mode and time, and each link's target.
+QStringList treeWithModes(const QString &root)
+{
+    QStringList out;
+    for (const QString &name : tree(root)) {
+        if (name.contains(u" -> "_s)) {
+            out << name;
+            continue;
+        }
+        const QString path = root + QChar('/') + name;
+        out << u"%1 %2 %3"_s.arg(name).arg(permissions(path), 0, 8).arg(mtimeSecs(path));
+    }
+    return out;
+}
+
+// Runs `call` on this thread without the capabilities that let root read any file (threads
+// it starts inherit that), so a file of mode 000 cannot be read even by root.
+template <typename Call>
+auto withoutReadOverride(Call call)
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
+    const bool dropped = ::geteuid() == 0 && ::syscall(SYS_capget, &header, saved) == 0;
+    if (dropped) {
+        __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        ::syscall(SYS_capset, &header, reduced);
+    }
+    auto result = call();
+    if (dropped)
+        ::syscall(SYS_capset, &header, saved);
+    return result;
+}
 
 QStringList topLevel(const QString &folder)
 {
@@ -500,6 +580,84 @@ private slots:
         QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
         QVERIFY2(result.text.contains(u"“data.bin” in the archive is damaged"_s), qPrintable(result.text));
         QCOMPARE(tree(out), QStringList());
+    // A folder with what trees hold, zipped whole (the archive beside it or inside it): each
+    // peer extracts the same tree, links as links, with the modes and times to the second.
+    // The file nobody may read and the pipe are left out and named.
+    void peersExtractTrees_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<bool>("inside");
+        for (const char *peer : {"unzip", "7zz", "python"}) {
+            QTest::addRow("%s, archive beside", peer) << QString::fromLatin1(peer) << false;
+            QTest::addRow("%s, archive inside", peer) << QString::fromLatin1(peer) << true;
+        }
+    }
+    void peersExtractTrees()
+    {
+        QFETCH(QString, peer);
+        QFETCH(bool, inside);
+        const QString root = at(u"Photos"_s);
+        makeTree(root);
+        writeFile(root + u"/big.txt"_s, textBytes(5 << 20));                // deflated in pieces
+        writeFile(root + u"/nested/noise.bin"_s, randomBytes(3 << 20, 21)); // pieces that do not shrink
+        writeFile(root + u"/run.sh"_s, "#!/bin/sh\necho hi\n");
+        QVERIFY(QFile::setPermissions(root + u"/run.sh"_s, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                             | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                                             | QFile::ExeOther));
+        QVERIFY(QDir().mkpath(root + u"/a/b/c"_s));
+        QVERIFY(QFile::link(u"nested/deeper/more.txt"_s, root + u"/latest"_s));
+        QVERIFY(QFile::link(u"/etc/hostname"_s, root + u"/outside"_s));
+        QVERIFY(QFile::link(u"../../nowhere"_s, root + u"/nested/gone"_s));
+        writeFile(root + u"/secret.txt"_s, "nobody reads this");
+        QVERIFY(QFile::setPermissions(root + u"/secret.txt"_s, {}));
+        QCOMPARE(::mkfifo(QFile::encodeName(root + u"/pipe"_s).constData(), 0644), 0);
+        // Times last, deepest first, so writing into a folder changes none.
+        QStringList names = tree(root);
+        std::reverse(names.begin(), names.end());
+        qint64 when = FixedTime;
+        for (const QString &name : std::as_const(names))
+            setTimes(root + QChar('/') + name.section(u" -> "_s, 0, 0), when += 2);
+        setTimes(root, when += 2);
+
+        const QString archive = inside ? root + u"/Photos.zip"_s : at(u"Photos.zip"_s);
+        if (inside)
+            writeFile(archive, "an older archive, replaced and never zipped");
+        const ZipResult made = withoutReadOverride([&] { return pnvzip::zipPaths({root}, archive); });
+        QVERIFY2(made.ok(), qPrintable(made.text));
+        QVERIFY2(made.text.contains(u"9 files, 8 folders and 3 links zipped"_s), qPrintable(made.text));
+        QVERIFY2(made.text.contains(u"2 items were left out:\n  Photos/pipe (a named pipe)\n  Photos/secret.txt ("_s),
+                 qPrintable(made.text));
+
+        RunResult r = run(u"unzip"_s, {u"-t"_s, archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("No errors detected"), r.output.constData());
+        r = run(u"7zz"_s, {u"t"_s, archive});
+        QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+
+        const QString out = at(u"out"_s);
+        QVERIFY(QDir().mkpath(out));
+        if (peer == u"unzip"_s)
+            r = run(u"unzip"_s, {u"-q"_s, archive, u"-d"_s, out});
+        else if (peer == u"7zz"_s)
+            r = run(u"7zz"_s, {u"x"_s, u"-y"_s, u"-snld"_s, u"-o"_s + out, archive}); // links that leave the folder too
+        else
+            r = python(QString::fromLatin1(PythonExtract), {archive, out});
+        QVERIFY2(r.exitCode == 0, r.output.constData());
+        if (!inside) // writing the archive inside changes the folder's time before it is read
+            QCOMPARE(mtimeSecs(out + u"/Photos"_s), when);
+        if (peer == u"7zz"_s) {
+            // 7-Zip puts an absolute link's target under the folder it extracts into.
+            const QString outside = out + u"/Photos/outside"_s;
+            QCOMPARE(QFileInfo(outside).symLinkTarget(), out + u"/etc/hostname"_s);
+            QVERIFY(QFile::remove(outside) && QFile::link(u"/etc/hostname"_s, outside));
+        }
+        QFile::remove(root + u"/secret.txt"_s);
+        QFile::remove(root + u"/pipe"_s);
+        if (inside)
+            QFile::remove(archive);
+        QCOMPARE(topLevel(out), QStringList{u"Photos"_s});
+        const QString difference = treeDifference(root, out + u"/Photos"_s);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+        QCOMPARE(treeWithModes(out + u"/Photos"_s), treeWithModes(root));
     }
 
     void peerLinksExtract_data()

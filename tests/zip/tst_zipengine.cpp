@@ -2177,7 +2177,7 @@ private slots:
                 zip.add(huge);
             }
             archive = zip.bytes();
-        if (damage.startsWith("offset"_L1) || damage.startsWith("aes"_L1)) {
+        } else if (damage.startsWith("offset"_L1) || damage.startsWith("aes"_L1)) {
             RawZip zip;
             RawZip::Entry e;
             e.name = "first.txt";

@@ -580,6 +580,8 @@ private slots:
         QVERIFY2(numbers.contains(result.number), qPrintable(QString::number(result.number) + QChar(' ') + result.text));
         QVERIFY2(result.text.contains(u"“data.bin” in the archive is damaged"_s), qPrintable(result.text));
         QCOMPARE(tree(out), QStringList());
+    }
+
     // A folder with what trees hold, zipped whole (the archive beside it or inside it): each
     // peer extracts the same tree, links as links, with the modes and times to the second.
     // The file nobody may read and the pipe are left out and named.

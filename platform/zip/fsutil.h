@@ -1,11 +1,14 @@
 #pragma once
 // Small POSIX helpers shared by the zip and unzip halves of the engine.
 
+#include <QByteArray>
 #include <QString>
 
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+
+struct ZipResult;
 
 namespace pnvzip {
 
@@ -38,6 +41,10 @@ mode_t processUmask();
 
 // Writes the whole buffer, retrying short writes and EINTR. Returns 0 or an errno value.
 int writeAll(int fd, const char *data, size_t size);
+
+// Opens the folder an archive is written in and gives the archive's name within it; a result
+// that is not ok says why the archive cannot be written there (the zip writers' first step).
+ZipResult openArchiveFolder(const QString &archive, const QString &archiveShown, UniqueFd *dirFd, QByteArray *leaf);
 
 // Creates a new, empty file with a random hidden name inside the folder `dirFd`
 // (O_EXCL, never through a link), with the permissions `mode` less the umask. Returns the

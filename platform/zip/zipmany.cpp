@@ -934,22 +934,11 @@ ZipResult zipPaths(const QStringList &paths, const QString &archive, ZipQuery *q
         workers = std::max(1u, std::thread::hardware_concurrency());
 
     const QString archiveShown = shownPath(archive);
-    const QFileInfo archiveInfo(archive);
-    const QString folder = archiveInfo.absolutePath();
-    const QByteArray leaf = QFile::encodeName(archiveInfo.fileName());
-    if (leaf.isEmpty())
-        return failure(CannotWrite, QStringLiteral("“%1” is a folder, not an archive name.").arg(archiveShown));
-    UniqueFd dirFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd.valid()) {
-        const int err = errno;
-        if (err == ENOENT)
-            return failure(FolderMissing, QStringLiteral("The folder “%1” does not exist.").arg(QDir::cleanPath(folder)));
-        if (err == ENOTDIR)
-            return failure(CannotWrite, QStringLiteral("Cannot write “%1”: “%2” is not a folder.")
-                                            .arg(archiveShown, QDir::cleanPath(folder)));
-        return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
-                                        .arg(QDir::cleanPath(folder), errnoText(err)));
-    }
+    const QString folder = QFileInfo(archive).absolutePath();
+    UniqueFd dirFd;
+    QByteArray leaf;
+    if (ZipResult refused = openArchiveFolder(archive, archiveShown, &dirFd, &leaf); !refused.ok())
+        return refused;
     struct stat existing{};
     const bool exists = ::fstatat(dirFd.get(), leaf.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(existing.st_mode))

@@ -157,6 +157,27 @@ QString summary(const QString &archivePath, const QString &entryName, unsigned l
 
 } // namespace
 
+ZipResult openArchiveFolder(const QString &archive, const QString &archiveShown, UniqueFd *dirFd, QByteArray *leaf)
+{
+    const QFileInfo archiveInfo(archive);
+    const QString folder = archiveInfo.absolutePath();
+    *leaf = QFile::encodeName(archiveInfo.fileName());
+    if (leaf->isEmpty())
+        return failure(CannotWrite, QStringLiteral("“%1” is a folder, not an archive name.").arg(archiveShown));
+    dirFd->reset(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dirFd->valid()) {
+        const int err = errno;
+        if (err == ENOENT)
+            return failure(FolderMissing, QStringLiteral("The folder “%1” does not exist.").arg(QDir::cleanPath(folder)));
+        if (err == ENOTDIR)
+            return failure(CannotWrite, QStringLiteral("Cannot write “%1”: “%2” is not a folder.")
+                                            .arg(archiveShown, QDir::cleanPath(folder)));
+        return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
+                                        .arg(QDir::cleanPath(folder), errnoText(err)));
+    }
+    return {};
+}
+
 ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query)
 {
     if (source.isEmpty())
@@ -186,22 +207,11 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         return failure(SourceUnreadable, QStringLiteral("“%1” is not a regular file.").arg(sourceShown));
     ::fcntl(sourceFd.get(), F_SETFL, ::fcntl(sourceFd.get(), F_GETFL) & ~O_NONBLOCK);
 
-    const QFileInfo archiveInfo(archive);
-    const QString folder = archiveInfo.absolutePath();
-    const QByteArray leaf = QFile::encodeName(archiveInfo.fileName());
-    if (leaf.isEmpty())
-        return failure(CannotWrite, QStringLiteral("“%1” is a folder, not an archive name.").arg(archiveShown));
-    UniqueFd dirFd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dirFd.valid()) {
-        const int err = errno;
-        if (err == ENOENT)
-            return failure(FolderMissing, QStringLiteral("The folder “%1” does not exist.").arg(QDir::cleanPath(folder)));
-        if (err == ENOTDIR)
-            return failure(CannotWrite, QStringLiteral("Cannot write “%1”: “%2” is not a folder.")
-                                            .arg(archiveShown, QDir::cleanPath(folder)));
-        return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
-                                        .arg(QDir::cleanPath(folder), errnoText(err)));
-    }
+    const QString folder = QFileInfo(archive).absolutePath();
+    UniqueFd dirFd;
+    QByteArray leaf;
+    if (ZipResult refused = openArchiveFolder(archive, archiveShown, &dirFd, &leaf); !refused.ok())
+        return refused;
 
     // The archive must not replace its own source, whatever name leads to it.
     auto isOwnSource = [&] {

@@ -276,6 +276,9 @@ private:
     void enterCell(OpenTable &table);
     void endCell(int level);
     void endRow(int level, const RowDef &def);
+    bool rowWithoutInTbl() const;
+    // A paragraph's table nesting; the cells of a row without \\intbl are in the table too.
+    int nestOf(const ParaState &para) const { return m_looseRow ? std::max(para.nest, 1) : para.nest; }
     void applyRow(OpenTable &open, const RowDef &def);
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
     static bool isPlainText(char16_t unit);
@@ -359,6 +362,7 @@ private:
     RowDef m_rowDef;              // the outermost table's row
     RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
     int m_afterTable = -1;        // the position of the block after the table closed last
+    bool m_looseRow = false;      // the row being read ends its cells with \\cell but has no \\intbl
 
     QList<ListDef> m_listDefs;
     QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs

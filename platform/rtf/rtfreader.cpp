@@ -811,6 +811,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Itap: para.nest = std::clamp(param, 0, 32); break;
     case Kw::Trowd:
         (group.nestedTableProps ? m_nestRowDef : m_rowDef) = RowDef();
+        if (group.dest == Dest::Body && !group.nestedTableProps)
+            m_looseRow = rowWithoutInTbl();
         break;
     case Kw::Cellx: {
         RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
@@ -932,6 +934,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest != Dest::Body && !group.nestedTableProps)
             break;
         const int level = kw == Kw::Row ? 1 : std::max(2, para.nest);
+        if (kw == Kw::Row)
+            m_looseRow = false;
         if (int(m_tables.size()) >= level) {
             endRow(level, kw == Kw::Row ? m_rowDef : m_nestRowDef);
             break;
@@ -947,8 +951,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::NestCell: {
         if (group.dest != Dest::Body)
             break;
-        const int level = kw == Kw::Cell ? 1 : std::max(2, para.nest);
-        if (para.nest > 0 || int(m_tables.size()) >= level)
+        const int level = kw == Kw::Cell ? 1 : std::max(2, nestOf(para));
+        if (nestOf(para) > 0 || int(m_tables.size()) >= level)
             endCell(level);
         else
             ++m_cells;
@@ -1402,8 +1406,8 @@ void Parser::bodyText(QStringView text)
     m_shppictJustClosed = false;
     if (!m_run.isEmpty() && !(group.chr == m_runState))
         flushRun();
-    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(group.para.nest);
+    if (nestOf(group.para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(group.para));
     if (!m_listText.isEmpty())
         takeListText();
     m_runState = group.chr;
@@ -1517,8 +1521,8 @@ void Parser::endParagraph()
 {
     resolveSurrogate();
     const Group &group = top();
-    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(group.para.nest);
+    if (nestOf(group.para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(group.para));
     if (!m_listText.isEmpty())
         takeListText();
     flushRun();
@@ -1692,8 +1696,8 @@ void Parser::insertPicture()
         return;
     }
     m_imageBudget -= image.sizeInBytes();
-    if (top().para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(top().para.nest);
+    if (nestOf(top().para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(top().para));
     if (!m_listText.isEmpty())
         takeListText();
     flushRun();

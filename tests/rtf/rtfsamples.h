@@ -220,6 +220,9 @@ inline QList<QByteArray> snippets()
         "{\\rtf\\cellx3000\\intbl\\cell\\row\\trowd\\cellx\\cell\\cell\\cell\\l\\itap2b\\cell\\row c}",
         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00" + QByteArray(40, 'x')
             + ";}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\pard\\ls1 one}",
+        // Rows whose cells lack \\intbl, and a row definition no cell follows.
+        "{\\rtf1 a\\par\\trowd\\cellx1000\\cellx2000 b\\cell c\\par d\\cell\\row\\trowd\\cellx900\\pard e\\cell\\row"
+        "\\pard f\\par\\trowd\\cellx500 g\\par\\intbl h\\cell\\row}",
         // Paragraph layout and Mac code pages.
         "{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 T;}{\\f1\\fcharset78 O;}{\\f2\\fcharset84 A;}}\\pard\\sl-360\\slmult0"
         "\\tqr\\tldot\\tx2000\\tqc\\tx4000\\tqdec\\tx5000 \\f0 \\'8e\\tab{\\f1 \\'93\\'fa}\\tab{\\f2 \\'c7}\\par"

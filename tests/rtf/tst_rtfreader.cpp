@@ -372,6 +372,19 @@ void TestRtfReader::tables()
     QCOMPARE(widths.size(), 3);
     QCOMPARE(widths.at(1).rawValue(), 1000 / 15.0);
 
+    // Rows whose cells lack \\intbl are a table too; a row definition no \\cell follows is not.
+    QTextDocument loose;
+    QVERIFY(Rtf::read("{\\rtf1 before\\par\\trowd\\cellx1000\\cellx2000 a1\\cell a2\\cell\\row"
+                      "\\trowd\\cellx1000\\cellx2000\\pard b1\\par b1 more\\cell b2\\cell\\row"
+                      "\\pard after\\par\\trowd\\cellx1000\\pard plain\\par}",
+                      &loose));
+    tables = tablesOf(loose);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->rows(), 2);
+    QCOMPARE(tables.at(0)->columns(), 2);
+    QCOMPARE(tables.at(0)->cellAt(1, 1).firstCursorPosition().block().text(), QStringLiteral("b2"));
+    QCOMPARE(Rtf::plainText(&loose), QStringLiteral("before\na1\ta2\nb1\nb1 more\tb2\nafter\nplain"));
+
     // Merges across (\\clmgf, and a row with fewer, wider cells) and down (\\clvmgf); a table in
     // a cell (\\itap2, \\nestcell, \\nesttableprops); cell borders and shading.
     const QByteArray merged = "{\\rtf1{\\colortbl;\\red255\\green255\\blue0;}"

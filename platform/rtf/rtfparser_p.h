@@ -81,7 +81,7 @@ enum class Dest : quint8 {
     Pn,         // old-style numbering of a paragraph
 };
 
-enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
+enum class Role : quint8 { None, PictureOwner, PictureGroup, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
 
 struct CharState
 {

@@ -419,7 +419,10 @@ void Parser::openGroup()
     child.role = Role::None;
     child.shapeHadInst = false;
     switch (child.dest) {
-    case Dest::Picture: child.dest = Dest::Discard; break;
+    case Dest::Picture: // properties and ids; binary data in a group of its own is the picture's
+        child.dest = Dest::Discard;
+        child.role = Role::PictureGroup;
+        break;
     case Dest::Upr: child.dest = Dest::UprPart; break;
     case Dest::FontTable: child.role = Role::FontEntry; break;
     default: break;
@@ -991,7 +994,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Uc: group.uc = std::clamp(param, 0, 1000); break;
     case Kw::Bin:
-        if (group.dest == Dest::Picture && param > 0) {
+        if ((group.dest == Dest::Picture || group.role == Role::PictureGroup) && param > 0) {
             const qint64 count = std::min<qint64>(param, m_end - m_pos);
             m_picture.data.append(m_pos, qsizetype(count));
             m_pos += count;

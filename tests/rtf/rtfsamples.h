@@ -199,6 +199,9 @@ inline QList<QByteArray> snippets()
         "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel2\\wbmplanes2147483647 f00f0ff0}}",
         "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
             + encoded(picture, "PNG") + "}}",
+        "{\\rtf1{\\pict\\pngblip{\\*\\blipuid 0011}{\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
+            + encoded(picture, "PNG") + "}}}",
+        "{\\rtf1{\\pict\\pngblip{\\bin9 {}\\bin2 x}{\\bin99999 }}",
         "{\\rtf1{\\pict\\wmetafile8\\picw106\\pich53 " + wmfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\pict\\emfblip\\picwgoal60\\pichgoal30 " + emfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\*\\shppict{\\pict\\pngblip " + encoded(picture, "PNG").toHex()

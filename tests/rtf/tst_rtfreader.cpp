@@ -559,6 +559,11 @@ void TestRtfReader::pictures_data()
     QTest::newRow("png, binary") << pict("\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()),
                                          encoded(picture, "PNG"))
                                  << QSize(8, 4) << QSizeF(8, 4);
+    QTest::newRow("png, binary in a group after an id")
+        << pict("\\pngblip{\\*\\blipuid 00112233445566778899aabbccddeeff}{\\bin"
+                    + QByteArray::number(encoded(picture, "PNG").size()),
+                encoded(picture, "PNG") + "}")
+        << QSize(8, 4) << QSizeF(8, 4);
     QTest::newRow("png, upper-case hex with blanks")
         << pict("\\pngblip", RtfSamples::hex(encoded(picture, "PNG")).toUpper().replace("\n", " \r\n\t"))
         << QSize(8, 4) << QSizeF(8, 4);

@@ -117,7 +117,7 @@ struct ParaState
     bool lineMultiple = false;
     bool pageBreakBefore = false;
     int nest = 0;        // table nesting: 0 outside tables
-    int ls = 0, ilvl = 0; // list override and level
+    int ls = -1, ilvl = 0; // list override (0 is one too) and level; -1 none
     PnState pn;
     QList<QTextOption::Tab> tabs;
     QString leaders;     // one character per tab: ' ', or the leader's letter
@@ -366,7 +366,7 @@ private:
 
     QList<ListDef> m_listDefs;
     QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
-    int m_overrideLs = 0;         // \listoverride being read: its \ls
+    int m_overrideLs = -1;        // \listoverride being read: its \ls
     int m_overrideList = -1;      // and its list
     QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
     QString m_listText;           // \listtext or \pntext waiting for its paragraph

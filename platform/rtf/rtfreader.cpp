@@ -448,7 +448,7 @@ void Parser::closeGroup()
     m_stack.pop_back();
     if (role == Role::PnOwner && !m_stack.empty())
         top().para.pn = pn;
-    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
+    if (role == Role::OverrideOwner && m_overrideLs >= 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
         m_overrides.insert(m_overrideLs, m_overrideList);
         m_blockFormatValid = false;
     }
@@ -885,7 +885,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest == Dest::ListOverrideTable)
             m_overrideLs = param;
         else
-            para.ls = std::max(param, 0);
+            para.ls = param >= 0 ? param : -1;
         break;
     case Kw::Ilvl: para.ilvl = std::clamp(param, 0, 8); break;
     case Kw::ListId:
@@ -1094,7 +1094,7 @@ void Parser::destination(Kw kw)
             skipGroup();
             return;
         }
-        m_overrideLs = 0;
+        m_overrideLs = -1;
         m_overrideList = -1;
         group.role = Role::OverrideOwner; // committed when the group closes
         break;
@@ -1602,14 +1602,14 @@ void Parser::finish()
 
 bool Parser::hasList(const ParaState &para) const
 {
-    return para.pn.style != 0 || (para.ls > 0 && m_overrides.contains(para.ls));
+    return para.pn.style != 0 || (para.ls >= 0 && m_overrides.contains(para.ls));
 }
 
 QTextList *Parser::listFor(const ParaState &para)
 {
     if (!hasList(para))
         return nullptr;
-    const bool newStyle = para.ls > 0 && m_overrides.contains(para.ls);
+    const bool newStyle = para.ls >= 0 && m_overrides.contains(para.ls);
     const int key = newStyle ? ((para.ls & 0xffffff) << 4) | para.ilvl
                              : -(((-para.pn.style) << 4) | para.pn.level) - 1;
     if (QTextList *list = m_lists.value(key))

@@ -226,6 +226,10 @@ inline QList<QByteArray> snippets()
         // Rows whose cells lack \\intbl, and a row definition no cell follows.
         "{\\rtf1 a\\par\\trowd\\cellx1000\\cellx2000 b\\cell c\\par d\\cell\\row\\trowd\\cellx900\\pard e\\cell\\row"
         "\\pard f\\par\\trowd\\cellx500 g\\par\\intbl h\\cell\\row}",
+        // A list whose override is number 0, and paragraphs naming 0 where no override 0 exists.
+        "{\\rtf1{\\*\\listtable{\\list\\listid5{\\listlevel\\levelnfc4\\levelstartat2}}}{\\*\\listoverridetable"
+        "{\\listoverride\\listid5\\listoverridecount0\\ls0}}\\pard\\ls0 a\\par\\ls0\\ilvl3 b\\par\\ls-4 c\\par\\pard d}",
+        "{\\rtf1\\pard\\ls0 a\\par{\\*\\listoverridetable{\\listoverride\\ls0}}\\ls0 b}",
         // Paragraph layout and Mac code pages.
         "{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 T;}{\\f1\\fcharset78 O;}{\\f2\\fcharset84 A;}}\\pard\\sl-360\\slmult0"
         "\\tqr\\tldot\\tx2000\\tqc\\tx4000\\tqdec\\tx5000 \\f0 \\'8e\\tab{\\f1 \\'93\\'fa}\\tab{\\f2 \\'c7}\\par"

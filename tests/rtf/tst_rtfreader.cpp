@@ -305,6 +305,10 @@ void TestRtfReader::destinations_data()
         << QByteArray("{\\rtf1\\uc0{\\listtext\\u-1 \\u7 \\u65532 1.\\tab}item}") << QStringLiteral("1.\titem");
     QTest::newRow("list text kept") << QByteArray("{\\rtf1{\\listtext 1.\\tab}item\\par{\\pntext\\'b7\\tab}item}")
                                     << QStringLiteral("1.\titem\n·\titem");
+    QTest::newRow("list override 0 is a list")
+        << QByteArray("{\\rtf1{\\*\\listtable{\\list\\listid5{\\listlevel\\levelnfc0}}}{\\*\\listoverridetable"
+                      "{\\listoverride\\listid5\\listoverridecount0\\ls0}}\\pard\\ls0 one\\par\\ls0 two\\par\\pard three}")
+        << QStringLiteral("1.\tone\n2.\ttwo\nthree");
     QTest::newRow("old numbering is a list") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}")
                                              << QStringLiteral("1.\titem");
     QTest::newRow("field result kept") << QByteArray("{\\rtf1 p{\\field{\\*\\fldinst PAGE}{\\fldrslt 7}}q}") << QStringLiteral("p7q");

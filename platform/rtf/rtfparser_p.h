@@ -81,7 +81,7 @@ enum class Dest : quint8 {
     Pn,         // old-style numbering of a paragraph
 };
 
-enum class Role : quint8 { None, PictureOwner, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
+enum class Role : quint8 { None, PictureOwner, PictureGroup, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
 
 struct CharState
 {
@@ -117,7 +117,7 @@ struct ParaState
     bool lineMultiple = false;
     bool pageBreakBefore = false;
     int nest = 0;        // table nesting: 0 outside tables
-    int ls = 0, ilvl = 0; // list override and level
+    int ls = -1, ilvl = 0; // list override (0 is one too) and level; -1 none
     PnState pn;
     QList<QTextOption::Tab> tabs;
     QString leaders;     // one character per tab: ' ', or the leader's letter
@@ -276,6 +276,9 @@ private:
     void enterCell(OpenTable &table);
     void endCell(int level);
     void endRow(int level, const RowDef &def);
+    bool rowWithoutInTbl() const;
+    // A paragraph's table nesting; the cells of a row without \\intbl are in the table too.
+    int nestOf(const ParaState &para) const { return m_looseRow ? std::max(para.nest, 1) : para.nest; }
     void applyRow(OpenTable &open, const RowDef &def);
     QTextTableCellFormat cellFormat(const OpenTable &open, const CellDef &cell);
     static bool isPlainText(char16_t unit);
@@ -359,10 +362,11 @@ private:
     RowDef m_rowDef;              // the outermost table's row
     RowDef m_nestRowDef;          // a nested table's row (\nesttableprops)
     int m_afterTable = -1;        // the position of the block after the table closed last
+    bool m_looseRow = false;      // the row being read ends its cells with \\cell but has no \\intbl
 
     QList<ListDef> m_listDefs;
     QHash<int, int> m_overrides;  // \ls number -> index into m_listDefs
-    int m_overrideLs = 0;         // \listoverride being read: its \ls
+    int m_overrideLs = -1;        // \listoverride being read: its \ls
     int m_overrideList = -1;      // and its list
     QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
     QString m_listText;           // \listtext or \pntext waiting for its paragraph

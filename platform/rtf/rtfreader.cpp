@@ -419,7 +419,10 @@ void Parser::openGroup()
     child.role = Role::None;
     child.shapeHadInst = false;
     switch (child.dest) {
-    case Dest::Picture: child.dest = Dest::Discard; break;
+    case Dest::Picture: // properties and ids; binary data in a group of its own is the picture's
+        child.dest = Dest::Discard;
+        child.role = Role::PictureGroup;
+        break;
     case Dest::Upr: child.dest = Dest::UprPart; break;
     case Dest::FontTable: child.role = Role::FontEntry; break;
     default: break;
@@ -445,7 +448,7 @@ void Parser::closeGroup()
     m_stack.pop_back();
     if (role == Role::PnOwner && !m_stack.empty())
         top().para.pn = pn;
-    if (role == Role::OverrideOwner && m_overrideLs > 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
+    if (role == Role::OverrideOwner && m_overrideLs >= 0 && m_overrideList >= 0 && m_overrides.size() < 10000) {
         m_overrides.insert(m_overrideLs, m_overrideList);
         m_blockFormatValid = false;
     }
@@ -811,6 +814,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::Itap: para.nest = std::clamp(param, 0, 32); break;
     case Kw::Trowd:
         (group.nestedTableProps ? m_nestRowDef : m_rowDef) = RowDef();
+        if (group.dest == Dest::Body && !group.nestedTableProps)
+            m_looseRow = rowWithoutInTbl();
         break;
     case Kw::Cellx: {
         RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
@@ -880,7 +885,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest == Dest::ListOverrideTable)
             m_overrideLs = param;
         else
-            para.ls = std::max(param, 0);
+            para.ls = param >= 0 ? param : -1;
         break;
     case Kw::Ilvl: para.ilvl = std::clamp(param, 0, 8); break;
     case Kw::ListId:
@@ -932,6 +937,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
         if (group.dest != Dest::Body && !group.nestedTableProps)
             break;
         const int level = kw == Kw::Row ? 1 : std::max(2, para.nest);
+        if (kw == Kw::Row)
+            m_looseRow = false;
         if (int(m_tables.size()) >= level) {
             endRow(level, kw == Kw::Row ? m_rowDef : m_nestRowDef);
             break;
@@ -947,8 +954,8 @@ void Parser::word(Kw kw, bool hasParam, int param)
     case Kw::NestCell: {
         if (group.dest != Dest::Body)
             break;
-        const int level = kw == Kw::Cell ? 1 : std::max(2, para.nest);
-        if (para.nest > 0 || int(m_tables.size()) >= level)
+        const int level = kw == Kw::Cell ? 1 : std::max(2, nestOf(para));
+        if (nestOf(para) > 0 || int(m_tables.size()) >= level)
             endCell(level);
         else
             ++m_cells;
@@ -987,7 +994,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         break;
     case Kw::Uc: group.uc = std::clamp(param, 0, 1000); break;
     case Kw::Bin:
-        if (group.dest == Dest::Picture && param > 0) {
+        if ((group.dest == Dest::Picture || group.role == Role::PictureGroup) && param > 0) {
             const qint64 count = std::min<qint64>(param, m_end - m_pos);
             m_picture.data.append(m_pos, qsizetype(count));
             m_pos += count;
@@ -1087,7 +1094,7 @@ void Parser::destination(Kw kw)
             skipGroup();
             return;
         }
-        m_overrideLs = 0;
+        m_overrideLs = -1;
         m_overrideList = -1;
         group.role = Role::OverrideOwner; // committed when the group closes
         break;
@@ -1402,8 +1409,8 @@ void Parser::bodyText(QStringView text)
     m_shppictJustClosed = false;
     if (!m_run.isEmpty() && !(group.chr == m_runState))
         flushRun();
-    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(group.para.nest);
+    if (nestOf(group.para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(group.para));
     if (!m_listText.isEmpty())
         takeListText();
     m_runState = group.chr;
@@ -1517,8 +1524,8 @@ void Parser::endParagraph()
 {
     resolveSurrogate();
     const Group &group = top();
-    if (group.para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(group.para.nest);
+    if (nestOf(group.para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(group.para));
     if (!m_listText.isEmpty())
         takeListText();
     flushRun();
@@ -1595,14 +1602,14 @@ void Parser::finish()
 
 bool Parser::hasList(const ParaState &para) const
 {
-    return para.pn.style != 0 || (para.ls > 0 && m_overrides.contains(para.ls));
+    return para.pn.style != 0 || (para.ls >= 0 && m_overrides.contains(para.ls));
 }
 
 QTextList *Parser::listFor(const ParaState &para)
 {
     if (!hasList(para))
         return nullptr;
-    const bool newStyle = para.ls > 0 && m_overrides.contains(para.ls);
+    const bool newStyle = para.ls >= 0 && m_overrides.contains(para.ls);
     const int key = newStyle ? ((para.ls & 0xffffff) << 4) | para.ilvl
                              : -(((-para.pn.style) << 4) | para.pn.level) - 1;
     if (QTextList *list = m_lists.value(key))
@@ -1692,8 +1699,8 @@ void Parser::insertPicture()
         return;
     }
     m_imageBudget -= image.sizeInBytes();
-    if (top().para.nest != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
-        placeCursor(top().para.nest);
+    if (nestOf(top().para) != int(m_tables.size()) || (!m_tables.empty() && !m_tables.back().cellEntered))
+        placeCursor(nestOf(top().para));
     if (!m_listText.isEmpty())
         takeListText();
     flushRun();

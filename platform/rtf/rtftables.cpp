@@ -125,6 +125,31 @@ void Parser::endCell(int level)
     m_pageBreak = false;
 }
 
+// Some writers end a row's cells with \\cell but leave out \\intbl; word processors show such a
+// row as a table all the same. Whether the row after \\trowd is one: a \\cell comes before any
+// \\intbl, \\itap, \\row, \\trowd or \\sect (looked for within the next 64 KB, binary data ends the look).
+bool Parser::rowWithoutInTbl() const
+{
+    const char *end = m_end - m_pos > 65536 ? m_pos + 65536 : m_end;
+    for (const char *p = m_pos; p < end; ++p) {
+        if (*p != '\\')
+            continue;
+        const char *word = ++p;
+        while (p < end && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z')))
+            ++p;
+        const std::string_view name(word, size_t(p - word));
+        if (name == "cell")
+            return true;
+        if (name == "intbl" || name == "itap" || name == "row" || name == "trowd" || name == "sect"
+            || name == "nestcell" || name == "bin")
+            return false;
+        if (p == word) // an escaped symbol: \\\\, \\{, \\}, \\'
+            continue;
+        --p;
+    }
+    return false;
+}
+
 void Parser::endRow(int level, const RowDef &def)
 {
     flushRun();

@@ -199,6 +199,9 @@ inline QList<QByteArray> snippets()
         "{\\rtf1{\\pict\\wbitmap0\\picw8\\pich2\\wbmbitspixel2\\wbmplanes2147483647 f00f0ff0}}",
         "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
             + encoded(picture, "PNG") + "}}",
+        "{\\rtf1{\\pict\\pngblip{\\*\\blipuid 0011}{\\bin" + QByteArray::number(encoded(picture, "PNG").size()) + " "
+            + encoded(picture, "PNG") + "}}}",
+        "{\\rtf1{\\pict\\pngblip{\\bin9 {}\\bin2 x}{\\bin99999 }}",
         "{\\rtf1{\\pict\\wmetafile8\\picw106\\pich53 " + wmfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\pict\\emfblip\\picwgoal60\\pichgoal30 " + emfWithDib(dib, 4, 2).toHex() + "}}",
         "{\\rtf1{\\*\\shppict{\\pict\\pngblip " + encoded(picture, "PNG").toHex()
@@ -220,6 +223,13 @@ inline QList<QByteArray> snippets()
         "{\\rtf\\cellx3000\\intbl\\cell\\row\\trowd\\cellx\\cell\\cell\\cell\\l\\itap2b\\cell\\row c}",
         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00" + QByteArray(40, 'x')
             + ";}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\pard\\ls1 one}",
+        // Rows whose cells lack \\intbl, and a row definition no cell follows.
+        "{\\rtf1 a\\par\\trowd\\cellx1000\\cellx2000 b\\cell c\\par d\\cell\\row\\trowd\\cellx900\\pard e\\cell\\row"
+        "\\pard f\\par\\trowd\\cellx500 g\\par\\intbl h\\cell\\row}",
+        // A list whose override is number 0, and paragraphs naming 0 where no override 0 exists.
+        "{\\rtf1{\\*\\listtable{\\list\\listid5{\\listlevel\\levelnfc4\\levelstartat2}}}{\\*\\listoverridetable"
+        "{\\listoverride\\listid5\\listoverridecount0\\ls0}}\\pard\\ls0 a\\par\\ls0\\ilvl3 b\\par\\ls-4 c\\par\\pard d}",
+        "{\\rtf1\\pard\\ls0 a\\par{\\*\\listoverridetable{\\listoverride\\ls0}}\\ls0 b}",
         // Paragraph layout and Mac code pages.
         "{\\rtf1\\mac{\\fonttbl{\\f0\\fcharset77 T;}{\\f1\\fcharset78 O;}{\\f2\\fcharset84 A;}}\\pard\\sl-360\\slmult0"
         "\\tqr\\tldot\\tx2000\\tqc\\tx4000\\tqdec\\tx5000 \\f0 \\'8e\\tab{\\f1 \\'93\\'fa}\\tab{\\f2 \\'c7}\\par"

@@ -305,6 +305,10 @@ void TestRtfReader::destinations_data()
         << QByteArray("{\\rtf1\\uc0{\\listtext\\u-1 \\u7 \\u65532 1.\\tab}item}") << QStringLiteral("1.\titem");
     QTest::newRow("list text kept") << QByteArray("{\\rtf1{\\listtext 1.\\tab}item\\par{\\pntext\\'b7\\tab}item}")
                                     << QStringLiteral("1.\titem\n·\titem");
+    QTest::newRow("list override 0 is a list")
+        << QByteArray("{\\rtf1{\\*\\listtable{\\list\\listid5{\\listlevel\\levelnfc0}}}{\\*\\listoverridetable"
+                      "{\\listoverride\\listid5\\listoverridecount0\\ls0}}\\pard\\ls0 one\\par\\ls0 two\\par\\pard three}")
+        << QStringLiteral("1.\tone\n2.\ttwo\nthree");
     QTest::newRow("old numbering is a list") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}")
                                              << QStringLiteral("1.\titem");
     QTest::newRow("field result kept") << QByteArray("{\\rtf1 p{\\field{\\*\\fldinst PAGE}{\\fldrslt 7}}q}") << QStringLiteral("p7q");
@@ -371,6 +375,19 @@ void TestRtfReader::tables()
     const QList<QTextLength> widths = tables.at(0)->format().columnWidthConstraints();
     QCOMPARE(widths.size(), 3);
     QCOMPARE(widths.at(1).rawValue(), 1000 / 15.0);
+
+    // Rows whose cells lack \\intbl are a table too; a row definition no \\cell follows is not.
+    QTextDocument loose;
+    QVERIFY(Rtf::read("{\\rtf1 before\\par\\trowd\\cellx1000\\cellx2000 a1\\cell a2\\cell\\row"
+                      "\\trowd\\cellx1000\\cellx2000\\pard b1\\par b1 more\\cell b2\\cell\\row"
+                      "\\pard after\\par\\trowd\\cellx1000\\pard plain\\par}",
+                      &loose));
+    tables = tablesOf(loose);
+    QCOMPARE(tables.size(), 1);
+    QCOMPARE(tables.at(0)->rows(), 2);
+    QCOMPARE(tables.at(0)->columns(), 2);
+    QCOMPARE(tables.at(0)->cellAt(1, 1).firstCursorPosition().block().text(), QStringLiteral("b2"));
+    QCOMPARE(Rtf::plainText(&loose), QStringLiteral("before\na1\ta2\nb1\nb1 more\tb2\nafter\nplain"));
 
     // Merges across (\\clmgf, and a row with fewer, wider cells) and down (\\clvmgf); a table in
     // a cell (\\itap2, \\nestcell, \\nesttableprops); cell borders and shading.
@@ -546,6 +563,11 @@ void TestRtfReader::pictures_data()
     QTest::newRow("png, binary") << pict("\\pngblip\\bin" + QByteArray::number(encoded(picture, "PNG").size()),
                                          encoded(picture, "PNG"))
                                  << QSize(8, 4) << QSizeF(8, 4);
+    QTest::newRow("png, binary in a group after an id")
+        << pict("\\pngblip{\\*\\blipuid 00112233445566778899aabbccddeeff}{\\bin"
+                    + QByteArray::number(encoded(picture, "PNG").size()),
+                encoded(picture, "PNG") + "}")
+        << QSize(8, 4) << QSizeF(8, 4);
     QTest::newRow("png, upper-case hex with blanks")
         << pict("\\pngblip", RtfSamples::hex(encoded(picture, "PNG")).toUpper().replace("\n", " \r\n\t"))
         << QSize(8, 4) << QSizeF(8, 4);

@@ -186,6 +186,9 @@ struct Deflate64Decoder::Impl
     uint8_t *out = nullptr;
     uint8_t *flushed = nullptr;
     uint8_t *outLimit = nullptr; // a symbol starts only at or before this point
+    // The output up to here was decoded from the real input (none of it from the padding
+    // after its end): what a truncated stream hands over.
+    uint8_t *trusted = nullptr;
 
     const Reader *reader = nullptr;
     const Writer *writer = nullptr;
@@ -278,10 +281,15 @@ struct Deflate64Decoder::Impl
     }
 
     // Room for the next symbol: FastInput bytes of input and a match's worth of output.
+    // Near the input's end it runs before every symbol: a symbol read from the padding
+    // ends the stream as truncated, and the output before it is trusted.
     Step makeRoom()
     {
+        if (pastEnd())
+            return fail(Result::Truncated);
         if (out > outLimit && !flush())
             return fail(Result::Stopped);
+        trusted = out;
         if (end - next < FastInput && (!fill() || end - next < FastInput))
             return inputFailure();
         return Step::Ok;
@@ -301,15 +309,19 @@ struct Deflate64Decoder::Impl
         if (length == 0)
             return Step::Ok;
         bits = 0; // the bytes to copy come next; the bits above `count` are theirs
+        if (!pastEnd())
+            trusted = out;
         while (length) {
             if (out > outLimit && !flush())
                 return fail(Result::Stopped);
+            trusted = out;
             // The header may have been read from the padding after the input's end.
             if (next >= realEnd && (ended || !fill() || next >= realEnd))
                 return inputFailure();
             const size_t n = std::min({size_t(length), size_t(realEnd - next), size_t(MaxMatch)});
             std::memcpy(out, next, n);
             out += n;
+            trusted = out;
             next += n;
             length -= unsigned(n);
         }
@@ -391,7 +403,8 @@ struct Deflate64Decoder::Impl
         uint64_t b = bits;
         unsigned n = count;
         const uint8_t *in = next;
-        const uint8_t *inEnd = end;
+        // Past the input's end, every symbol goes through makeRoom.
+        const uint8_t *inEnd = ended ? realEnd : end;
         uint8_t *o = out;
         uint8_t *const base = output.get();
         uint8_t *const limit = outLimit;
@@ -405,7 +418,7 @@ struct Deflate64Decoder::Impl
             b = bits;
             n = count;
             in = next;
-            inEnd = end;
+            inEnd = ended ? realEnd : end;
             o = out;
         };
         auto refill = [&] {
@@ -434,9 +447,10 @@ struct Deflate64Decoder::Impl
             if (PNV_LIKELY(kind == Plain)) {
                 *o++ = uint8_t(valueOf(e));
                 consume(codeBits(e));
-                // Up to two more literals while the bits last.
+                // Up to two more literals while the bits last (near the input's end,
+                // one symbol at a time).
                 e = lit[b & LitMask];
-                if ((e & KindMask) != Plain)
+                if ((e & KindMask) != Plain || PNV_UNLIKELY(inEnd - in < FastInput))
                     continue;
                 *o++ = uint8_t(valueOf(e));
                 consume(codeBits(e));
@@ -486,13 +500,19 @@ struct Deflate64Decoder::Impl
         ended = readFailed = false;
         bits = 0;
         count = 0;
-        out = flushed = output.get();
+        out = flushed = trusted = output.get();
         outLimit = output.get() + Window + OutputSlice;
 
+        // A truncated stream hands over what it decoded from the real input first.
+        auto cutShort = [&] {
+            out = trusted;
+            flush();
+            return Result::Truncated;
+        };
         for (;;) {
             if (!need(3)) {
                 inputFailure();
-                return failure;
+                return failure == Result::Truncated ? cutShort() : failure;
             }
             const unsigned final = take(1);
             const unsigned type = take(2);
@@ -504,10 +524,14 @@ struct Deflate64Decoder::Impl
                 step = huffmanBlock(fixedLitLen, fixedDist);
             else if (type == 2 && dynamicTables() == Step::Ok)
                 step = huffmanBlock(litLen, dist);
-            if (step != Step::Ok)
-                return pastEnd() && failure == Result::Damaged ? Result::Truncated : failure;
+            if (step != Step::Ok) {
+                if (failure == Result::Truncated || (failure == Result::Damaged && pastEnd()))
+                    return cutShort();
+                return failure;
+            }
             if (pastEnd())
-                return Result::Truncated;
+                return cutShort();
+            trusted = out;
             if (final)
                 return flush() ? Result::Finished : Result::Stopped;
         }

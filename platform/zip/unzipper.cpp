@@ -1390,8 +1390,24 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         aesLeft = e.compressedSize - headLength - WinZipAes::CodeLength;
     }
     bool decryptFailed = false;
+    // A small AES entry is decrypted whole and its authentication code checked before it is
+    // decoded: a wrong password that passed the 2-byte check never reaches the decoders.
+    const bool verifyFirst = aes && aesLeft <= MaxInMemory;
+    std::string verified;
+    struct VerifiedGuard {
+        std::string &bytes;
+        ~VerifiedGuard() { wipeString(bytes); }
+    } verifiedGuard{verified};
+    size_t verifiedAt = 0;
+    bool fromVerified = false;
     // The entry's stored bytes, decrypted.
     auto fetch = [&](void *buffer, size_t size) -> zip_int64_t {
+        if (fromVerified) {
+            size = std::min(size, verified.size() - verifiedAt);
+            std::memcpy(buffer, verified.data() + verifiedAt, size);
+            verifiedAt += size;
+            return zip_int64_t(size);
+        }
         if (!aes)
             return zip_fread(zf, buffer, size);
         size = size_t(std::min<zip_uint64_t>(size, aesLeft));
@@ -1406,6 +1422,38 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
         }
         return n;
     };
+    // Reads the authentication code after the encrypted data and checks it.
+    auto authenticate = [&] {
+        unsigned char code[WinZipAes::CodeLength];
+        if (aesLeft > 0 || zip_fread(zf, code, sizeof code) != zip_int64_t(sizeof code))
+            return bad(damaged(QStringLiteral("its encrypted data is cut short")));
+        // A wrong password passes the 2-byte check once in 65,536 tries: a code that does not
+        // match may be that, and is asked about as a wrong password once.
+        if (!aes->authentic(code))
+            return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its authentication code "
+                                                         "does not match.")
+                                              .arg(e.name)});
+        return Outcome::Done;
+    };
+    if (verifyFirst) {
+        verified.resize(size_t(aesLeft));
+        size_t got = 0;
+        while (got < verified.size()) {
+            const zip_int64_t n = fetch(verified.data() + got, verified.size() - got);
+            if (n < 0) {
+                if (!decryptFailed)
+                    return readFailed();
+                *f = {InternalError, QStringLiteral("The decryption library failed on “%1”.").arg(e.name)};
+                return Outcome::Failed;
+            }
+            if (n == 0)
+                break;
+            got += size_t(n);
+        }
+        if (const Outcome outcome = authenticate(); outcome != Outcome::Done)
+            return outcome;
+        fromVerified = true;
+    }
 
     if (m_buffer.size() < OutputSize)
         m_buffer.resize(OutputSize);
@@ -1507,7 +1555,7 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
     }
     if (stopped && !tooLong)
         return Outcome::Failed;
-    if (aes && !tooLong) {
+    if (aes && !verifyFirst && !tooLong) {
         // Whatever follows the end of the compressed data is authenticated as well.
         while (aesLeft > 0) {
             const zip_int64_t n = fetch(m_input.empty() ? m_buffer.data() : reinterpret_cast<char *>(m_input.data()),
@@ -1517,15 +1565,8 @@ Outcome Extractor::attempt(const Entry &e, int out, std::string *memory, zip_uin
             if (n == 0)
                 break;
         }
-        unsigned char code[WinZipAes::CodeLength];
-        if (aesLeft > 0 || zip_fread(zf, code, sizeof code) != zip_int64_t(sizeof code))
-            return bad(damaged(QStringLiteral("its encrypted data is cut short")));
-        // A wrong password passes the 2-byte check once in 65,536 tries: a code that does not
-        // match may be that, and is asked about as a wrong password once.
-        if (!aes->authentic(code))
-            return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: its authentication code "
-                                                         "does not match.")
-                                              .arg(e.name)});
+        if (const Outcome outcome = authenticate(); outcome != Outcome::Done)
+            return outcome;
     }
     if (tooLong)
         return bad({ChecksumMismatch, QStringLiteral("“%1” in the archive is damaged: it holds more than the %2 bytes "

@@ -83,7 +83,7 @@ start_window_manager
 app=$!
 pids+=($app)
 
-browser=$(timeout 30 xdotool search --sync --onlyvisible --name '^Tarn Surfer' | head -1) || fail "no browser window"
+browser=$(window_named 30 '^Tarn Surfer') || fail "no browser window"
 xdotool windowactivate --sync "$browser" || true
 wait_for 10 state_has "entry=$site" || fail "the starting address is not listed"
 
@@ -104,7 +104,7 @@ echo "PASS: Online > Product Page shows the page, its title and the address on t
 xdotool key alt+h
 sleep 0.4
 xdotool key a
-about=$(timeout 15 xdotool search --sync --onlyvisible --name '^About Parcelo' | head -1) || fail "no about box"
+about=$(window_named 15 '^About Parcelo') || fail "no about box"
 xdotool windowactivate --sync "$about" || true
 wait_for 10 state_has "about=About Parcelo™" || fail "the about box is not listed"
 sleep 0.5

@@ -41,9 +41,17 @@ e2e_start() {
     trap e2e_cleanup EXIT
 }
 
+# Stops what the script started: asked first, then, after five seconds, killed (a program held
+# in a modal box at a failure must not keep the script from ending).
 e2e_cleanup() {
-    local pid
+    local pid tries
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for tries in $(seq 50); do
+        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && break; pid=; done
+        [ -z "$pid" ] && break
+        sleep 0.1
+    done
+    for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
     wait 2>/dev/null || true
     rm -rf "$work"
 }
@@ -86,3 +94,14 @@ start_window_manager() {
 
 state_has() { grep -qxF -- "$1" "$work/state" 2>/dev/null; }
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+# window_named SECONDS PATTERN: the id of the first shown window whose title matches, once
+# one shows. A search can fail while Qt makes and drops its helper windows (BadWindow), so
+# it is tried again rather than taken as the answer.
+window_named() {
+    local id end=$((SECONDS + $1))
+    until id=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -1) && [ -n "$id" ]; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.2
+    done
+    echo "$id"
+}

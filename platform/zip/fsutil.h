@@ -45,6 +45,10 @@ int writeAll(int fd, const char *data, size_t size);
 // Opens the folder an archive is written in and gives the archive's name within it; a result
 // that is not ok says why the archive cannot be written there (the zip writers' first step).
 ZipResult openArchiveFolder(const QString &archive, const QString &archiveShown, UniqueFd *dirFd, QByteArray *leaf);
+// Then creates the archive's temporary file beside it (named `*tempName`); a result that is not
+// ok says why it could not be made.
+ZipResult createArchiveTemp(int dirFd, const QByteArray &leaf, const QString &archiveShown, std::string *tempName,
+                            UniqueFd *tempFd);
 
 // Creates a new, empty file with a random hidden name inside the folder `dirFd`
 // (O_EXCL, never through a link), with the permissions `mode` less the umask. Returns the

@@ -945,14 +945,9 @@ ZipResult zipPaths(const QStringList &paths, const QString &archive, ZipQuery *q
         return failure(CannotWrite, QStringLiteral("Cannot write “%1”: a folder of that name exists.").arg(archiveShown));
 
     std::string tempName;
-    int err = 0;
-    UniqueFd tempFd = createTempFile(dirFd.get(), leaf.toStdString(), &tempName, &err);
-    if (!tempFd.valid()) {
-        if (err == ENOSPC || err == EDQUOT)
-            return failure(WriteFailed, QStringLiteral("The disk is full: cannot create “%1”.").arg(archiveShown));
-        return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
-                                        .arg(QDir::cleanPath(folder), errnoText(err)));
-    }
+    UniqueFd tempFd;
+    if (ZipResult refused = createArchiveTemp(dirFd.get(), leaf, archiveShown, &tempName, &tempFd); !refused.ok())
+        return refused;
     auto removeTemp = [&] { ::unlinkat(dirFd.get(), tempName.c_str(), 0); };
 
     // Neither the archive being written nor the one it replaces goes into it.

@@ -178,6 +178,19 @@ ZipResult openArchiveFolder(const QString &archive, const QString &archiveShown,
     return {};
 }
 
+ZipResult createArchiveTemp(int dirFd, const QByteArray &leaf, const QString &archiveShown, std::string *tempName,
+                            UniqueFd *tempFd)
+{
+    int err = 0;
+    *tempFd = createTempFile(dirFd, leaf.toStdString(), tempName, &err);
+    if (tempFd->valid())
+        return {};
+    if (err == ENOSPC || err == EDQUOT)
+        return failure(WriteFailed, QStringLiteral("The disk is full: cannot create “%1”.").arg(archiveShown));
+    return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
+                                    .arg(QDir::cleanPath(QFileInfo(archiveShown).absolutePath()), errnoText(err)));
+}
+
 ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query)
 {
     if (source.isEmpty())
@@ -228,14 +241,9 @@ ZipResult zipFile(const QString &source, const QString &archive, ZipQuery *query
         return failure(CannotWrite, QStringLiteral("Cannot write “%1”: a folder of that name exists.").arg(archiveShown));
 
     std::string tempName;
-    int err = 0;
-    UniqueFd tempFd = createTempFile(dirFd.get(), leaf.toStdString(), &tempName, &err);
-    if (!tempFd.valid()) {
-        if (err == ENOSPC || err == EDQUOT)
-            return failure(WriteFailed, QStringLiteral("The disk is full: cannot create “%1”.").arg(archiveShown));
-        return failure(CannotWrite, QStringLiteral("Cannot write in the folder “%1”: %2.")
-                                        .arg(QDir::cleanPath(folder), errnoText(err)));
-    }
+    UniqueFd tempFd;
+    if (ZipResult refused = createArchiveTemp(dirFd.get(), leaf, archiveShown, &tempName, &tempFd); !refused.ok())
+        return refused;
     tempFd.reset();
     const std::string tempPath = QFile::encodeName(folder).toStdString() + "/" + tempName;
     auto removeTemp = [&] { ::unlinkat(dirFd.get(), tempName.c_str(), 0); };

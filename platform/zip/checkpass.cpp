@@ -1,5 +1,6 @@
 #include "checkpass.h"
 
+#include "stepsort.h"
 #include "zipfunctions.h"
 
 #include <algorithm>
@@ -100,13 +101,22 @@ bool checkArchive(DirectoryParts &parts, ZipQuery *query, const QString &archive
             result->kept = std::move(part); // the whole archive: kept for the extraction
     }
     uint64_t a = 0, b = 0;
-    if (!refused && parts.inParts() && !dataInOrder && parts.directory().findOverlap(&a, &b))
+    bool cancelled = false;
+    if (!refused && parts.inParts() && !dataInOrder
+        && parts.directory().findOverlap(&a, &b, [&] { return cancelled = stopRequested(query, f); }))
         refused = overlapping(QStringLiteral("entries %1 and %2").arg(a + 1).arg(b + 1));
+    if (cancelled) {
+        f->text += QStringLiteral(" Nothing was extracted.");
+        return false;
+    }
     if (refused) {
         *f = *refused;
         return false;
     }
-    std::sort(nameHashes.begin(), nameHashes.end());
+    if (!sortInSteps(nameHashes, std::less<size_t>(), [&] { return stopRequested(query, f); })) {
+        f->text += QStringLiteral(" Nothing was extracted.");
+        return false;
+    }
     // Otherwise the files of different entries never meet and may be named in any order.
     result->namesInTurn = numberedNames || std::adjacent_find(nameHashes.begin(), nameHashes.end()) != nameHashes.end();
     return true;

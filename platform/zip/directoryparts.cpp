@@ -204,6 +204,10 @@ bool DirectoryParts::chooseNames(ZipQuery *query, Failure *f)
     }
     rewind();
     for (;;) {
+        if (stopRequested(query, f)) {
+            f->text += QStringLiteral(" Nothing was extracted.");
+            return false;
+        }
         Part part;
         Failure ignored; // the check walks the same parts and reports it
         if (next(&part, false, false, &ignored) != Next::Part)

@@ -92,7 +92,7 @@ public:
 
     // Reads every name stored without the UTF-8 mark before any of them is split into
     // folders, so that one code page, chosen from all of them together, reads them all;
-    // or takes the one the query asks for.
+    // or takes the one the query asks for. A cancel is heard at every part.
     bool chooseNames(ZipQuery *query, Failure *f);
     const NameCodePage &names() const { return m_names; }
 

@@ -1,7 +1,9 @@
 #pragma once
-// The RTF reader's parser: its state and steps, shared by the units that build each part of
-// the document (rtfreader.cpp: tokens, destinations and text; rtfcharformat.cpp: character
-// formats; rtftables.cpp: tables). Private to the engine.
+// The RTF reader's parser: its state and steps, shared by the units that read each part of
+// the document (rtfreader.cpp: tokens and groups; rtfkeywords.cpp: control words;
+// rtfdestinations.cpp: where text goes, code pages; rtfcharformat.cpp: character formats;
+// rtfparagraphs.cpp: paragraphs; rtflists.cpp: lists; rtftables.cpp: tables; rtfobjects.cpp:
+// pictures and shapes). Private to the engine.
 
 #include "rtfcodepage.h"
 #include "rtfpicture.h"
@@ -20,6 +22,7 @@
 
 #include <array>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,24 +45,49 @@ enum class Kw {
     // character formatting
     Plain, B, I, Caps, SmallCaps, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
     Cf, Cb, Highlight, ChCbPat, Super, Sub, Up, Dn, NoSuperSub, Hidden,
-    // paragraph formatting
+    // paragraph formatting and ends
     Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
-    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
+    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot, Par, Page, Sect,
     // tables
     InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdrT, ClBrdrL, ClBrdrB, ClBrdrR,
     OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
-    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat,
+    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat, Cell, NestCell, Row, NestRow,
     // lists
     Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
     PnUcRm, PnLcRm, PnStart,
     // text
-    Par, Line, Tab, Cell, NestCell, Row, NestRow, Page, Sect, U, Uc, Bin,
+    Line, Tab, U, Uc, Bin,
     EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
     Zwj, Zwnj, LtrMark, RtlMark,
     // pictures
     PngBlip, JpegBlip, DiBitmap, WBitmap, WMetafile, EmfBlip, MacPict, PmMetafile,
     PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
 };
+
+inline bool isDestination(Kw kw)
+{
+    return kw >= Kw::FontTable && kw <= Kw::SkipDestination;
+}
+
+// A control word's name is hashed a letter at a time, as the parser reads it; keywordFor finds
+// the word by its name and that hash (rtfkeywords.cpp).
+constexpr quint32 kKeywordSeed = 2166136261u;
+inline quint32 keywordHashStep(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
+Kw keywordFor(std::string_view name, quint32 hash);
+
+inline bool isLetter(char c) { return unsigned((c | 0x20) - 'a') < 26u; }
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reader state
@@ -251,6 +279,16 @@ private:
     void text();
     void word(Kw kw, bool hasParam, int param);
     void destination(Kw kw);
+    // the words of each part of the document, and destinations
+    void fontTableWord(Kw kw, int param);
+    void charWord(Kw kw, bool hasParam, int param);
+    void paragraphWord(Kw kw, bool hasParam, int param);
+    void tableWord(Kw kw, bool hasParam, int param);
+    void listWord(Kw kw, int param);
+    void listDestination(Kw kw);
+    void pictureWord(Kw kw, int param);
+    void objectDestination(Kw kw);
+    void pictureHex(const char *from, const char *to);
     void skipGroup();
     void skipGroupContent();
     void skipBinary(int count);

@@ -144,6 +144,8 @@ void Parser::destination(Kw kw)
     case Kw::ListOverrideTable:
     case Kw::ListOverride:
     case Kw::Pn:
+    case Kw::PnTxtA:
+    case Kw::PnTxtB:
     case Kw::ListText:
     case Kw::PnText:
         listDestination(kw);
@@ -348,6 +350,13 @@ void Parser::deliver(QStringView text)
         if (m_listText.size() < 256)
             m_listText.append(text);
         break;
+    case Dest::PnBefore:
+    case Dest::PnAfter: {
+        QString &kept = group.dest == Dest::PnBefore ? group.para.pn.before : group.para.pn.after;
+        if (kept.size() < 32)
+            kept.append(text);
+        break;
+    }
     case Dest::LevelText:
         if (!m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty()
             && m_listDefs.last().levels.last().text.size() < 64)

@@ -99,13 +99,15 @@ const KeywordTable &keywords()
         add({"listoverridetable"}, Kw::ListOverrideTable);
         add({"listoverride"}, Kw::ListOverride);
         add({"pn"}, Kw::Pn);
+        add({"pntxta"}, Kw::PnTxtA);
+        add({"pntxtb"}, Kw::PnTxtB);
         add({"footnote"}, Kw::Footnote);
         add({"header", "headerl", "headerr", "headerf", "footer", "footerl", "footerr", "footerf"},
             Kw::HeaderFooter);
         add({"annotation"}, Kw::Annotation);
         add({"do"}, Kw::DrawingObject);
         // Destinations whose text is not part of the document, written with or without \*.
-        add({"stylesheet", "info", "pntxta", "pntxtb", "lfolevel", "revtbl", "rsidtbl", "filetbl", "pgdsctbl",
+        add({"stylesheet", "info", "lfolevel", "revtbl", "rsidtbl", "filetbl", "pgdsctbl",
              "template", "xe", "tc", "txe", "rxe", "userprops", "docvar", "comment", "author",
              "operator", "title", "subject", "keywords", "doccomm", "company", "bkmkstart",
              "bkmkend", "atnid", "atnauthor", "atndate", "atnref", "atrfstart", "atrfend",
@@ -209,6 +211,7 @@ const KeywordTable &keywords()
         add({"listid"}, Kw::ListId);
         add({"levelnfc", "levelnfcn"}, Kw::LevelNfc);
         add({"levelstartat"}, Kw::LevelStartAt);
+        add({"levelnorestart"}, Kw::LevelNoRestart);
         add({"pnlvlblt"}, Kw::PnLvlBlt);
         add({"pnlvlbody"}, Kw::PnLvlBody);
         add({"pnlvl"}, Kw::PnLvl);
@@ -218,6 +221,7 @@ const KeywordTable &keywords()
         add({"pnucrm"}, Kw::PnUcRm);
         add({"pnlcrm"}, Kw::PnLcRm);
         add({"pnstart"}, Kw::PnStart);
+        add({"pnprev"}, Kw::PnPrev);
         add({"par"}, Kw::Par);
         add({"line"}, Kw::Line);
         add({"tab"}, Kw::Tab);

@@ -1,8 +1,12 @@
 // Lists of the RTF reader: the list table (\listtable, \listoverridetable) and the old kind of
-// numbering (\pn) become QTextLists; each \ls and level, or old-style kind and level, is one
-// list whose items go on counting through the document, tables included. A list item's own
-// number text (\listtext, \pntext) is left to the list; the same text in a paragraph outside
-// any list stays as text.
+// numbering (\pn) become QTextLists. Each \ls and level, or old-style kind and level, is one
+// list whose items go on counting through the document, tables included, until an item of a
+// level above ends it (a numbered level then starts again with a new list, as word processors
+// count). Lists Qt shows as the document does (a start of 1, one level's number, decimal,
+// letters, roman or bullets) are plain QTextLists; the others show the word processor's own
+// numbers (rtflisttext.h): a list's family, level text and number format go into its format,
+// and an item whose \listtext or \pntext differs from what its list gives keeps that text. The
+// same text in a paragraph outside any list stays as text.
 
 #include "rtfparser_p.h"
 
@@ -14,9 +18,10 @@
 
 namespace Rtf::detail {
 
-void Parser::listWord(Kw kw, int param)
+void Parser::listWord(Kw kw, bool hasParam, int param)
 {
     Group &group = top();
+    const bool on = !hasParam || param != 0;
     ParaState &para = group.para;
     switch (kw) {
     case Kw::Ls:
@@ -45,6 +50,10 @@ void Parser::listWord(Kw kw, int param)
         if (group.dest == Dest::ListTable && !m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty())
             m_listDefs.last().levels.last().start = std::clamp(param, 0, 32767);
         break;
+    case Kw::LevelNoRestart:
+        if (group.dest == Dest::ListTable && !m_listDefs.isEmpty() && !m_listDefs.last().levels.isEmpty())
+            m_listDefs.last().levels.last().noRestart = on;
+        break;
     case Kw::PnLvlBlt:
         para.pn.style = QTextListFormat::ListDisc;
         para.pn.level = 0;
@@ -64,6 +73,7 @@ void Parser::listWord(Kw kw, int param)
     case Kw::PnLcLtr: para.pn.style = QTextListFormat::ListLowerAlpha; break;
     case Kw::PnUcRm: para.pn.style = QTextListFormat::ListUpperRoman; break;
     case Kw::PnLcRm: para.pn.style = QTextListFormat::ListLowerRoman; break;
+    case Kw::PnPrev: para.pn.previous = on; break;
     case Kw::PnStart: para.pn.start = std::clamp(param, 0, 32767); break;
     default:
         break;
@@ -121,6 +131,16 @@ void Parser::listDestination(Kw kw)
         group.para.pn = PnState();
         group.para.pn.style = QTextListFormat::ListDecimal;
         break;
+    case Kw::PnTxtA:
+    case Kw::PnTxtB:
+        if (group.dest != Dest::Pn) {
+            skipGroup();
+            return;
+        }
+        group.dest = kw == Kw::PnTxtA ? Dest::PnAfter : Dest::PnBefore;
+        group.role = Role::PnOwner;
+        (kw == Kw::PnTxtA ? group.para.pn.after : group.para.pn.before).clear();
+        break;
     case Kw::ListText:
     case Kw::PnText:
         if (body) {
@@ -139,6 +159,90 @@ bool Parser::hasList(const ParaState &para) const
     return para.pn.style != 0 || (para.ls >= 0 && m_overrides.contains(para.ls));
 }
 
+namespace {
+
+bool isBullet(int nfc)
+{
+    return nfc == 23 || nfc == 255;
+}
+
+bool isBulletStyle(int style)
+{
+    return style == QTextListFormat::ListDisc || style == QTextListFormat::ListCircle
+           || style == QTextListFormat::ListSquare;
+}
+
+// Text as a level text of rtf.h has it: '%' doubled.
+QString escapedLevelText(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(u'%', QLatin1String("%%"));
+    return escaped;
+}
+
+// A \leveltext as rtf.h has it ("%1.%2."): its first character counts the characters that
+// follow, \'00..\'08 stand for the numbers of levels 1 to 9.
+QString levelText(const QString &text, int level)
+{
+    if (text.isEmpty())
+        return u'%' + QString::number(level + 1) + u'.';
+    QString body = text.mid(1);
+    if (text.at(0).unicode() <= body.size())
+        body.truncate(text.at(0).unicode());
+    else
+        body.remove(u';');
+    QString result;
+    for (QChar ch : std::as_const(body)) {
+        if (ch.unicode() < 9)
+            result += u'%' + QString::number(ch.unicode() + 1);
+        else if (ch == u'%')
+            result += QLatin1String("%%");
+        else if (ch.unicode() >= 0x20)
+            result += ch;
+    }
+    return result;
+}
+
+// Whether Qt's list shows a level's numbers as the document does: a start of 1 (bullets have
+// none), a number format of Qt's, and a text with the level's own number and no other.
+bool qtShowsLevel(const ListLevelDef &level, int index)
+{
+    if (isBullet(level.nfc))
+        return true;
+    if (level.nfc < 0 || level.nfc > 4 || level.start != 1)
+        return false;
+    if (level.text.isEmpty())
+        return true;
+    int placeholders = 0;
+    for (qsizetype i = 1; i < level.text.size(); ++i) {
+        const char16_t unit = level.text.at(i).unicode();
+        if (unit < 9 && (unit != index || ++placeholders > 1))
+            return false;
+    }
+    return placeholders == 1;
+}
+
+} // namespace
+
+// An item ends the counting of the numbered levels below its own: their next items start a
+// list of their own (unless their level counts on, \levelnorestart).
+void Parser::restartLevelsBelow(const ParaState &para)
+{
+    if (para.ls >= 0 && m_overrides.contains(para.ls)) {
+        const ListDef &def = m_listDefs.at(m_overrides.value(para.ls));
+        for (int below = para.ilvl + 1; below < 9; ++below) {
+            const ListLevelDef level = below < def.levels.size() ? def.levels.at(below) : ListLevelDef();
+            if (!isBullet(level.nfc) && !level.noRestart)
+                m_lists.remove(((para.ls & 0xffffff) << 4) | below);
+        }
+        return;
+    }
+    for (int style = QTextListFormat::ListDecimal; style >= QTextListFormat::ListUpperRoman; --style) {
+        for (int below = para.pn.level + 1; below < 9; ++below)
+            m_lists.remove(-(((-style) << 4) | below) - 1);
+    }
+}
+
 QTextList *Parser::listFor(const ParaState &para)
 {
     if (!hasList(para))
@@ -146,12 +250,34 @@ QTextList *Parser::listFor(const ParaState &para)
     const bool newStyle = para.ls >= 0 && m_overrides.contains(para.ls);
     const int key = newStyle ? ((para.ls & 0xffffff) << 4) | para.ilvl
                              : -(((-para.pn.style) << 4) | para.pn.level) - 1;
-    if (QTextList *list = m_lists.value(key))
-        return list;
+    restartLevelsBelow(para);
+    QTextList *list = m_lists.value(key);
+    if (!list) {
+        if (m_lists.size() > 10000)
+            return nullptr;
+        list = m_cursor.createList(newListFormat(para));
+        m_lists.insert(key, list);
+    }
+    if (!newStyle) {
+        // The text of this level, for a level below that follows it (\pnprev).
+        const QTextListFormat format = list->format();
+        m_pnLevelTexts[para.pn.level] =
+            isBulletStyle(format.style()) ? QString()
+            : hasListItemTexts(format)
+                ? format.stringProperty(ListLevelTextProperty)
+                : escapedLevelText(format.numberPrefix()) + u'%' + QString::number(para.pn.level + 1)
+                      + escapedLevelText(format.hasProperty(QTextFormat::ListNumberSuffix) ? format.numberSuffix()
+                                                                                            : QStringLiteral("."));
+    }
+    return list;
+}
+
+QTextListFormat Parser::newListFormat(const ParaState &para)
+{
     QTextListFormat format;
     int start = 1;
-    if (newStyle) {
-        const ListDef &def = m_listDefs.at(m_overrides.value(para.ls));
+    if (para.ls >= 0 && m_overrides.contains(para.ls)) {
+        ListDef &def = m_listDefs[m_overrides.value(para.ls)];
         const ListLevelDef level = para.ilvl < def.levels.size() ? def.levels.at(para.ilvl) : ListLevelDef();
         start = level.start;
         format.setIndent(para.ilvl + 1);
@@ -185,28 +311,88 @@ QTextList *Parser::listFor(const ParaState &para)
                 QString suffix = level.text.mid(last + 1);
                 suffix.remove(u';');
                 format.setNumberSuffix(suffix.left(16));
+                // and the characters before it begin it, where it is the only one
+                QString prefix = level.text.mid(1, last - 1);
+                if (!prefix.isEmpty() && std::all_of(prefix.cbegin(), prefix.cend(), [](QChar ch) { return ch.unicode() >= 9; }))
+                    format.setNumberPrefix(prefix.left(16));
+            }
+        }
+        if (def.itemTexts < 0) {
+            def.itemTexts = 0;
+            for (int i = 0; i < def.levels.size(); ++i)
+                def.itemTexts |= qtShowsLevel(def.levels.at(i), i) ? 0 : 1;
+        }
+        if (def.itemTexts) {
+            // A list whose numbers Qt cannot show, or a level of its family.
+            format.setProperty(ListFamilyProperty, para.ls);
+            if (!qtShowsLevel(level, para.ilvl)) {
+                format.setProperty(ListLevelTextProperty, levelText(level.text, para.ilvl));
+                format.setProperty(ListNumberFormatProperty, level.nfc);
             }
         }
     } else {
-        format.setStyle(QTextListFormat::Style(para.pn.style));
-        format.setIndent(para.pn.level + 1);
-        start = para.pn.start;
+        const PnState &pn = para.pn;
+        format.setStyle(QTextListFormat::Style(pn.style));
+        format.setIndent(pn.level + 1);
+        start = pn.start;
+        if (!pn.before.isEmpty())
+            format.setNumberPrefix(pn.before.left(16));
+        if (!pn.after.isEmpty() && pn.after != u'.')
+            format.setNumberSuffix(pn.after.left(16));
+        if (!isBulletStyle(pn.style) && (start != 1 || pn.previous)) {
+            // Old-style numbering Qt cannot show: its lists become a family.
+            QString text = escapedLevelText(pn.before) + u'%' + QString::number(pn.level + 1)
+                           + escapedLevelText(pn.after.isEmpty() ? QStringLiteral(".") : pn.after);
+            if (pn.previous && pn.level > 0)
+                text.prepend(m_pnLevelTexts[pn.level - 1]);
+            format.setProperty(ListNumberFormatProperty, listNumberFormat(format));
+            format.setProperty(ListLevelTextProperty, text);
+            if (!m_pnFamily) {
+                m_pnFamily = true;
+                for (auto it = m_lists.cbegin(); it != m_lists.cend(); ++it) {
+                    if (it.key() < 0 && it.value()) {
+                        QTextListFormat earlier = it.value()->format();
+                        earlier.setProperty(ListFamilyProperty, -1);
+                        it.value()->setFormat(earlier);
+                    }
+                }
+            }
+        }
+        if (m_pnFamily)
+            format.setProperty(ListFamilyProperty, -1);
     }
     if (start != 1)
         format.setProperty(detail::ListStartProperty, start);
-    if (m_lists.size() > 10000)
-        return nullptr;
-    QTextList *list = m_cursor.createList(format);
-    m_lists.insert(key, list);
-    return list;
+    return format;
+}
+
+// Counts a list item of a family or of a list Qt cannot show, and keeps its list text where
+// it differs from what its list gives.
+void Parser::numberItem(QTextList *list)
+{
+    const QString shown = m_numbering.textOf(m_cursor.block());
+    QString given;
+    for (QChar ch : std::as_const(m_itemText)) {
+        if (isPlainText(ch.unicode()))
+            given.append(ch);
+    }
+    given = given.trimmed();
+    if (given.isEmpty() || given == shown || !hasListItemTexts(list->format()))
+        return;
+    QTextBlockFormat format = m_cursor.blockFormat();
+    format.setProperty(ListItemTextProperty, given.left(64));
+    format.setProperty(ListItemIndexProperty, m_numbering.lastIndex());
+    m_cursor.setBlockFormat(format);
 }
 
 void Parser::takeListText()
 {
     QString text;
     std::swap(text, m_listText);
-    if (hasList(top().para))
-        return; // the list shows the number itself
+    if (hasList(top().para)) {
+        m_itemText = text; // the list shows the number itself
+        return;
+    }
     QString kept;
     for (QChar ch : std::as_const(text)) {
         if (isPlainText(ch.unicode()) || ch == u'\t')

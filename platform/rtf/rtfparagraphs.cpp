@@ -184,14 +184,23 @@ void Parser::finishBlock(const ParaState &para, const CharState &chr)
     if (!madeBlockFormatFits(para)) {
         m_blockFormat = blockFormat(para);
         m_blockList = listFor(para);
-        if (m_blockList)
+        m_blockListNumbered = false;
+        if (m_blockList) {
             m_blockFormat.setObjectIndex(m_blockList->objectIndex());
+            const QTextListFormat listFormat = m_blockList->format();
+            m_blockListNumbered = listFormat.hasProperty(ListFamilyProperty) || hasListItemTexts(listFormat);
+            if (hasListItemTexts(listFormat))
+                m_blockFormat.setProperty(QTextFormat::ListStyle, QTextListFormat::ListStyleUndefined);
+        }
         m_blockState = para;
         m_blockPageBreak = m_pageBreak;
         m_blockFormatValid = true;
     }
     if (m_cursor.blockFormat() != m_blockFormat)
         m_cursor.setBlockFormat(m_blockFormat);
+    if (m_blockList && m_blockListNumbered)
+        numberItem(m_blockList);
+    m_itemText.clear();
     // The paragraph mark's format shows only in an empty paragraph and in a list's number.
     if (!m_blockList && !m_cursor.atBlockStart())
         return;
@@ -269,8 +278,15 @@ void Parser::finish()
     const ParaState para = m_stack.empty() ? m_finalPara : top().para;
     if (m_stack.empty()) {
         m_cursor.setBlockFormat(blockFormat(para));
-        if (QTextList *list = listFor(para))
+        if (QTextList *list = listFor(para)) {
             list->add(m_cursor.block());
+            if (hasListItemTexts(list->format())) {
+                QTextBlockFormat format = m_cursor.blockFormat();
+                format.setProperty(QTextFormat::ListStyle, QTextListFormat::ListStyleUndefined);
+                m_cursor.setBlockFormat(format);
+            }
+            numberItem(list);
+        }
     } else {
         finishBlock(para, top().chr);
     }

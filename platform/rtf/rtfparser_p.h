@@ -6,6 +6,7 @@
 // pictures and shapes). Private to the engine.
 
 #include "rtfcodepage.h"
+#include "rtflisttext.h"
 #include "rtfpicture.h"
 #include "rtfreader.h"
 
@@ -38,7 +39,7 @@ enum class Kw {
     // destinations
     FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
     ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn,
+    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn, PnTxtA, PnTxtB,
     Footnote, HeaderFooter, Annotation, DrawingObject, SkipDestination,
     // font and colour tables
     F, FCharset, Cpg, Red, Green, Blue,
@@ -53,8 +54,8 @@ enum class Kw {
     OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
     BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat, Cell, NestCell, Row, NestRow,
     // lists
-    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
-    PnUcRm, PnLcRm, PnStart,
+    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, LevelNoRestart, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
+    PnUcRm, PnLcRm, PnPrev, PnStart,
     // text
     Line, Tab, U, Uc, Bin,
     EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
@@ -107,8 +108,11 @@ enum class Dest : quint8 {
     ListOverrideTable,
     ListText,   // \listtext, \pntext: a list item's number as text
     Pn,         // old-style numbering of a paragraph
+    PnBefore,   // \pntxtb: old-style numbering's text before the number
+    PnAfter,    // \pntxta: and after it
 };
 
+// PnOwner: a group whose old-style numbering goes to the group around it when it closes.
 enum class Role : quint8 { None, PictureOwner, PictureGroup, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
 
 struct CharState
@@ -134,6 +138,8 @@ struct PnState
     int style = 0;
     int level = 0;
     int start = 1;
+    bool previous = false; // \pnprev: the number follows the level above's ("1.1.")
+    QString before, after; // \pntxtb, \pntxta
     bool operator==(const PnState &) const = default;
 };
 
@@ -214,13 +220,15 @@ struct ListLevelDef
 {
     int nfc = 0;
     int start = 1;
-    QString text;
+    bool noRestart = false; // \levelnorestart: items after an item of a level above count on
+    QString text;           // \leveltext: its length, then text and level placeholders \'00..\'08
 };
 
 struct ListDef
 {
     int id = 0;
     QList<ListLevelDef> levels;
+    int itemTexts = -1; // whether a level has numbers Qt cannot show; -1 not known yet
 };
 
 struct Group
@@ -284,7 +292,7 @@ private:
     void charWord(Kw kw, bool hasParam, int param);
     void paragraphWord(Kw kw, bool hasParam, int param);
     void tableWord(Kw kw, bool hasParam, int param);
-    void listWord(Kw kw, int param);
+    void listWord(Kw kw, bool hasParam, int param);
     void listDestination(Kw kw);
     void pictureWord(Kw kw, int param);
     void objectDestination(Kw kw);
@@ -330,6 +338,9 @@ private:
     QBrush borderBrush(const CellBorder &border) const;
     void takeListText();
     QTextList *listFor(const ParaState &para);
+    QTextListFormat newListFormat(const ParaState &para);
+    void restartLevelsBelow(const ParaState &para);
+    void numberItem(QTextList *list);
     bool hasList(const ParaState &para) const;
     void finishBlock(const ParaState &para, const CharState &chr);
     void finish();
@@ -409,6 +420,10 @@ private:
     QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
     QString m_listText;           // \listtext or \pntext waiting for its paragraph
     CharState m_listTextState;
+    QString m_itemText;           // the list text of the list item being read
+    ListNumbering m_numbering;    // the list texts the document's lists give their items
+    std::array<QString, 9> m_pnLevelTexts; // old-style numbering: each level's text, as rtf.h has it
+    bool m_pnFamily = false;      // old-style lists form a family, one of them shows "1.1."
     int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
     QChar m_tabLeader = u' ';
     bool m_blockHasContent = false;
@@ -420,6 +435,7 @@ private:
     bool m_blockPageBreak = false;
     QTextBlockFormat m_blockFormat;
     QPointer<QTextList> m_blockList;
+    bool m_blockListNumbered = false; // m_blockList's items are counted (ListNumbering)
     bool m_blockFormatValid = false;
     ParaState m_finalPara;
 

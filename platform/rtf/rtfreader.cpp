@@ -355,7 +355,7 @@ void Parser::word(Kw kw, bool hasParam, int param)
         return;
     }
     if (kw >= Kw::Ls && kw <= Kw::PnStart) {
-        listWord(kw, param);
+        listWord(kw, hasParam, param);
         return;
     }
     if (kw >= Kw::PngBlip && kw <= Kw::WbmWidthBytes) {

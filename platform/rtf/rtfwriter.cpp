@@ -104,6 +104,7 @@ private:
     static const char *borderStyleWord(QTextFrameFormat::BorderStyle style);
     void emptyCells(QTextTable *table, int row, int level, int &column, int until);
     void endRow(int level);
+    int listFamily(const QTextList *list, int family);
     void listTables();
     void levelText(const QTextListFormat &format, int level);
     static int numberFormat(const QTextListFormat &format);
@@ -146,6 +147,8 @@ private:
     QHash<const QTextList *, int> m_listNumbers;
     QList<std::array<const QTextList *, 9>> m_families;
     QHash<int, int> m_familyIndex; // a family's index in m_families
+    QList<std::array<int, 9>> m_lastItems; // each family's last item at each level, counted from 1
+    int m_items = 0;
     ListNumbering m_numbering;     // the list texts of the items written
 };
 
@@ -471,6 +474,45 @@ int Writer::numberFormat(const QTextListFormat &format)
     case QTextListFormat::ListDecimal: return 0;
     default: return 23;
     }
+}
+
+// The index in m_families of the \\ls a list item goes to, given the family of the item before
+// it (-1: none). A list at a level of that family's goes to it; so does one that starts that
+// level again after an item of a level above, as word processors count. The lists of a family
+// the reader made go to one \\ls while their levels agree.
+int Writer::listFamily(const QTextList *list, int family)
+{
+    if (!list)
+        return -1;
+    const QTextListFormat format = list->format();
+    const int level = std::clamp(format.indent() - 1, 0, 8);
+    auto startFamily = [this] {
+        m_families.append(std::array<const QTextList *, 9>{});
+        m_lastItems.append(std::array<int, 9>{});
+        return int(m_families.size()) - 1;
+    };
+    if (m_listNumbers.contains(list)) {
+        family = m_listNumbers.value(list) - 1;
+    } else if (format.hasProperty(detail::ListFamilyProperty)) {
+        const int id = format.intProperty(detail::ListFamilyProperty);
+        family = m_familyIndex.value(id, -1);
+        if (family < 0 || (m_families[family][level] && m_families[family][level]->format() != format)) {
+            family = startFamily();
+            m_familyIndex.insert(id, family);
+        }
+    } else {
+        const QTextList *taken = family >= 0 ? m_families[family][level] : nullptr;
+        const std::array<int, 9> &last = family >= 0 ? m_lastItems[family] : std::array<int, 9>{};
+        const bool startsAgain = taken && level > 0 && taken->format() == format
+                                 && *std::max_element(last.begin(), last.begin() + level) > last[level];
+        if (!startsAgain && (family < 0 || level == 0 || taken))
+            family = startFamily();
+    }
+    if (!m_families[family][level])
+        m_families[family][level] = list;
+    m_listNumbers.insert(list, family + 1);
+    m_lastItems[family][level] = ++m_items;
+    return family;
 }
 
 namespace {
@@ -826,32 +868,7 @@ QByteArray Writer::run()
         if (block != previous) {
             previous = block;
             collect(block.charFormat()); // empty paragraphs and list markers
-            const QTextList *list = block.textList();
-            if (!list) {
-                family = -1;
-            } else if (m_listNumbers.contains(list)) {
-                family = m_listNumbers.value(list) - 1;
-            } else if (const QTextListFormat format = list->format(); format.hasProperty(detail::ListFamilyProperty)) {
-                const int level = std::clamp(format.indent() - 1, 0, 8);
-                const int id = format.intProperty(detail::ListFamilyProperty);
-                family = m_familyIndex.value(id, -1);
-                if (family < 0 || (m_families[family][level] && m_families[family][level]->format() != format)) {
-                    m_families.append(std::array<const QTextList *, 9>{});
-                    family = int(m_families.size()) - 1;
-                    m_familyIndex.insert(id, family);
-                }
-                if (!m_families[family][level])
-                    m_families[family][level] = list;
-                m_listNumbers.insert(list, family + 1);
-            } else {
-                const int level = std::clamp(list->format().indent() - 1, 0, 8);
-                if (family < 0 || level == 0 || m_families[family][level]) {
-                    m_families.append(std::array<const QTextList *, 9>{});
-                    family = int(m_families.size()) - 1;
-                }
-                m_families[family][level] = list;
-                m_listNumbers.insert(list, family + 1);
-            }
+            family = listFamily(block.textList(), family);
             for (const Place &place : placeOf(m_doc, block)) {
                 const QTextCharFormat cell = place.cell.format();
                 for (int property : {int(QTextFormat::BackgroundBrush), int(QTextFormat::TableCellTopBorderBrush),

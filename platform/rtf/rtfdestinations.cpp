@@ -352,9 +352,15 @@ void Parser::deliver(QStringView text)
         break;
     case Dest::PnBefore:
     case Dest::PnAfter: {
-        QString &kept = group.dest == Dest::PnBefore ? group.para.pn.before : group.para.pn.after;
-        if (kept.size() < 32)
-            kept.append(text);
+        if (m_pnText.size() >= 32)
+            break;
+        m_pnText.append(text);
+        qsizetype index = m_pnTexts.indexOf(m_pnText);
+        if (index < 0 && m_pnTexts.size() < 256) {
+            index = m_pnTexts.size();
+            m_pnTexts.append(m_pnText);
+        }
+        (group.dest == Dest::PnBefore ? group.para.pn.before : group.para.pn.after) = int(index);
         break;
     }
     case Dest::LevelText:

@@ -10,51 +10,6 @@
 
 namespace Rtf::detail {
 
-namespace {
-
-// The control words by name. Every control word of a document is looked up, and most documents
-// are mostly control words, so the table is open addressing over a short hash of the name
-// (cheaper than std::hash on names of a few letters), filled to well under half.
-class KeywordTable
-{
-public:
-    void add(std::string_view name, Kw kw)
-    {
-        size_t i = slot(hashed(name));
-        while (!m_names[i].empty())
-            i = (i + 1) & (kSize - 1);
-        m_names[i] = name;
-        m_kws[i] = kw;
-        ++m_count;
-        Q_ASSERT(m_count < kSize / 2);
-    }
-
-    Kw find(std::string_view name, quint32 h) const
-    {
-        for (size_t i = slot(h); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
-            if (m_names[i] == name)
-                return m_kws[i];
-        }
-        return Kw::Unknown;
-    }
-
-private:
-    static constexpr size_t kSize = 1024;
-
-    static quint32 hashed(std::string_view name)
-    {
-        quint32 h = kKeywordSeed;
-        for (char c : name)
-            h = keywordHashStep(h, c);
-        return h;
-    }
-    static size_t slot(quint32 h) { return (h ^ (h >> 15)) & (kSize - 1); }
-
-    std::array<std::string_view, kSize> m_names{};
-    std::array<Kw, kSize> m_kws{};
-    size_t m_count = 0;
-};
-
 const KeywordTable &keywords()
 {
     static const KeywordTable table = [] {
@@ -268,13 +223,6 @@ const KeywordTable &keywords()
         return t;
     }();
     return table;
-}
-
-} // namespace
-
-Kw keywordFor(std::string_view name, quint32 hash)
-{
-    return keywords().find(name, hash);
 }
 
 } // namespace Rtf::detail

@@ -139,7 +139,8 @@ void Parser::listDestination(Kw kw)
         }
         group.dest = kw == Kw::PnTxtA ? Dest::PnAfter : Dest::PnBefore;
         group.role = Role::PnOwner;
-        (kw == Kw::PnTxtA ? group.para.pn.after : group.para.pn.before).clear();
+        (kw == Kw::PnTxtA ? group.para.pn.after : group.para.pn.before) = -1;
+        m_pnText.clear();
         break;
     case Kw::ListText:
     case Kw::PnText:
@@ -231,8 +232,8 @@ void Parser::restartLevelsBelow(const ParaState &para)
     if (para.ls >= 0 && m_overrides.contains(para.ls)) {
         const ListDef &def = m_listDefs.at(m_overrides.value(para.ls));
         for (int below = para.ilvl + 1; below < 9; ++below) {
-            const ListLevelDef level = below < def.levels.size() ? def.levels.at(below) : ListLevelDef();
-            if (!isBullet(level.nfc) && !level.noRestart)
+            const ListLevelDef *level = below < def.levels.size() ? &def.levels.at(below) : nullptr;
+            if (!level || (!isBullet(level->nfc) && !level->noRestart))
                 m_lists.remove(((para.ls & 0xffffff) << 4) | below);
         }
         return;
@@ -332,17 +333,19 @@ QTextListFormat Parser::newListFormat(const ParaState &para)
         }
     } else {
         const PnState &pn = para.pn;
+        const QString before = m_pnTexts.value(pn.before);
+        const QString after = m_pnTexts.value(pn.after);
         format.setStyle(QTextListFormat::Style(pn.style));
         format.setIndent(pn.level + 1);
         start = pn.start;
-        if (!pn.before.isEmpty())
-            format.setNumberPrefix(pn.before.left(16));
-        if (!pn.after.isEmpty() && pn.after != u'.')
-            format.setNumberSuffix(pn.after.left(16));
+        if (!before.isEmpty())
+            format.setNumberPrefix(before.left(16));
+        if (!after.isEmpty() && after != u'.')
+            format.setNumberSuffix(after.left(16));
         if (!isBulletStyle(pn.style) && (start != 1 || pn.previous)) {
             // Old-style numbering Qt cannot show: its lists become a family.
-            QString text = escapedLevelText(pn.before) + u'%' + QString::number(pn.level + 1)
-                           + escapedLevelText(pn.after.isEmpty() ? QStringLiteral(".") : pn.after);
+            QString text = escapedLevelText(before) + u'%' + QString::number(pn.level + 1)
+                           + escapedLevelText(after.isEmpty() ? QStringLiteral(".") : after);
             if (pn.previous && pn.level > 0)
                 text.prepend(m_pnLevelTexts[pn.level - 1]);
             format.setProperty(ListNumberFormatProperty, listNumberFormat(format));

@@ -70,11 +70,55 @@ inline bool isDestination(Kw kw)
     return kw >= Kw::FontTable && kw <= Kw::SkipDestination;
 }
 
-// A control word's name is hashed a letter at a time, as the parser reads it; keywordFor finds
-// the word by its name and that hash (rtfkeywords.cpp).
-constexpr quint32 kKeywordSeed = 2166136261u;
-inline quint32 keywordHashStep(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
-Kw keywordFor(std::string_view name, quint32 hash);
+// The control words by name. Every control word of a document is looked up, and most documents
+// are mostly control words, so the table is open addressing over a short hash of the name
+// (cheaper than std::hash on names of a few letters), filled to well under half.
+class KeywordTable
+{
+public:
+    void add(std::string_view name, Kw kw)
+    {
+        size_t i = slot(hashed(name));
+        while (!m_names[i].empty())
+            i = (i + 1) & (kSize - 1);
+        m_names[i] = name;
+        m_kws[i] = kw;
+        ++m_count;
+        Q_ASSERT(m_count < kSize / 2);
+    }
+
+    // The hash of a name, a letter at a time, as the parser reads it.
+    static constexpr quint32 kSeed = 2166136261u;
+    static quint32 step(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
+
+    Kw find(std::string_view name, quint32 h) const
+    {
+        for (size_t i = slot(h); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
+            if (m_names[i] == name)
+                return m_kws[i];
+        }
+        return Kw::Unknown;
+    }
+
+private:
+    static constexpr size_t kSize = 1024;
+
+    static quint32 hashed(std::string_view name)
+    {
+        quint32 h = kSeed;
+        for (char c : name)
+            h = step(h, c);
+        return h;
+    }
+    static size_t slot(quint32 h) { return (h ^ (h >> 15)) & (kSize - 1); }
+
+    std::array<std::string_view, kSize> m_names{};
+    std::array<Kw, kSize> m_kws{};
+    size_t m_count = 0;
+};
+
+// The table of the control words the reader knows (rtfkeywords.cpp).
+const KeywordTable &keywords();
 
 inline bool isLetter(char c) { return unsigned((c | 0x20) - 'a') < 26u; }
 inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
@@ -139,7 +183,9 @@ struct PnState
     int level = 0;
     int start = 1;
     bool previous = false; // \pnprev: the number follows the level above's ("1.1.")
-    QString before, after; // \pntxtb, \pntxta
+    // \pntxtb, \pntxta: indexes into Parser::m_pnTexts, -1 none (a group's state is copied for
+    // every group, so it holds no strings of its own)
+    int before = -1, after = -1;
     bool operator==(const PnState &) const = default;
 };
 
@@ -423,6 +469,8 @@ private:
     QString m_itemText;           // the list text of the list item being read
     ListNumbering m_numbering;    // the list texts the document's lists give their items
     std::array<QString, 9> m_pnLevelTexts; // old-style numbering: each level's text, as rtf.h has it
+    QStringList m_pnTexts;        // the texts before and after old-style numbers
+    QString m_pnText;             // the \pntxtb or \pntxta being read
     bool m_pnFamily = false;      // old-style lists form a family, one of them shows "1.1."
     int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
     QChar m_tabLeader = u' ';

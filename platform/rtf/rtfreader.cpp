@@ -187,9 +187,9 @@ void Parser::controlWord()
         return;
     }
     const char *nameStart = m_pos;
-    quint32 hash = kKeywordSeed;
+    quint32 hash = KeywordTable::kSeed;
     while (m_pos < m_end && isLetter(*m_pos))
-        hash = keywordHashStep(hash, *m_pos++);
+        hash = KeywordTable::step(hash, *m_pos++);
     const std::string_view name(nameStart, m_pos - nameStart);
     bool negative = false;
     if (m_pos + 1 < m_end && *m_pos == '-' && isDigit(m_pos[1])) {
@@ -210,7 +210,7 @@ void Parser::controlWord()
     if (negative)
         value = -value;
     const int param = int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
-    word(keywordFor(name, hash), hasParam, param);
+    word(keywords().find(name, hash), hasParam, param);
 }
 
 void Parser::hexByte()
@@ -338,12 +338,14 @@ void Parser::word(Kw kw, bool hasParam, int param)
     }
 
     // Each unit reads the words of its part of the document.
-    if (kw >= Kw::F && kw <= Kw::Blue) {
-        fontTableWord(kw, param);
+    if (kw == Kw::Unknown)
         return;
-    }
     if (kw >= Kw::Plain && kw <= Kw::Hidden) {
         charWord(kw, hasParam, param);
+        return;
+    }
+    if (kw >= Kw::F && kw <= Kw::Blue) {
+        fontTableWord(kw, param);
         return;
     }
     if (kw >= Kw::Pard && kw <= Kw::Sect) {

@@ -885,7 +885,10 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QCOMPARE(query.asked[0].archive, archive);
         QVERIFY(!query.asked[0].wrongBefore);
         QVERIFY(query.asked[1].wrongBefore);
-        QCOMPARE(query.asked[1].entry, query.asked[0].entry);
+        // Asked again for the same entry; only an empty entry, whose zero bytes have no CRC to
+        // disprove a wrong password that passes the one-byte check (1 in 256), lets it go on.
+        QVERIFY2(query.asked[1].entry == query.asked[0].entry || query.asked[0].entry.endsWith(u"empty.txt"_s),
+                 qPrintable(query.asked[0].entry + u" then "_s + query.asked[1].entry));
 
         ScriptedQuery giveUp;
         giveUp.answers = {std::nullopt};

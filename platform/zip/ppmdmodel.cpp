@@ -3,7 +3,6 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
-#include <new>
 #include <utility>
 
 namespace pnvzip::ppmd {
@@ -79,8 +78,9 @@ bool Model::allocate(uint32_t size)
     wipe();
     m_base.reset();
     m_size = 0;
-    // Not zeroed: the model writes every byte before it reads it.
-    m_base.reset(new (std::nothrow) uint8_t[size]);
+    // Zeroed (free where the pages are fresh), so that it holds nothing of what the
+    // memory held before: the model reads only what it wrote, and wipe() clears that.
+    m_base.reset(static_cast<uint8_t *>(std::calloc(size, 1)));
     if (!m_base)
         return false;
     m_size = size;

@@ -20,6 +20,7 @@
 // reads or writes outside the arena.
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -201,7 +202,11 @@ private:
     void nextContext();
     void markWritten();
 
-    std::unique_ptr<uint8_t[]> m_base;
+    struct Release
+    {
+        void operator()(uint8_t *p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t[], Release> m_base;
     uint32_t m_size = 0;
     unsigned m_maxOrder = 0;
     unsigned m_restoreMethod = 0;

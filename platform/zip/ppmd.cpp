@@ -203,10 +203,11 @@ struct PpmdDecoder::Impl
             uint32_t hiCnt = 0;
             ppmd::State *list = m.stats(mc);
             for (unsigned i = 0; i <= mc->numStats && n < wanted; ++i) {
-                if (masked[list[i].symbol] != generation) {
-                    hiCnt += list[i].freq;
-                    candidates[n++] = list + i;
-                }
+                // Without a branch: which symbols are masked is hard to predict.
+                const unsigned open = masked[list[i].symbol] != generation;
+                hiCnt += list[i].freq & (0u - open);
+                candidates[n] = list + i;
+                n += open;
             }
             if (n != wanted)
                 throw ppmd::Fault();

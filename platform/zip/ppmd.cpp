@@ -123,6 +123,17 @@ struct PpmdDecoder::Impl
         }
     }
 
+    // Takes the part of the range of the symbol of `s` (its frequency, or `size`), then
+    // lets the model learn it.
+    int found(ppmd::State *s, uint32_t start, void (ppmd::Model::*update)(), uint32_t size = 0)
+    {
+        take(start, size ? size : s->freq);
+        model.foundState = s;
+        const int symbol = s->symbol;
+        (model.*update)();
+        return symbol;
+    }
+
     // The next byte, EndMarker or NoSymbol.
     int decodeSymbol()
     {
@@ -133,23 +144,13 @@ struct PpmdDecoder::Impl
             const uint32_t summ = mc->summFreq();
             const uint32_t count = threshold(summ);
             uint32_t hiCnt = s->freq;
-            if (count < hiCnt) {
-                take(0, s->freq);
-                m.foundState = s;
-                const int symbol = s->symbol;
-                m.updateFirst();
-                return symbol;
-            }
+            if (count < hiCnt)
+                return found(s, 0, &ppmd::Model::updateFirst);
             m.prevSuccess = 0;
             for (unsigned i = mc->numStats; i > 0; --i) {
                 hiCnt += (++s)->freq;
-                if (hiCnt > count) {
-                    take(hiCnt - s->freq, s->freq);
-                    m.foundState = s;
-                    const int symbol = s->symbol;
-                    m.updateOther();
-                    return symbol;
-                }
+                if (hiCnt > count)
+                    return found(s, hiCnt - s->freq, &ppmd::Model::updateOther);
             }
             if (count >= summ)
                 return NoSymbol;
@@ -166,12 +167,8 @@ struct PpmdDecoder::Impl
                 throw ppmd::Fault();
             const unsigned mean = (p + (1 << (ppmd::PeriodBits - 2))) >> ppmd::PeriodBits;
             if (code / range < p) {
-                take(0, p);
                 *probability = uint16_t(p + (1 << ppmd::IntBits) - mean);
-                m.foundState = one;
-                const int symbol = one->symbol;
-                m.updateBinary();
-                return symbol;
+                return found(one, 0, &ppmd::Model::updateBinary, p);
             }
             take(p, ppmd::BinScale - p);
             *probability = uint16_t(p - mean);
@@ -221,13 +218,8 @@ struct PpmdDecoder::Impl
                 uint32_t upTo = candidates[0]->freq;
                 while (upTo <= count)
                     upTo += candidates[++k]->freq;
-                ppmd::State *s = candidates[k];
-                take(upTo - s->freq, s->freq);
                 see->update();
-                m.foundState = s;
-                const int symbol = s->symbol;
-                m.updateAfterEscape();
-                return symbol;
+                return found(candidates[k], upTo - candidates[k]->freq, &ppmd::Model::updateAfterEscape);
             }
             if (count >= freqSum)
                 return NoSymbol;

@@ -1,14 +1,11 @@
 #include "ppmdmodel.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <utility>
 
 namespace pnvzip::ppmd {
 
 namespace {
-constexpr uint32_t EmptyNode = 0xffffffff;
 constexpr uint16_t InitBinEsc[8] = {0x3cdd, 0x1f3f, 0x59bf, 0x48f3, 0x64a1, 0x5abc, 0x6632, 0x6051};
 // Far more than any chain of suffixes (one per order) or any pass of pruning needs.
 constexpr unsigned MaxSteps = 1024;
@@ -20,31 +17,8 @@ unsigned highFlag4(unsigned symbol) { return symbol >= 0x40 ? 0x10 : 0; }
 
 const uint8_t Model::ExpEscape[16] = {25, 14, 9, 7, 5, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2};
 
-// A free block: the stamp marks it free (a context's or a state's first four bytes never
-// are all ones), then the next block of its list and its size in units.
-struct Model::Node
-{
-    uint8_t stampBytes[4];
-    uint8_t nextBytes[4];
-    uint8_t unitsBytes[4];
-
-    static uint32_t get(const uint8_t *b)
-    {
-        uint32_t v;
-        std::memcpy(&v, b, 4);
-        return v;
-    }
-    static void put(uint8_t *b, uint32_t v) { std::memcpy(b, &v, 4); }
-    uint32_t stamp() const { return get(stampBytes); }
-    void setStamp(uint32_t v) { put(stampBytes, v); }
-    uint32_t next() const { return get(nextBytes); }
-    void setNext(uint32_t v) { put(nextBytes, v); }
-    uint32_t units() const { return get(unitsBytes); }
-    void setUnits(uint32_t v) { put(unitsBytes, v); }
-};
 Model::Model()
 {
-    static_assert(sizeof(Node) == UnitSize);
     for (unsigned i = 0, k = 0; i < IndexCount; ++i) {
         unsigned step = i >= 12 ? 4 : (i >> 2) + 1;
         do {
@@ -70,297 +44,6 @@ Model::~Model()
 {
     wipe();
 }
-
-bool Model::allocate(uint32_t size)
-{
-    if (m_base && m_size == size)
-        return true;
-    wipe();
-    m_base.reset();
-    m_size = 0;
-    // Zeroed (free where the pages are fresh), so that it holds nothing of what the
-    // memory held before: the model reads only what it wrote, and wipe() clears that.
-    m_base.reset(static_cast<uint8_t *>(std::calloc(size, 1)));
-    if (!m_base)
-        return false;
-    m_size = size;
-    return true;
-}
-
-void Model::markWritten()
-{
-    if (!m_base || m_hiUnit == 0)
-        return; // not started since the last wipe
-    m_textMark = std::max(m_textMark, std::min(m_text + 1, m_size));
-    m_unitsMark = std::min(m_unitsMark, m_unitsStart);
-    m_loMark = std::max(m_loMark, m_loUnit);
-    m_hiMark = std::min(m_hiMark, m_hiUnit);
-}
-
-void Model::wipe()
-{
-    if (!m_base)
-        return;
-    markWritten();
-    if (m_unitsMark != UINT32_MAX) {
-        OPENSSL_cleanse(m_base.get(), std::min(m_textMark, m_size));
-        if (m_unitsMark < m_loMark && m_loMark <= m_size)
-            OPENSSL_cleanse(at(m_unitsMark), m_loMark - m_unitsMark);
-        if (m_hiMark < m_size)
-            OPENSSL_cleanse(at(m_hiMark), m_size - m_hiMark);
-    }
-    m_textMark = m_loMark = 0;
-    m_unitsMark = m_hiMark = UINT32_MAX;
-    m_text = m_unitsStart = m_loUnit = m_hiUnit = 0;
-}
-
-// ---- The arena's allocator ---------------------------------------------------------
-
-unsigned Model::unitsToIndex(unsigned units) const
-{
-    if (units < 1 || units > 128)
-        throw Fault();
-    return m_unitsToIndex[units - 1];
-}
-
-Model::Node *Model::node(uint32_t ref) const
-{
-    if (ref == 0 || ref > m_size - UnitSize)
-        throw Fault();
-    return reinterpret_cast<Node *>(at(ref));
-}
-
-void Model::insertNode(void *block, unsigned index)
-{
-    Node *n = node(ref(block));
-    n->setStamp(EmptyNode);
-    n->setNext(m_freeList[index]);
-    n->setUnits(m_indexToUnits[index]);
-    m_freeList[index] = ref(block);
-    ++m_stamps[index];
-}
-
-void *Model::removeNode(unsigned index)
-{
-    const uint32_t r = m_freeList[index];
-    Node *n = node(r);
-    if (m_size - r < uint32_t(m_indexToUnits[index]) * UnitSize)
-        throw Fault();
-    m_freeList[index] = n->next();
-    --m_stamps[index];
-    return n;
-}
-
-void Model::splitBlock(void *block, unsigned oldIndex, unsigned newIndex)
-{
-    const unsigned units = m_indexToUnits[oldIndex] - m_indexToUnits[newIndex];
-    uint8_t *rest = static_cast<uint8_t *>(block) + m_indexToUnits[newIndex] * UnitSize;
-    unsigned i = unitsToIndex(units);
-    if (m_indexToUnits[i] != units) {
-        const unsigned k = m_indexToUnits[--i];
-        insertNode(rest + k * UnitSize, units - k - 1);
-    }
-    insertNode(rest, i);
-}
-
-// Joins neighbouring free blocks and sorts them into the lists again.
-void Model::glueFreeBlocks()
-{
-    m_glueCount = 1 << 13;
-    std::fill(std::begin(m_stamps), std::end(m_stamps), 0);
-    // A block that is not free stops the joining: the order-0 context at the top of the
-    // arena, and this stamp where the untouched room begins.
-    if (m_loUnit != m_hiUnit)
-        node(m_loUnit)->setStamp(0);
-
-    uint64_t budget = uint64_t(m_size) / UnitSize + IndexCount;
-    uint32_t head = 0;
-    Node *last = nullptr; // whose next is set as blocks are chained; the head before any
-    auto chain = [&](uint32_t r) { last ? last->setNext(r) : void(head = r); };
-    for (unsigned i = 0; i < IndexCount; ++i) {
-        uint32_t next = m_freeList[i];
-        m_freeList[i] = 0;
-        while (next != 0) {
-            if (budget-- == 0)
-                throw Fault();
-            Node *n = node(next);
-            uint32_t units = n->units();
-            chain(next);
-            next = n->next();
-            if (units == 0)
-                continue;
-            last = n;
-            for (;;) {
-                const uint64_t following = uint64_t(ref(n)) + uint64_t(units) * UnitSize;
-                if (following > m_size - UnitSize)
-                    throw Fault();
-                Node *n2 = reinterpret_cast<Node *>(at(uint32_t(following)));
-                if (n2->stamp() != EmptyNode)
-                    break;
-                units += n2->units();
-                n2->setUnits(0);
-                n->setUnits(units);
-            }
-        }
-    }
-    chain(0);
-
-    budget = uint64_t(m_size) / UnitSize + IndexCount;
-    while (head != 0) {
-        if (budget-- == 0)
-            throw Fault();
-        Node *n = node(head);
-        head = n->next();
-        uint32_t units = n->units();
-        if (units == 0)
-            continue;
-        if (uint64_t(ref(n)) + uint64_t(units) * UnitSize > m_size)
-            throw Fault();
-        for (; units > 128; units -= 128, n += 128)
-            insertNode(n, IndexCount - 1);
-        unsigned i = unitsToIndex(units);
-        if (m_indexToUnits[i] != units) {
-            const unsigned k = m_indexToUnits[--i];
-            insertNode(n + k, units - k - 1);
-        }
-        insertNode(n, i);
-    }
-}
-
-void *Model::allocUnitsRare(unsigned index)
-{
-    if (m_glueCount == 0) {
-        glueFreeBlocks();
-        if (m_freeList[index] != 0)
-            return removeNode(index);
-    }
-    unsigned i = index;
-    do {
-        if (++i == IndexCount) {
-            // Out of free blocks: take room from the text's side.
-            const uint32_t bytes = m_indexToUnits[index] * UnitSize;
-            --m_glueCount;
-            if (m_unitsStart - m_text <= bytes)
-                return nullptr;
-            m_unitsStart -= bytes;
-            m_unitsMark = std::min(m_unitsMark, m_unitsStart);
-            return at(m_unitsStart);
-        }
-    } while (m_freeList[i] == 0);
-    void *block = removeNode(i);
-    splitBlock(block, i, index);
-    return block;
-}
-
-void *Model::allocUnits(unsigned index)
-{
-    if (m_freeList[index] != 0)
-        return removeNode(index);
-    const uint32_t bytes = m_indexToUnits[index] * UnitSize;
-    if (m_hiUnit - m_loUnit >= bytes) {
-        void *block = at(m_loUnit);
-        m_loUnit += bytes;
-        return block;
-    }
-    return allocUnitsRare(index);
-}
-
-void *Model::allocContext()
-{
-    if (m_hiUnit != m_loUnit) {
-        m_hiUnit -= UnitSize;
-        return at(m_hiUnit);
-    }
-    if (m_freeList[0] != 0)
-        return removeNode(0);
-    return allocUnitsRare(0);
-}
-
-void *Model::shrinkUnits(void *block, unsigned oldUnits, unsigned newUnits)
-{
-    const unsigned i0 = unitsToIndex(oldUnits), i1 = unitsToIndex(newUnits);
-    if (i0 == i1)
-        return block;
-    if (m_size - ref(block) < oldUnits * UnitSize)
-        throw Fault();
-    if (m_freeList[i1] != 0) {
-        void *moved = removeNode(i1);
-        copyUnits(moved, block, newUnits);
-        insertNode(block, i0);
-        return moved;
-    }
-    splitBlock(block, i0, i1);
-    return block;
-}
-
-void Model::specialFreeUnit(void *block)
-{
-    if (ref(block) != m_unitsStart)
-        insertNode(block, 0);
-    else
-        m_unitsStart += UnitSize;
-}
-
-void Model::copyUnits(void *to, const void *from, unsigned units)
-{
-    const uint32_t bytes = units * UnitSize;
-    if (bytes > m_size || ref(to) > m_size - bytes || ref(from) > m_size - bytes)
-        throw Fault();
-    std::memmove(to, from, bytes);
-}
-
-// Gives the free blocks at the bottom of the units back to the text.
-void Model::expandTextArea()
-{
-    uint32_t count[IndexCount] = {};
-    if (m_loUnit != m_hiUnit)
-        node(m_loUnit)->setStamp(0);
-    uint32_t r = m_unitsStart;
-    for (;;) {
-        if (r > m_size - UnitSize)
-            throw Fault();
-        Node *n = reinterpret_cast<Node *>(at(r));
-        if (n->stamp() != EmptyNode)
-            break;
-        const uint32_t units = n->units();
-        n->setStamp(0);
-        ++count[unitsToIndex(units)];
-        r += units * UnitSize;
-    }
-    m_unitsStart = r;
-
-    for (unsigned i = 0; i < IndexCount; ++i) {
-        uint32_t left = count[i];
-        if (left == 0)
-            continue;
-        m_stamps[i] -= left;
-        Node *last = nullptr;
-        uint32_t next = m_freeList[i];
-        for (uint64_t budget = uint64_t(m_size) / UnitSize;; --budget) {
-            if (budget == 0)
-                throw Fault();
-            Node *n = node(next);
-            next = n->next();
-            if (n->stamp() != 0) {
-                last = n;
-                continue;
-            }
-            last ? last->setNext(next) : void(m_freeList[i] = next);
-            if (--left == 0)
-                break;
-        }
-    }
-}
-
-uint32_t Model::usedMemory() const
-{
-    uint32_t units = 0;
-    for (unsigned i = 0; i < IndexCount; ++i)
-        units += m_stamps[i] * m_indexToUnits[i];
-    return m_size - (m_hiUnit - m_loUnit) - (m_unitsStart - m_text) - units * UnitSize;
-}
-
-// ---- The model ------------------------------------------------------------------
 
 State *Model::find(Context *c, uint8_t symbol) const
 {
@@ -439,6 +122,17 @@ void Model::restart()
     m_dummySee.summ = 0;
     m_dummySee.shift = PeriodBits;
     m_dummySee.count = 64;
+}
+
+// Turns `c` into a context of one symbol, `only` with frequency `freq`.
+State *Model::keepOnly(Context *c, const State &only, unsigned freq)
+{
+    const State kept = only; // `only` may lie where the state goes
+    c->flags = uint8_t((c->flags & 0x10) + highFlag3(kept.symbol));
+    State *one = c->oneState();
+    *one = kept;
+    one->freq = uint8_t(freq);
+    return one;
 }
 
 // After symbols were removed from a context: its list shrunk to fit, the frequencies
@@ -529,12 +223,7 @@ uint32_t Model::cutOff(Context *c, unsigned order)
         }
         c->numStats = uint8_t(ns);
         if (ns == 0) {
-            const State only = *list;
-            c->flags = uint8_t((c->flags & 0x10) + highFlag3(only.symbol));
-            State *one = c->oneState();
-            one->symbol = only.symbol;
-            one->freq = uint8_t((unsigned(only.freq) + 11) >> 3);
-            one->setSuccessor(only.successor());
+            keepOnly(c, *list, (unsigned(list->freq) + 11) >> 3);
             freeUnits(list, units);
         } else {
             refresh(c, units, c->summFreq() > 16 * unsigned(ns));
@@ -556,12 +245,7 @@ void Model::restore(Context *ctxError)
             throw Fault();
         if (--c->numStats == 0) {
             State *s = stats(c);
-            const State only = *s;
-            c->flags = uint8_t((c->flags & 0x10) + highFlag3(only.symbol));
-            State *one = c->oneState();
-            one->symbol = only.symbol;
-            one->freq = uint8_t((unsigned(only.freq) + 11) >> 3);
-            one->setSuccessor(only.successor());
+            keepOnly(c, *s, (unsigned(s->freq) + 11) >> 3);
             specialFreeUnit(s);
         } else {
             refresh(c, (unsigned(c->numStats) + 3) >> 1, 0);
@@ -909,13 +593,7 @@ void Model::rescale()
         if (numStatsNew == 0) {
             if (escFreq == 0)
                 throw Fault();
-            const State only = *list;
-            const unsigned freq = std::min((2 * unsigned(only.freq) + escFreq - 1) / escFreq, MaxFrequency / 3);
-            mc->flags = uint8_t((mc->flags & 0x10) + highFlag3(only.symbol));
-            State *one = mc->oneState();
-            *one = only;
-            one->freq = uint8_t(freq);
-            foundState = one;
+            foundState = keepOnly(mc, *list, std::min((2 * unsigned(list->freq) + escFreq - 1) / escFreq, MaxFrequency / 3));
             insertNode(list, unitsToIndex(n0));
             return;
         }

@@ -154,7 +154,6 @@ public:
     // The escape frequency of the current context after an escape from one with
     // `numMasked` + 1 symbols, and the estimator to update with the result.
     See *escapeFrequency(unsigned numMasked, uint32_t *escFreq);
-    See *dummySee() { return &m_dummySee; }
     static unsigned expEscape(unsigned probability) { return ExpEscape[probability >> 10]; }
 
     // After the first symbol of a context of several was decoded.
@@ -169,12 +168,11 @@ public:
 private:
     static const uint8_t ExpEscape[16];
 
+    // The arena and its allocator (ppmdarena.cpp).
     struct Node;
     uint8_t *at(uint32_t ref) const { return m_base.get() + ref; }
     uint32_t ref(const void *p) const { return uint32_t(static_cast<const uint8_t *>(p) - m_base.get()); }
     Node *node(uint32_t ref) const;
-    State *find(Context *c, uint8_t symbol) const;
-    Context *walkSuffix(Context *c, unsigned *steps) const;
 
     void insertNode(void *block, unsigned index);
     void *removeNode(unsigned index);
@@ -188,10 +186,15 @@ private:
     void specialFreeUnit(void *block);
     void expandTextArea();
     uint32_t usedMemory() const;
+    void markWritten();
     unsigned unitsToIndex(unsigned units) const;
     void copyUnits(void *to, const void *from, unsigned units);
 
+    // The model (ppmdmodel.cpp).
+    State *find(Context *c, uint8_t symbol) const;
+    Context *walkSuffix(Context *c, unsigned *steps) const;
     void restart();
+    State *keepOnly(Context *c, const State &only, unsigned freq);
     void refresh(Context *c, unsigned oldUnits, unsigned scale);
     uint32_t cutOff(Context *c, unsigned order);
     void restore(Context *ctxError);
@@ -200,7 +203,6 @@ private:
     void updateModel();
     void rescale();
     void nextContext();
-    void markWritten();
 
     struct Release
     {

@@ -35,6 +35,12 @@ click() {
     at=$(walker centre "$@") || fail "no control $*"
     xdotool mousemove $at click 1
 }
+# escape_closes TITLE: Escape, then wait until no window of that title is shown (a modal
+# dialog still open would take the next keys meant for the window behind it).
+escape_closes() {
+    xdotool key Escape
+    wait_for 10 bash -c "! xdotool search --onlyvisible --name '$1' >/dev/null"
+}
 # all_named WHAT: every shown focusable control has a name.
 all_named() {
     sleep 0.8
@@ -75,13 +81,11 @@ all_named "mail window"
 click "push button" Add Attachments
 wait_for 10 visible '^Add Attachment' || fail "no attachment dialog"
 all_named "attachment dialog"
-xdotool key Escape
-wait_for 10 bash -c "! xdotool search --onlyvisible --name '^Add Attachment' >/dev/null" || fail "the attachment dialog stayed"
+escape_closes '^Add Attachment' || fail "the attachment dialog stayed"
 click "push button" Add "Custom Headers"
-sleep 1
+wait_for 10 visible '^Add Custom Header' || fail "no custom-header dialog"
 all_named "custom-header dialog"
-xdotool key Escape
-sleep 0.5
+escape_closes '^Add Custom Header' || fail "the custom-header dialog stayed"
 
 step "the editor and its find box"
 activate '^Parcelo™'

@@ -529,6 +529,8 @@ private slots:
         QTest::newRow("ppmd -mx=9, byte flipped") << "ppmd:o=16:mem=1m -mx=9" << mixed << "flip" << QByteArray()
                                                   << QList<int>{corrupt, crc};
         QTest::newRow("ppmd, cut short") << "ppmd" << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+        QTest::newRow("ppmd, header: order 1") << "ppmd" << runs << "order 1" << QByteArray() << QList<int>{corrupt};
+        QTest::newRow("ppmd, header: restore method 2") << "ppmd" << runs << "restore 2" << QByteArray() << QList<int>{corrupt};
     }
     void peerMethodsExtract()
     {
@@ -621,6 +623,10 @@ private slots:
         }
         if (damage == u"flip"_s) {
             bytes[data + size / 2] = char(bytes[data + size / 2] ^ 0x55);
+        } else if (damage == u"order 1"_s) {
+            bytes[data] = char(bytes[data] & 0xf0);
+        } else if (damage == u"restore 2"_s) {
+            bytes[data + 1] = char((bytes[data + 1] & 0x0f) | 0x20);
         } else if (damage == u"cut"_s) {
             // Half the data, as both the local and the central header record it.
             char half[4];

@@ -43,10 +43,9 @@ struct PpmdDecoder::Impl
     uint32_t code = 0;
     uint32_t low = 0;
 
-    // Symbols seen in the contexts escaped from, for the symbol being decoded: marked
-    // with the current generation.
-    uint32_t masked[256] = {};
-    uint32_t generation = 0;
+    // For the symbol being decoded, 0 for the symbols of the contexts escaped from and
+    // 0xff for the others, so that `freq & open[symbol]` counts only the others.
+    uint8_t open[256];
 
     ~Impl()
     {
@@ -87,6 +86,8 @@ struct PpmdDecoder::Impl
             code = code << 8 | nextByte();
         return code < 0xffffffff;
     }
+    // A total the range cannot divide is cut to the range, as the encoder does too.
+    uint32_t fitted(uint32_t total) const { return std::min(total, range); }
     // Where the code lies among `total` equal parts of the range.
     uint32_t threshold(uint32_t total)
     {
@@ -115,12 +116,11 @@ struct PpmdDecoder::Impl
         }
     }
 
-    void newMask()
+    // Rules out the symbols of `list` (of `count` states) for the symbol being decoded.
+    void mask(const ppmd::State *list, unsigned count)
     {
-        if (++generation == 0) {
-            std::fill(std::begin(masked), std::end(masked), 0);
-            generation = 1;
-        }
+        for (unsigned i = 0; i < count; ++i)
+            open[list[i].symbol] = 0;
     }
 
     // Takes the part of the range of the symbol of `s` (its frequency, or `size`), then
@@ -141,7 +141,7 @@ struct PpmdDecoder::Impl
         ppmd::Context *mc = m.minContext;
         if (mc->numStats != 0) {
             ppmd::State *s = m.stats(mc);
-            const uint32_t summ = mc->summFreq();
+            const uint32_t summ = fitted(mc->summFreq());
             const uint32_t count = threshold(summ);
             uint32_t hiCnt = s->freq;
             if (count < hiCnt)
@@ -155,10 +155,8 @@ struct PpmdDecoder::Impl
             if (count >= summ)
                 return NoSymbol;
             take(hiCnt, summ - hiCnt);
-            newMask();
-            const ppmd::State *list = m.stats(mc);
-            for (unsigned i = 0; i <= mc->numStats; ++i)
-                masked[list[i].symbol] = generation;
+            std::fill(std::begin(open), std::end(open), 0xff);
+            mask(m.stats(mc), mc->numStats + 1u);
         } else {
             ppmd::State *one = mc->oneState();
             uint16_t *probability = m.binaryProbability();
@@ -173,8 +171,8 @@ struct PpmdDecoder::Impl
             take(p, ppmd::BinScale - p);
             *probability = uint16_t(p - mean);
             m.initEsc = ppmd::Model::expEscape(*probability);
-            newMask();
-            masked[one->symbol] = generation;
+            std::fill(std::begin(open), std::end(open), 0xff);
+            open[one->symbol] = 0;
             m.prevSuccess = 0;
         }
 
@@ -194,39 +192,34 @@ struct PpmdDecoder::Impl
             if (mc->numStats < numMasked)
                 throw ppmd::Fault(); // a suffix holds every symbol of the contexts above it
 
-            ppmd::State *candidates[256];
-            const unsigned wanted = mc->numStats - numMasked;
-            unsigned n = 0;
-            uint32_t hiCnt = 0;
             ppmd::State *list = m.stats(mc);
-            for (unsigned i = 0; i <= mc->numStats && n < wanted; ++i) {
-                // Without a branch: which symbols are masked is hard to predict.
-                const unsigned open = masked[list[i].symbol] != generation;
-                hiCnt += list[i].freq & (0u - open);
-                candidates[n] = list + i;
-                n += open;
-            }
-            if (n != wanted)
-                throw ppmd::Fault();
+            const unsigned count = mc->numStats + 1u;
+            uint32_t hiCnt = 0;
+            for (unsigned i = 0; i < count; ++i)
+                hiCnt += list[i].freq & open[list[i].symbol]; // no branch: masks are hard to predict
 
             uint32_t freqSum;
             ppmd::See *see = m.escapeFrequency(numMasked, &freqSum);
             freqSum += hiCnt;
-            const uint32_t count = threshold(freqSum);
-            if (count < hiCnt) {
-                unsigned k = 0;
-                uint32_t upTo = candidates[0]->freq;
-                while (upTo <= count)
-                    upTo += candidates[++k]->freq;
+            const uint32_t total = fitted(freqSum);
+            const uint32_t at = threshold(total);
+            if (at < hiCnt) {
+                // The symbol whose part holds `at`: it lies within the list, as at < hiCnt.
+                uint32_t upTo = 0;
+                ppmd::State *s = list;
+                for (;; ++s) {
+                    upTo += s->freq & open[s->symbol];
+                    if (upTo > at)
+                        break;
+                }
                 see->update();
-                return found(candidates[k], upTo - candidates[k]->freq, &ppmd::Model::updateAfterEscape);
+                return found(s, upTo - s->freq, &ppmd::Model::updateAfterEscape);
             }
-            if (count >= freqSum)
+            if (at >= total)
                 return NoSymbol;
-            take(hiCnt, freqSum - hiCnt);
+            take(hiCnt, total - hiCnt);
             see->summ = uint16_t(see->summ + freqSum);
-            for (unsigned k = 0; k < n; ++k)
-                masked[candidates[k]->symbol] = generation;
+            mask(list, count);
         }
     }
 };

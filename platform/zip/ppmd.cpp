@@ -45,7 +45,7 @@ struct PpmdDecoder::Impl
 
     // For the symbol being decoded, 0 for the symbols of the contexts escaped from and
     // 0xff for the others, so that `freq & open[symbol]` counts only the others.
-    uint8_t open[256];
+    uint8_t open[256] = {};
 
     ~Impl()
     {

@@ -2,16 +2,21 @@
 
 #include "apperror.h"
 #include "rtf.h"
+#include "rtflisttext.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QImage>
 #include <QMimeData>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPrinter>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QTextLayout>
+#include <QTextList>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -22,6 +27,110 @@ RichTextBox::RichTextBox(QWidget *parent)
 {
     setAcceptRichText(true);
     setAutoFillBackground(true);
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { m_listItemTextsValid = false; });
+}
+
+namespace {
+
+// Whether a block shows a list text that Qt's list cannot show (Qt draws no number there).
+bool showsListItemText(const QTextBlock &block)
+{
+    const QTextList *list = block.textList();
+    return list && Rtf::hasListItemTexts(list->format())
+           && block.blockFormat().hasProperty(QTextFormat::ListStyle)
+           && block.blockFormat().intProperty(QTextFormat::ListStyle) == QTextListFormat::ListStyleUndefined;
+}
+
+// Puts the list texts Qt's lists cannot show into a copy of a document made for printing, as
+// text before each item's own. False when there are none.
+bool writeListItemTexts(QTextDocument *copy)
+{
+    Rtf::ListNumbering numbering;
+    QList<std::pair<int, QString>> texts;
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next()) {
+        const QString text = numbering.textOf(block);
+        if (showsListItemText(block))
+            texts.append({block.position(), text + u'\t'});
+    }
+    for (auto it = texts.crbegin(); it != texts.crend(); ++it) {
+        QTextCursor cursor(copy);
+        cursor.setPosition(it->first);
+        cursor.insertText(it->second);
+    }
+    return !texts.isEmpty();
+}
+
+} // namespace
+
+const QHash<int, QString> &RichTextBox::listItemTexts()
+{
+    if (!m_listItemTextsValid) {
+        m_listItemTexts.clear();
+        Rtf::ListNumbering numbering;
+        for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+            const QString text = numbering.textOf(block);
+            if (!text.isEmpty())
+                m_listItemTexts.insert(block.blockNumber(), text);
+        }
+        m_listItemTextsValid = true;
+    }
+    return m_listItemTexts;
+}
+
+void RichTextBox::paintEvent(QPaintEvent *event)
+{
+    QTextEdit::paintEvent(event);
+    // The visible blocks, in document coordinates; the texts are worked out only when one of
+    // them needs its text, and drawn as Qt draws a list's number.
+    QTextDocument *doc = document();
+    QAbstractTextDocumentLayout *layout = doc->documentLayout();
+    const QPoint scrolled(horizontalScrollBar()->value(), verticalScrollBar()->value());
+    const QRect exposed = event->rect().translated(scrolled);
+    const int first = layout->hitTest(exposed.topLeft(), Qt::FuzzyHit);
+    QPainter painter(viewport());
+    painter.translate(-scrolled);
+    painter.setClipRect(exposed);
+    for (QTextBlock block = first >= 0 ? doc->findBlock(first) : doc->begin(); block.isValid(); block = block.next()) {
+        const QRectF bounds = layout->blockBoundingRect(block);
+        if (bounds.top() > exposed.bottom() && doc->frameAt(block.position()) == doc->rootFrame())
+            break;
+        if (bounds.bottom() < exposed.top() || !showsListItemText(block))
+            continue;
+        const QTextLayout *lines = block.layout();
+        const QString text = listItemTexts().value(block.blockNumber());
+        if (!lines || lines->lineCount() == 0 || text.isEmpty())
+            continue;
+        const QTextCharFormat charFormat = QTextCursor(block).charFormat();
+        QFont font = charFormat.font();
+        if (layout->paintDevice())
+            font = QFont(font, layout->paintDevice());
+        const QFontMetrics metrics(font);
+        const Qt::LayoutDirection direction = block.textDirection();
+        const QRectF firstLine = lines->lineAt(0).naturalTextRect();
+        QPointF at = bounds.topLeft().toPoint() + firstLine.topLeft().toPoint();
+        if (direction == Qt::RightToLeft)
+            at.rx() += firstLine.width();
+        const qreal width = metrics.horizontalAdvance(text);
+        const qreal space = metrics.horizontalAdvance(u' ');
+        const qreal left = direction == Qt::LeftToRight ? at.x() - space - width : at.x() + space;
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        QBrush foreground = charFormat.foreground();
+        if (foreground == Qt::NoBrush)
+            foreground = palette().text();
+        painter.setPen(QPen(foreground, 0));
+        QTextLayout marker(text, font, layout->paintDevice());
+        QTextOption option(Qt::AlignLeft | Qt::AlignAbsolute);
+        option.setTextDirection(direction);
+        marker.setTextOption(option);
+        marker.beginLayout();
+        QTextLine line = marker.createLine();
+        if (line.isValid())
+            line.setLeadingIncluded(true);
+        marker.endLayout();
+        marker.draw(&painter, QPointF(left, at.y()));
+        painter.restore();
+    }
 }
 
 int RichTextBox::selStart() const
@@ -252,7 +361,12 @@ void RichTextBox::selPrint(QPrinter *printer) const
 {
     const QTextCursor cursor = textCursor();
     if (!cursor.hasSelection()) {
-        document()->print(printer);
+        // List numbers Qt cannot show are printed as text.
+        std::unique_ptr<QTextDocument> copy(document()->clone());
+        if (writeListItemTexts(copy.get()))
+            copy->print(printer);
+        else
+            document()->print(printer);
         return;
     }
     QTextDocument selection;
@@ -270,6 +384,7 @@ void RichTextBox::selPrint(QPrinter *printer) const
                                   document()->resource(QTextDocument::ImageResource, name));
         }
     }
+    writeListItemTexts(&selection);
     selection.print(printer);
 }
 

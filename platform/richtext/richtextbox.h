@@ -3,6 +3,7 @@
 // character indexes into the document's plain text, counted from 0; a picture counts as one
 // character and a paragraph break as one.
 
+#include <QHash>
 #include <QTextEdit>
 #include <functional>
 #include <optional>
@@ -73,6 +74,9 @@ public:
     void insertPicture(const QImage &image);
 
 protected:
+    // List items whose numbers Qt's lists cannot show (a list starting at 3, "2.1.") get the
+    // word processor's numbers (Rtf::listItemText), drawn where Qt draws its own.
+    void paintEvent(QPaintEvent *event) override;
     // Text that leaves the area by any way (copy, cut, drag) carries no mark for a picture.
     QMimeData *createMimeDataFromSelection() const override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
@@ -82,7 +86,10 @@ private:
     std::optional<bool> selFlag(const std::function<bool(const QTextCharFormat &)> &flag) const;
     void mergeSel(const QTextCharFormat &format);
     bool isLoadedFile(const QString &path) const;
+    const QHash<int, QString> &listItemTexts();
 
+    QHash<int, QString> m_listItemTexts; // by block number, while m_listItemTextsValid
+    bool m_listItemTextsValid = false;
     QString m_loadedPath;
     QStringList m_lostOnSave;
 };

@@ -1,6 +1,7 @@
 #include "rtf.h"
 
 #include "rtfcodepage.h"
+#include "rtflisttext.h"
 #include "rtfreader.h"
 #include "rtfwriter.h"
 
@@ -238,6 +239,7 @@ QString plainText(const QTextDocument *doc)
     text.reserve(doc->characterCount());
     QTextTable *previousTable = nullptr;
     QTextTableCell previousCell;
+    ListNumbering numbering;
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
         QTextTable *table = nullptr;
         QTextTableCell cell;
@@ -254,7 +256,9 @@ QString plainText(const QTextDocument *doc)
         previousCell = cell;
         if (const QTextList *list = block.textList()) {
             // The item's bullet or number, as a word processor's text export gives it.
-            switch (list->format().style()) {
+            const QString shown = numbering.textOf(block);
+            switch (hasListItemTexts(list->format()) ? QTextListFormat::ListStyleUndefined : list->format().style()) {
+            case QTextListFormat::ListStyleUndefined: text.append(shown); break;
             case QTextListFormat::ListDisc: text.append(u'\u2022'); break;
             case QTextListFormat::ListCircle: text.append(u'\u25E6'); break;
             case QTextListFormat::ListSquare: text.append(u'\u25AA'); break;

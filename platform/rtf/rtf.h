@@ -69,7 +69,7 @@ QString decodePlainText(const QByteArray &data);
 QString insertImage(QTextCursor &cursor, const QImage &image, const QSizeF &size = QSizeF());
 
 // The document's text as the editor shows it: one line per paragraph (and per line break),
-// pictures left out.
+// each list item's number or bullet before its text, pictures left out.
 QString plainText(const QTextDocument *doc);
 
 namespace detail {
@@ -85,6 +85,21 @@ constexpr int TabLeadersProperty = 0x100000 + 0x5202;
 // format's list of widths by its type alone, so without it every table of a document would share
 // one hash, and each new table's format would be compared with the formats of all tables before.
 constexpr int ColumnWidthsKeyProperty = 0x100000 + 0x5203;
+// Lists whose numbers Qt's lists cannot show (rtflisttext.h): a list format with a level text
+// (QString: "%1.%2." shows the numbers of levels 1 and 2 of its family, "%%" a percent sign) and
+// a number format (int: RTF \levelnfc, 0 decimal, 1 and 2 upper and lower roman, 3 and 4 upper
+// and lower letters, 5 ordinal, 22 two digits, 23 bullet, 255 none) keeps Qt's nearest style; its
+// items' block formats say QTextFormat::ListStyle ListStyleUndefined, so that Qt draws no number
+// of its own. The lists of one multi-level list of a document (one \ls) share a family (int),
+// each at its level (indent - 1).
+constexpr int ListLevelTextProperty = 0x100000 + 0x5204;
+constexpr int ListNumberFormatProperty = 0x100000 + 0x5205;
+constexpr int ListFamilyProperty = 0x100000 + 0x5206;
+// A list item's text as its document gave it (QString) where it differs from what its list
+// computes, and the item's place in its list then (int, from 0): it is shown while the item
+// keeps that place.
+constexpr int ListItemTextProperty = 0x100000 + 0x5207;
+constexpr int ListItemIndexProperty = 0x100000 + 0x5208;
 } // namespace detail
 
 } // namespace Rtf

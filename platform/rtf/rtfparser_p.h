@@ -1,9 +1,12 @@
 #pragma once
-// The RTF reader's parser: its state and steps, shared by the units that build each part of
-// the document (rtfreader.cpp: tokens, destinations and text; rtfcharformat.cpp: character
-// formats; rtftables.cpp: tables). Private to the engine.
+// The RTF reader's parser: its state and steps, shared by the units that read each part of
+// the document (rtfreader.cpp: tokens and groups; rtfkeywords.cpp: control words;
+// rtfdestinations.cpp: where text goes, code pages; rtfcharformat.cpp: character formats;
+// rtfparagraphs.cpp: paragraphs; rtflists.cpp: lists; rtftables.cpp: tables; rtfobjects.cpp:
+// pictures and shapes). Private to the engine.
 
 #include "rtfcodepage.h"
+#include "rtflisttext.h"
 #include "rtfpicture.h"
 #include "rtfreader.h"
 
@@ -20,6 +23,7 @@
 
 #include <array>
 #include <memory>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -35,31 +39,100 @@ enum class Kw {
     // destinations
     FontTable, ColorTable, Field, FldInst, FldRslt, Pict, ShpPict, NonShpPict, Shp, ShpGrp,
     ShpInst, ShpTxt, ShpRslt, Sp, Sn, Sv, Upr, Ud, ListText, PnText, Object, Result,
-    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn,
+    NestTableProps, ListTable, List, ListLevel, LevelText, ListOverrideTable, ListOverride, Pn, PnTxtA, PnTxtB,
     Footnote, HeaderFooter, Annotation, DrawingObject, SkipDestination,
     // font and colour tables
     F, FCharset, Cpg, Red, Green, Blue,
     // character formatting
     Plain, B, I, Caps, SmallCaps, Ul, UlDotted, UlDash, UlDashDot, UlDashDotDot, UlWave, UlNone, Strike, Fs,
     Cf, Cb, Highlight, ChCbPat, Super, Sub, Up, Dn, NoSuperSub, Hidden,
-    // paragraph formatting
+    // paragraph formatting and ends
     Pard, Ql, Qc, Qr, Qj, Li, Ri, Fi, Sb, Sa, PageBb, Sl, SlMult,
-    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot,
+    Tx, Tb, Tqr, Tqc, Tqdec, TlDot, TlHyph, TlUl, TlTh, TlEq, TlMdot, Par, Page, Sect,
     // tables
     InTbl, Itap, Trowd, Cellx, ClMgf, ClMrg, ClVmgf, ClVmrg, TrGaph, TrLeft, ClBrdrT, ClBrdrL, ClBrdrB, ClBrdrR,
     OtherBrdr, BrdrNone, BrdrSolid, BrdrDouble, BrdrDotted, BrdrDashed, BrdrDotDash, BrdrDotDotDash,
-    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat,
+    BrdrGroove, BrdrRidge, BrdrInset, BrdrOutset, BrdrW, BrdrCf, ClCbPat, Cell, NestCell, Row, NestRow,
     // lists
-    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
-    PnUcRm, PnLcRm, PnStart,
+    Ls, Ilvl, ListId, LevelNfc, LevelStartAt, LevelNoRestart, PnLvlBlt, PnLvlBody, PnLvl, PnDec, PnUcLtr, PnLcLtr,
+    PnUcRm, PnLcRm, PnPrev, PnStart,
     // text
-    Par, Line, Tab, Cell, NestCell, Row, NestRow, Page, Sect, U, Uc, Bin,
+    Line, Tab, U, Uc, Bin,
     EmDash, EnDash, EmSpace, EnSpace, QmSpace, Bullet, LQuote, RQuote, LDblQuote, RDblQuote,
     Zwj, Zwnj, LtrMark, RtlMark,
     // pictures
     PngBlip, JpegBlip, DiBitmap, WBitmap, WMetafile, EmfBlip, MacPict, PmMetafile,
     PicW, PicH, PicWGoal, PicHGoal, PicScaleX, PicScaleY, WbmBitsPixel, WbmPlanes, WbmWidthBytes,
 };
+
+inline bool isDestination(Kw kw)
+{
+    return kw >= Kw::FontTable && kw <= Kw::SkipDestination;
+}
+
+// The control words by name. Every control word of a document is looked up, and most documents
+// are mostly control words, so the table is open addressing over a short hash of the name
+// (cheaper than std::hash on names of a few letters), filled to well under half.
+class KeywordTable
+{
+public:
+    void add(std::string_view name, Kw kw)
+    {
+        size_t i = slot(hashed(name));
+        while (!m_names[i].empty())
+            i = (i + 1) & (kSize - 1);
+        m_names[i] = name;
+        m_kws[i] = kw;
+        ++m_count;
+        Q_ASSERT(m_count < kSize / 2);
+    }
+
+    // The hash of a name, a letter at a time, as the parser reads it.
+    static constexpr quint32 kSeed = 2166136261u;
+    static quint32 step(quint32 h, char c) { return (h ^ quint8(c)) * 16777619u; }
+
+    Kw find(std::string_view name, quint32 h) const
+    {
+        for (size_t i = slot(h); !m_names[i].empty(); i = (i + 1) & (kSize - 1)) {
+            if (m_names[i] == name)
+                return m_kws[i];
+        }
+        return Kw::Unknown;
+    }
+
+private:
+    static constexpr size_t kSize = 1024;
+
+    static quint32 hashed(std::string_view name)
+    {
+        quint32 h = kSeed;
+        for (char c : name)
+            h = step(h, c);
+        return h;
+    }
+    static size_t slot(quint32 h) { return (h ^ (h >> 15)) & (kSize - 1); }
+
+    std::array<std::string_view, kSize> m_names{};
+    std::array<Kw, kSize> m_kws{};
+    size_t m_count = 0;
+};
+
+// The table of the control words the reader knows (rtfkeywords.cpp).
+const KeywordTable &keywords();
+
+inline bool isLetter(char c) { return unsigned((c | 0x20) - 'a') < 26u; }
+inline bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Reader state
@@ -79,8 +152,11 @@ enum class Dest : quint8 {
     ListOverrideTable,
     ListText,   // \listtext, \pntext: a list item's number as text
     Pn,         // old-style numbering of a paragraph
+    PnBefore,   // \pntxtb: old-style numbering's text before the number
+    PnAfter,    // \pntxta: and after it
 };
 
+// PnOwner: a group whose old-style numbering goes to the group around it when it closes.
 enum class Role : quint8 { None, PictureOwner, PictureGroup, Shppict, FontTableRoot, FontEntry, PnOwner, OverrideOwner };
 
 struct CharState
@@ -106,6 +182,10 @@ struct PnState
     int style = 0;
     int level = 0;
     int start = 1;
+    bool previous = false; // \pnprev: the number follows the level above's ("1.1.")
+    // \pntxtb, \pntxta: indexes into Parser::m_pnTexts, -1 none (a group's state is copied for
+    // every group, so it holds no strings of its own)
+    int before = -1, after = -1;
     bool operator==(const PnState &) const = default;
 };
 
@@ -186,13 +266,15 @@ struct ListLevelDef
 {
     int nfc = 0;
     int start = 1;
-    QString text;
+    bool noRestart = false; // \levelnorestart: items after an item of a level above count on
+    QString text;           // \leveltext: its length, then text and level placeholders \'00..\'08
 };
 
 struct ListDef
 {
     int id = 0;
     QList<ListLevelDef> levels;
+    int itemTexts = -1; // whether a level has numbers Qt cannot show; -1 not known yet
 };
 
 struct Group
@@ -251,6 +333,16 @@ private:
     void text();
     void word(Kw kw, bool hasParam, int param);
     void destination(Kw kw);
+    // the words of each part of the document, and destinations
+    void fontTableWord(Kw kw, int param);
+    void charWord(Kw kw, bool hasParam, int param);
+    void paragraphWord(Kw kw, bool hasParam, int param);
+    void tableWord(Kw kw, bool hasParam, int param);
+    void listWord(Kw kw, bool hasParam, int param);
+    void listDestination(Kw kw);
+    void pictureWord(Kw kw, int param);
+    void objectDestination(Kw kw);
+    void pictureHex(const char *from, const char *to);
     void skipGroup();
     void skipGroupContent();
     void skipBinary(int count);
@@ -292,6 +384,9 @@ private:
     QBrush borderBrush(const CellBorder &border) const;
     void takeListText();
     QTextList *listFor(const ParaState &para);
+    QTextListFormat newListFormat(const ParaState &para);
+    void restartLevelsBelow(const ParaState &para);
+    void numberItem(QTextList *list);
     bool hasList(const ParaState &para) const;
     void finishBlock(const ParaState &para, const CharState &chr);
     void finish();
@@ -371,6 +466,12 @@ private:
     QHash<int, QPointer<QTextList>> m_lists; // a list goes when its last item goes
     QString m_listText;           // \listtext or \pntext waiting for its paragraph
     CharState m_listTextState;
+    QString m_itemText;           // the list text of the list item being read
+    ListNumbering m_numbering;    // the list texts the document's lists give their items
+    std::array<QString, 9> m_pnLevelTexts; // old-style numbering: each level's text, as rtf.h has it
+    QStringList m_pnTexts;        // the texts before and after old-style numbers
+    QString m_pnText;             // the \pntxtb or \pntxta being read
+    bool m_pnFamily = false;      // old-style lists form a family, one of them shows "1.1."
     int m_tabType = 0;            // 0 left, 1 right, 2 centre, 3 decimal: for the next \tx
     QChar m_tabLeader = u' ';
     bool m_blockHasContent = false;
@@ -382,6 +483,7 @@ private:
     bool m_blockPageBreak = false;
     QTextBlockFormat m_blockFormat;
     QPointer<QTextList> m_blockList;
+    bool m_blockListNumbered = false; // m_blockList's items are counted (ListNumbering)
     bool m_blockFormatValid = false;
     ParaState m_finalPara;
 

@@ -16,6 +16,117 @@ namespace Rtf::detail {
 // Cells are filled in order as their text arrives; a row's definition (\cellx edges, merges)
 // arrives before the row (\trowd) or at its end (\nesttableprops) and is applied at \row.
 
+void Parser::tableWord(Kw kw, bool hasParam, int param)
+{
+    Group &group = top();
+    const bool on = !hasParam || param != 0;
+    ParaState &para = group.para;
+    switch (kw) {
+    case Kw::InTbl: para.nest = std::max(para.nest, on ? 1 : 0); break;
+    case Kw::Itap: para.nest = std::clamp(param, 0, 32); break;
+    case Kw::Trowd:
+        (group.nestedTableProps ? m_nestRowDef : m_rowDef) = RowDef();
+        if (group.dest == Dest::Body && !group.nestedTableProps)
+            m_looseRow = rowWithoutInTbl();
+        break;
+    case Kw::Cellx: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        if (def.cells.size() < 256) {
+            def.pending.right = param;
+            def.cells.append(def.pending);
+        }
+        def.pending = CellDef();
+        def.side = -1;
+        break;
+    }
+    case Kw::ClMgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.mergeFirst = true; break;
+    case Kw::ClMrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.merged = true; break;
+    case Kw::ClVmgf: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMergeFirst = true; break;
+    case Kw::ClVmrg: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.vMerged = true; break;
+    case Kw::ClBrdrT:
+    case Kw::ClBrdrL:
+    case Kw::ClBrdrB:
+    case Kw::ClBrdrR: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        def.side = int(kw) - int(Kw::ClBrdrT);
+        def.pending.borders[def.side] = CellBorder();
+        def.pending.borders[def.side].present = true;
+        break;
+    }
+    case Kw::OtherBrdr: (group.nestedTableProps ? m_nestRowDef : m_rowDef).side = -1; break;
+    case Kw::BrdrNone:
+    case Kw::BrdrSolid:
+    case Kw::BrdrDouble:
+    case Kw::BrdrDotted:
+    case Kw::BrdrDashed:
+    case Kw::BrdrDotDash:
+    case Kw::BrdrDotDotDash:
+    case Kw::BrdrGroove:
+    case Kw::BrdrRidge:
+    case Kw::BrdrInset:
+    case Kw::BrdrOutset:
+    case Kw::BrdrW:
+    case Kw::BrdrCf: {
+        RowDef &def = group.nestedTableProps ? m_nestRowDef : m_rowDef;
+        if (def.side < 0)
+            break;
+        CellBorder &border = def.pending.borders[def.side];
+        switch (kw) {
+        case Kw::BrdrNone: border.present = false; break;
+        case Kw::BrdrSolid: border.style = QTextFrameFormat::BorderStyle_Solid; break;
+        case Kw::BrdrDouble: border.style = QTextFrameFormat::BorderStyle_Double; break;
+        case Kw::BrdrDotted: border.style = QTextFrameFormat::BorderStyle_Dotted; break;
+        case Kw::BrdrDashed: border.style = QTextFrameFormat::BorderStyle_Dashed; break;
+        case Kw::BrdrDotDash: border.style = QTextFrameFormat::BorderStyle_DotDash; break;
+        case Kw::BrdrDotDotDash: border.style = QTextFrameFormat::BorderStyle_DotDotDash; break;
+        case Kw::BrdrGroove: border.style = QTextFrameFormat::BorderStyle_Groove; break;
+        case Kw::BrdrRidge: border.style = QTextFrameFormat::BorderStyle_Ridge; break;
+        case Kw::BrdrInset: border.style = QTextFrameFormat::BorderStyle_Inset; break;
+        case Kw::BrdrOutset: border.style = QTextFrameFormat::BorderStyle_Outset; break;
+        case Kw::BrdrW: border.width = std::clamp(param, 0, 1440); break;
+        case Kw::BrdrCf: border.colour = std::max(param, 0); break;
+        default: break;
+        }
+        break;
+    }
+    case Kw::ClCbPat: (group.nestedTableProps ? m_nestRowDef : m_rowDef).pending.shading = std::max(param, 0); break;
+    case Kw::TrGaph: (group.nestedTableProps ? m_nestRowDef : m_rowDef).gap = std::clamp(param, 0, 31680); break;
+    case Kw::TrLeft: (group.nestedTableProps ? m_nestRowDef : m_rowDef).left = std::clamp(param, -31680, 31680); break;
+
+    case Kw::Row:
+    case Kw::NestRow: {
+        if (group.dest != Dest::Body && !group.nestedTableProps)
+            break;
+        const int level = kw == Kw::Row ? 1 : std::max(2, para.nest);
+        if (kw == Kw::Row)
+            m_looseRow = false;
+        if (int(m_tables.size()) >= level) {
+            endRow(level, kw == Kw::Row ? m_rowDef : m_nestRowDef);
+            break;
+        }
+        // Cells without \intbl: a row is a paragraph, its cells' texts separated by tabs; a row
+        // of empty cells (or one holding only a nested table) adds none.
+        m_cells = 0;
+        if (m_blockHasContent)
+            endParagraph();
+        break;
+    }
+    case Kw::Cell:
+    case Kw::NestCell: {
+        if (group.dest != Dest::Body)
+            break;
+        const int level = kw == Kw::Cell ? 1 : std::max(2, nestOf(para));
+        if (nestOf(para) > 0 || int(m_tables.size()) >= level)
+            endCell(level);
+        else
+            ++m_cells;
+        break;
+    }
+    default:
+        break;
+    }
+}
+
 void Parser::placeCursor(int level)
 {
     flushRun();

@@ -2,6 +2,7 @@
 
 #include "rtf.h"
 #include "rtfcodepage.h"
+#include "rtflisttext.h"
 
 #include <QBuffer>
 #include <QHash>
@@ -103,7 +104,9 @@ private:
     static const char *borderStyleWord(QTextFrameFormat::BorderStyle style);
     void emptyCells(QTextTable *table, int row, int level, int &column, int until);
     void endRow(int level);
+    int listFamily(const QTextList *list, int family);
     void listTables();
+    void levelText(const QTextListFormat &format, int level);
     static int numberFormat(const QTextListFormat &format);
     void setProps(const RunProps &props);
     void setLink(const QString &href);
@@ -139,9 +142,14 @@ private:
     };
     QList<TableOut> m_tables; // the tables being written, outermost first
     // Lists as RTF writes them: a list and the lists nested in its items share one \\ls, each at
-    // its level; m_families holds each \\ls's lists by level.
+    // its level; m_families holds each \\ls's lists by level. The lists of a family the reader
+    // made (detail::ListFamilyProperty) go to one \\ls, where their levels agree.
     QHash<const QTextList *, int> m_listNumbers;
     QList<std::array<const QTextList *, 9>> m_families;
+    QHash<int, int> m_familyIndex; // a family's index in m_families
+    QList<std::array<int, 9>> m_lastItems; // each family's last item at each level, counted from 1
+    int m_items = 0;
+    ListNumbering m_numbering;     // the list texts of the items written
 };
 
 // Calls visit(block, fragment, text) for every piece of text in the range, and
@@ -359,17 +367,22 @@ void Writer::paragraphStart(const QTextBlock &block, int nest)
     const QTextBlockFormat format = block.blockFormat();
     const QTextList *list = block.textList();
     if (list) {
-        // The number as text first, for readers without lists.
-        QString marker;
-        switch (list->format().style()) {
-        case QTextListFormat::ListDisc: marker = QStringLiteral("\u2022"); break;
-        case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
-        case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
-        default: marker = list->itemText(block); break;
+        // The number as text first, for readers without lists: as old readers and as newer
+        // ones take it (marked ignorable, so that readers knowing neither show it once).
+        QString marker = m_numbering.textOf(block);
+        if (!hasListItemTexts(list->format())) {
+            switch (list->format().style()) {
+            case QTextListFormat::ListDisc: marker = QStringLiteral("\u2022"); break;
+            case QTextListFormat::ListCircle: marker = QStringLiteral("\u25E6"); break;
+            case QTextListFormat::ListSquare: marker = QStringLiteral("\u25AA"); break;
+            default: marker = list->itemText(block); break;
+            }
         }
-        m_out.append("{\\pntext\\pard\\plain ");
-        escaped(marker);
-        m_out.append("\\tab}");
+        for (const char *group : {"{\\pntext\\pard\\plain ", "{\\*\\listtext\\pard\\plain "}) {
+            m_out.append(group);
+            escaped(marker);
+            m_out.append("\\tab}");
+        }
     }
     m_out.append("\\pard");
     if (nest > 0)
@@ -451,6 +464,8 @@ void Writer::paragraphStart(const QTextBlock &block, int nest)
 
 int Writer::numberFormat(const QTextListFormat &format)
 {
+    if (hasListItemTexts(format))
+        return listNumberFormat(format);
     switch (format.style()) {
     case QTextListFormat::ListUpperRoman: return 1;
     case QTextListFormat::ListLowerRoman: return 2;
@@ -459,6 +474,85 @@ int Writer::numberFormat(const QTextListFormat &format)
     case QTextListFormat::ListDecimal: return 0;
     default: return 23;
     }
+}
+
+// The index in m_families of the \\ls a list item goes to, given the family of the item before
+// it (-1: none). A list at a level of that family's goes to it; so does one that starts that
+// level again after an item of a level above, as word processors count. The lists of a family
+// the reader made go to one \\ls while their levels agree.
+int Writer::listFamily(const QTextList *list, int family)
+{
+    if (!list)
+        return -1;
+    const QTextListFormat format = list->format();
+    const int level = std::clamp(format.indent() - 1, 0, 8);
+    auto startFamily = [this] {
+        m_families.append(std::array<const QTextList *, 9>{});
+        m_lastItems.append(std::array<int, 9>{});
+        return int(m_families.size()) - 1;
+    };
+    if (m_listNumbers.contains(list)) {
+        family = m_listNumbers.value(list) - 1;
+    } else if (format.hasProperty(detail::ListFamilyProperty)) {
+        const int id = format.intProperty(detail::ListFamilyProperty);
+        family = m_familyIndex.value(id, -1);
+        if (family < 0 || (m_families[family][level] && m_families[family][level]->format() != format)) {
+            family = startFamily();
+            m_familyIndex.insert(id, family);
+        }
+    } else {
+        const QTextList *taken = family >= 0 ? m_families[family][level] : nullptr;
+        const std::array<int, 9> &last = family >= 0 ? m_lastItems[family] : std::array<int, 9>{};
+        const bool startsAgain = taken && level > 0 && taken->format() == format
+                                 && *std::max_element(last.begin(), last.begin() + level) > last[level];
+        if (!startsAgain && (family < 0 || level == 0 || taken))
+            family = startFamily();
+    }
+    if (!m_families[family][level])
+        m_families[family][level] = list;
+    m_listNumbers.insert(list, family + 1);
+    m_lastItems[family][level] = ++m_items;
+    return family;
+}
+
+namespace {
+
+QByteArray hexByte(int value)
+{
+    static const char digits[] = "0123456789abcdef";
+    return QByteArray("\\'") + digits[(value >> 4) & 15] + digits[value & 15];
+}
+
+} // namespace
+
+// A level text of rtf.h ("%1.%2.") as \\leveltext and \\levelnumbers: its length, its text with
+// \\'00..\\'08 for the levels' numbers, and where these stand.
+void Writer::levelText(const QTextListFormat &format, int level)
+{
+    const QString text = format.stringProperty(detail::ListLevelTextProperty);
+    QString body;
+    QByteArray numbers;
+    for (qsizetype i = 0; i < text.size() && body.size() < 64; ++i) {
+        if (text.at(i) != u'%' || i + 1 == text.size()) {
+            body.append(text.at(i));
+            continue;
+        }
+        const QChar next = text.at(++i);
+        if (next >= u'1' && next <= QChar(u'1' + level)) {
+            body.append(QChar(char16_t(next.unicode() - u'1')));
+            numbers.append(hexByte(int(body.size())));
+        } else if (next == u'%') {
+            body.append(next);
+        }
+    }
+    m_out.append(hexByte(int(body.size())));
+    for (QChar ch : std::as_const(body)) {
+        if (ch.unicode() < 9)
+            m_out.append(hexByte(ch.unicode()));
+        else
+            escaped(QStringView(&ch, 1));
+    }
+    m_out.append(";}{\\levelnumbers" + numbers + ";}");
 }
 
 void Writer::listTables()
@@ -480,7 +574,9 @@ void Writer::listTables()
             m_out.append("{\\listlevel\\levelnfc" + QByteArray::number(nfc) + "\\levelnfcn"
                          + QByteArray::number(nfc) + "\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat"
                          + QByteArray::number(start) + "{\\leveltext");
-            if (nfc == 23) {
+            if (hasListItemTexts(format)) {
+                levelText(format, level);
+            } else if (nfc == 23) {
                 const char *bullet = format.style() == QTextListFormat::ListCircle   ? "\\'01\\u9702 ?;}"
                                      : format.style() == QTextListFormat::ListSquare ? "\\'01\\u9642 ?;}"
                                                                                      : "\\'01\\u8226 ?;}";
@@ -488,10 +584,6 @@ void Writer::listTables()
             } else {
                 const QString suffix = numberSuffix(format).left(16);
                 const QString prefix = format.numberPrefix().left(16);
-                const auto hexByte = [](int value) {
-                    static const char digits[] = "0123456789abcdef";
-                    return QByteArray("\\'") + digits[(value >> 4) & 15] + digits[value & 15];
-                };
                 m_out.append(hexByte(int(prefix.size() + 1 + suffix.size())));
                 escaped(prefix);
                 m_out.append(hexByte(level));
@@ -776,20 +868,7 @@ QByteArray Writer::run()
         if (block != previous) {
             previous = block;
             collect(block.charFormat()); // empty paragraphs and list markers
-            const QTextList *list = block.textList();
-            if (!list) {
-                family = -1;
-            } else if (m_listNumbers.contains(list)) {
-                family = m_listNumbers.value(list) - 1;
-            } else {
-                const int level = std::clamp(list->format().indent() - 1, 0, 8);
-                if (family < 0 || level == 0 || m_families[family][level]) {
-                    m_families.append(std::array<const QTextList *, 9>{});
-                    family = int(m_families.size()) - 1;
-                }
-                m_families[family][level] = list;
-                m_listNumbers.insert(list, family + 1);
-            }
+            family = listFamily(block.textList(), family);
             for (const Place &place : placeOf(m_doc, block)) {
                 const QTextCharFormat cell = place.cell.format();
                 for (int property : {int(QTextFormat::BackgroundBrush), int(QTextFormat::TableCellTopBorderBrush),

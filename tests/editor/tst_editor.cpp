@@ -5,12 +5,14 @@
 #include "programfolder.h"
 #include "propertybag.h"
 #include "richtextbox.h"
+#include "rtf.h"
 #include "scriptedui.h"
 #include "settingsfile.h"
 #include "settingslocation.h"
 #include "testenv.h"
 #include "wordlook.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -22,9 +24,11 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QtTest>
 
@@ -53,6 +57,7 @@ private Q_SLOTS:
     void saveAsOverDocumentWithLeftOutContentAsks_data();
     void saveAsOverDocumentWithLeftOutContentAsks();
     void printsSelectionOrWholeDocument();
+    void wordProcessorListNumbers();
     void clipboardCommands();
 
     void findAndFindNext();
@@ -657,6 +662,100 @@ void TestEditor::printsSelectionOrWholeDocument()
     ui->printAnswers << false;
     action(editor, "mnuPrint")->trigger();
     QVERIFY(ui->messages.isEmpty());
+}
+
+// What the area shows left of a paragraph's first line: a list item's number.
+static QImage numberShown(RichTextBox *box, const QString &paragraph)
+{
+    const QTextBlock block = box->document()->find(paragraph).block();
+    const QRectF bounds = box->document()->documentLayout()->blockBoundingRect(block);
+    const QTextLine line = block.layout()->lineAt(0);
+    const QPoint scrolled(box->horizontalScrollBar()->value(), box->verticalScrollBar()->value());
+    const QRect area(0, qRound(bounds.top() + line.y()), qRound(bounds.left() + line.naturalTextRect().left()),
+                     qRound(line.height()));
+    return box->viewport()->grab(area.translated(-scrolled)).toImage();
+}
+
+// A word processor's lists that Qt's own lists cannot show (a list starting at 3, outline
+// numbers): the editor shows, prints and saves the word processor's numbers, and Enter at the
+// end of an item makes the next one.
+void TestEditor::wordProcessorListNumbers()
+{
+    const QString path = QDir(m_folder->path()).filePath("numbers.rtf");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0\\fswiss Arial;}}\n"
+               "{\\*\\listtable{\\list{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'00.;}{\\levelnumbers\\'01;}"
+               "\\fi-360\\li720}\\listid1}{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00.;}{\\levelnumbers\\'01;}"
+               "\\fi-360\\li720}{\\listlevel\\levelnfc0{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'01\\'03;}\\fi-360\\li1440}"
+               "{\\listlevel\\levelnfc0{\\leveltext\\'06\\'00.\\'01.\\'02.;}{\\levelnumbers\\'01\\'03\\'05;}\\fi-360\\li2160}"
+               "\\listid2}}\n{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}{\\listoverride\\listid2\\ls2}}\n"
+               "\\pard\\f0\\fs24 Before\\par\n"
+               "{\\listtext 3.\\tab}\\pard\\ls1\\fi-360\\li720 Third item\\par{\\listtext 4.\\tab}Fourth item\\par\n"
+               "{\\listtext 1.\\tab}\\pard\\ls2\\fi-360\\li720 Chapter one\\par{\\listtext 2.\\tab}Chapter two\\par\n"
+               "{\\listtext 2.1.\\tab}\\pard\\ls2\\ilvl1\\fi-360\\li1440 Section two one\\par\n"
+               "{\\listtext 2.1.1.\\tab}\\pard\\ls2\\ilvl2\\fi-360\\li2160 Point a\\par{\\listtext 2.1.2.\\tab}Point b\\par"
+               "{\\listtext 2.1.3.\\tab}Point c\\par\n"
+               "\\pard After\\par}");
+    file.close();
+    frmEditor *editor = openPrimary();
+    editor->resize(640, 480);
+    ui->openAnswers << path;
+    action(editor, "mnuOpen")->trigger();
+    RichTextBox *box = editor->richText();
+    QTRY_VERIFY(box->toPlainText().contains("Point c"));
+
+    // Each number is drawn as Qt draws its own list's: "3." as Qt draws the third item of a list.
+    QTextDocument *qtList = box->document()->clone(this);
+    QTextCursor third = qtList->find("Third item");
+    third.movePosition(QTextCursor::StartOfBlock);
+    third.insertBlock();
+    third.insertBlock();
+    QTextBlockFormat drawnByQt = third.blockFormat();
+    drawnByQt.clearProperty(QTextFormat::ListStyle);
+    third.setBlockFormat(drawnByQt);
+    RichTextBox reference;
+    reference.setDocument(qtList);
+    reference.setPalette(box->palette());
+    reference.resize(box->size());
+    reference.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&reference));
+    const QImage three = numberShown(&reference, "Third item");
+    QCOMPARE(numberShown(box, "Third item"), three);
+    QVERIFY(numberShown(box, "Fourth item") != three);
+    reference.hide();
+
+    // Enter at the end of the last item makes the next one, numbered 5.
+    editor->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor));
+    box->setTextCursor(box->document()->find("Fourth item"));
+    box->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClicks(QApplication::focusWidget(), "Fifth item");
+    const QString shown = Rtf::plainText(box->document());
+    QVERIFY2(shown.contains("Before\n3.\tThird item\n4.\tFourth item\n5.\tFifth item\n1.\tChapter one\n2.\tChapter two\n"
+                            "2.1.\tSection two one\n2.1.1.\tPoint a\n2.1.2.\tPoint b\n2.1.3.\tPoint c\nAfter"),
+             qPrintable(shown));
+
+    // Printed and saved with the same numbers.
+    const QString pdf = QDir(m_folder->path()).filePath("numbers.pdf");
+    ui->printToPdf = pdf;
+    ui->printAnswers << true;
+    action(editor, "mnuPrint")->trigger();
+    QProcess pdftotext;
+    pdftotext.start("pdftotext", {"-layout", pdf, "-"});
+    QVERIFY(pdftotext.waitForFinished(30000));
+    const QString printed = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
+    QVERIFY2(printed.contains("3. Third item 4. Fourth item 5. Fifth item 1. Chapter one 2. Chapter two 2.1. Section two one "
+                              "2.1.1. Point a 2.1.2. Point b 2.1.3. Point c After"),
+             qPrintable(printed));
+    const QString saved = QDir(m_folder->path()).filePath("saved.rtf");
+    ui->saveAnswers << saved;
+    action(editor, "mnuSaveAs")->trigger();
+    QTextDocument back;
+    QVERIFY(Rtf::loadFile(saved, &back));
+    QCOMPARE(Rtf::plainText(&back), shown);
 }
 
 void TestEditor::clipboardCommands()

@@ -1,6 +1,6 @@
 // Writes the seed corpus of the RTF fuzzing target into the folder given: the word-processor
-// sample, one short document per construct, and the writer's output for a formatted
-// document with a picture.
+// sample, one short document per construct, the lists whose numbers Qt cannot show, and the
+// writer's output for a formatted document with a picture.
 
 #include "rtf.h"
 #include "rtfsamples.h"
@@ -24,6 +24,8 @@ int main(int argc, char *argv[])
 
     QList<QByteArray> seeds = RtfSamples::snippets();
     seeds.append(RtfSamples::wordProcessorDocument());
+    for (const RtfSamples::ListSample &sample : RtfSamples::listNumbering())
+        seeds.append(sample.rtf);
     QTextDocument doc;
     QTextCursor cursor(&doc);
     QTextCharFormat format;

@@ -237,4 +237,60 @@ inline QList<QByteArray> snippets()
     };
 }
 
+// Lists whose numbers Qt's own lists cannot show, and the text a word processor shows for them
+// (each item's number, a tab, its text).
+struct ListSample
+{
+    const char *name;
+    QByteArray rtf;
+    QString text;
+};
+
+inline QList<ListSample> listNumbering()
+{
+    const QByteArray outline = "{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00.;}{\\levelnumbers\\'01;}}"
+                               "{\\listlevel\\levelnfc0{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'01\\'03;}}"
+                               "{\\listlevel\\levelnfc0{\\leveltext\\'06\\'00.\\'01.\\'02.;}{\\levelnumbers\\'01\\'03\\'05;}}"
+                               "\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\listoverridecount0\\ls1}}";
+    return {
+        {"list starting at 3",
+         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0\\levelstartat3{\\leveltext\\'02\\'00.;}}\\listid1}}"
+         "{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}{\\listtext 3.\\tab}\\pard\\ls1 a\\par"
+         "{\\listtext 4.\\tab}\\ls1 b\\par\\pard c}",
+         QStringLiteral("3.\ta\n4.\tb\nc")},
+        {"outline numbers",
+         "{\\rtf1" + outline + "\\pard\\ls1 a\\par b\\par\\ilvl1 c\\par\\ilvl2 d\\par e\\par f\\par\\ilvl1 g\\par"
+                               "\\ilvl0 h\\par\\ilvl1 i}",
+         QStringLiteral("1.\ta\n2.\tb\n2.1.\tc\n2.1.1.\td\n2.1.2.\te\n2.1.3.\tf\n2.2.\tg\n3.\th\n3.1.\ti")},
+        {"a level counts again after an item above",
+         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc0{\\leveltext\\'02\\'00.;}}{\\listlevel\\levelnfc4"
+         "{\\leveltext\\'02\\'01.;}}\\listid1}}{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}"
+         "\\pard\\ls1 one\\par\\ilvl1 x\\par y\\par\\ilvl0 two\\par\\ilvl1 z}",
+         QStringLiteral("1.\tone\na.\tx\nb.\ty\n2.\ttwo\na.\tz")},
+        {"text before the number",
+         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc4{\\leveltext\\'03(\\'00);}}\\listid1}}"
+         "{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}\\pard\\ls1 x\\par y}",
+         QStringLiteral("(a)\tx\n(b)\ty")},
+        {"number formats Qt lacks",
+         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc22{\\leveltext\\'02\\'00.;}}\\listid1}"
+         "{\\list{\\listlevel\\levelnfc5{\\leveltext\\'01\\'00;}}\\listid2}}{\\*\\listoverridetable"
+         "{\\listoverride\\listid1\\ls1}{\\listoverride\\listid2\\ls2}}\\pard\\ls1 a\\par b\\par\\ls2 c\\par d}",
+         QStringLiteral("01.\ta\n02.\tb\n1st\tc\n2nd\td")},
+        {"list text the list cannot give",
+         "{\\rtf1{\\*\\listtable{\\list{\\listlevel\\levelnfc14{\\leveltext\\'02\\'00.;}}\\listid1}}"
+         "{\\*\\listoverridetable{\\listoverride\\listid1\\ls1}}{\\listtext \\u19968?.\\tab}\\pard\\ls1 a\\par"
+         "{\\listtext \\u20108?.\\tab}b\\par c}",
+         QStringLiteral("一.\ta\n二.\tb\n3.\tc")},
+        {"old numbering starting at 4",
+         "{\\rtf1{\\pntext iv)\\tab}{\\*\\pn\\pnlvlbody\\pnlcrm\\pnstart4{\\pntxta )}}a\\par{\\pntext v)\\tab}"
+         "{\\*\\pn\\pnlvlbody\\pnlcrm\\pnstart4{\\pntxta )}}b\\par\\pard c}",
+         QStringLiteral("iv)\ta\nv)\tb\nc")},
+        {"old numbering after the level above",
+         "{\\rtf1\\pard{\\*\\pn\\pnlvlbody\\pndec\\pnstart3{\\pntxta .}}a\\par\\pard{\\*\\pn\\pnlvl2\\pndec\\pnprev"
+         "{\\pntxta .}}b\\par c\\par\\pard{\\*\\pn\\pnlvlbody\\pndec\\pnstart3{\\pntxta .}}d\\par\\pard"
+         "{\\*\\pn\\pnlvl2\\pndec\\pnprev{\\pntxta .}}e}",
+         QStringLiteral("3.\ta\n3.1.\tb\n3.2.\tc\n4.\td\n4.1.\te")},
+    };
+}
+
 } // namespace RtfSamples

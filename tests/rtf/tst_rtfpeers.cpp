@@ -206,6 +206,7 @@ private slots:
     void unrtfReadsOurs();
     void rtfbenchPrintsText();
     void tablesAndListsBothWays();
+    void listNumbersBothWays();
     void everyWordKeepsItsLook();
     void layoutBothWays();
 
@@ -479,6 +480,73 @@ void TestRtfPeers::tablesAndListsBothWays()
     QCOMPARE(structureOfHtml(back), libreOffice);
     QCOMPARE(back.count(QStringLiteral("<ol")), 2); // numbered lists stay numbered
     QVERIFY(back.contains(QStringLiteral("rowspan=\"2\"")) && back.contains(QStringLiteral("colspan=\"2\"")));
+}
+
+// The lines of LibreOffice's text export, a list item's number and text separated by a tab as
+// in ours (LibreOffice indents an item by its level and puts a blank after its number).
+QStringList libreOfficeLines(QByteArray text)
+{
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text.remove(0, 3);
+    QStringList lines = QString::fromUtf8(text).trimmed().split(u'\n');
+    for (QString &line : lines) {
+        line.remove(u'\r');
+        if (line.startsWith(u' ')) {
+            line = line.trimmed();
+            line.replace(line.indexOf(u' '), 1, u'\t');
+        }
+    }
+    return lines;
+}
+
+// LibreOffice writes a list that starts at 3 and an outline-numbered one ("2.1.3."). The editor
+// shows the numbers LibreOffice shows, and LibreOffice reads the same numbers from the copy the
+// editor saves.
+void TestRtfPeers::listNumbersBothWays()
+{
+    QDir root(m_dir.path());
+    QVERIFY(root.mkpath(QStringLiteral("lists/in")) && root.mkpath(QStringLiteral("lists/text")));
+    const QString in = m_dir.filePath(QStringLiteral("lists/in/"));
+    const QString lists = m_dir.filePath(QStringLiteral("lists/"));
+    writeAll(in + QStringLiteral("numbers.fodt"),
+             fodt("<text:list-style style:name=\"L1\"><text:list-level-style-number text:level=\"1\" style:num-suffix=\".\""
+                  " style:num-format=\"1\" text:start-value=\"3\"/></text:list-style>"
+                  "<text:list-style style:name=\"L2\"><text:list-level-style-number text:level=\"1\" style:num-suffix=\".\""
+                  " style:num-format=\"1\"/><text:list-level-style-number text:level=\"2\" style:num-suffix=\".\""
+                  " style:num-format=\"1\" text:display-levels=\"2\"/><text:list-level-style-number text:level=\"3\""
+                  " style:num-suffix=\".\" style:num-format=\"1\" text:display-levels=\"3\"/></text:list-style>",
+                  {},
+                  "<text:p>Before</text:p>\n<text:list text:style-name=\"L1\"><text:list-item><text:p>Third item</text:p>"
+                  "</text:list-item><text:list-item><text:p>Fourth item</text:p></text:list-item></text:list>\n"
+                  "<text:list text:style-name=\"L2\"><text:list-item><text:p>Chapter one</text:p></text:list-item>"
+                  "<text:list-item><text:p>Chapter two</text:p><text:list><text:list-item><text:p>Section two one</text:p>"
+                  "<text:list><text:list-item><text:p>Point a</text:p></text:list-item><text:list-item><text:p>Point b"
+                  "</text:p></text:list-item><text:list-item><text:p>Point c</text:p></text:list-item></text:list>"
+                  "</text:list-item><text:list-item><text:p>Section two two</text:p></text:list-item></text:list>"
+                  "</text:list-item><text:list-item><text:p>Chapter three</text:p><text:list><text:list-item><text:p>"
+                  "Section three one</text:p></text:list-item></text:list></text:list-item></text:list>\n"
+                  "<text:p>After</text:p>\n"));
+    convert(QStringLiteral("rtf:Rich Text Format"), lists, {in + QStringLiteral("numbers.fodt")});
+    QTextDocument doc;
+    QString error;
+    QVERIFY2(Rtf::loadFile(lists + QStringLiteral("numbers.rtf"), &doc, &error), qPrintable(error));
+    QVERIFY2(Rtf::saveFile(lists + QStringLiteral("saved-numbers.rtf"), &doc, &error), qPrintable(error));
+    convert(QStringLiteral("txt:Text (encoded):UTF8"), lists + QStringLiteral("text"),
+            {lists + QStringLiteral("numbers.rtf"), lists + QStringLiteral("saved-numbers.rtf")});
+
+    const QStringList libreOffice = libreOfficeLines(readAll(lists + QStringLiteral("text/numbers.txt")));
+    for (const char *line : {"3.\tThird item", "4.\tFourth item", "2.1.\tSection two one", "2.1.3.\tPoint c",
+                             "2.2.\tSection two two", "3.1.\tSection three one"})
+        QVERIFY2(libreOffice.contains(QLatin1String(line)), line);
+    QCOMPARE(libreOfficeLines(readAll(lists + QStringLiteral("text/saved-numbers.txt"))), libreOffice);
+
+    // The editor's text, as rtfbench --text prints it: the same numbers.
+    QProcess rtfbench;
+    rtfbench.start(QStringLiteral(PARCELO_BIN_DIR "/rtfbench"), {QStringLiteral("--text"), lists + QStringLiteral("numbers.rtf")});
+    QVERIFY(rtfbench.waitForFinished(30000));
+    QCOMPARE(rtfbench.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(rtfbench.readAllStandardOutput()).trimmed().split(u'\n'), libreOffice);
+    QCOMPARE(Rtf::plainText(&doc).split(u'\n'), libreOffice);
 }
 
 // Documents from several writers, opened and saved again as the editor does (its base font

@@ -311,6 +311,9 @@ void TestRtfReader::destinations_data()
         << QStringLiteral("1.\tone\n2.\ttwo\nthree");
     QTest::newRow("old numbering is a list") << QByteArray("{\\rtf1{\\pn\\pnlvlbody{\\pntxta .}}item}")
                                              << QStringLiteral("1.\titem");
+    // Numbers Qt's lists cannot show, as the word processor shows them.
+    for (const RtfSamples::ListSample &sample : RtfSamples::listNumbering())
+        QTest::newRow(sample.name) << sample.rtf << sample.text;
     QTest::newRow("field result kept") << QByteArray("{\\rtf1 p{\\field{\\*\\fldinst PAGE}{\\fldrslt 7}}q}") << QStringLiteral("p7q");
     QTest::newRow("field without \\*") << QByteArray("{\\rtf1{\\field{\\fldinst DATE}{\\fldrslt today}}}") << QStringLiteral("today");
     QTest::newRow("upr takes the ud part") << QByteArray("{\\rtf1{\\upr{ansi}{\\*\\ud{uni\\u233?}}}}") << QStringLiteral("unié");

@@ -122,6 +122,8 @@ private slots:
     void pictures();
     void hyperlinks();
     void structureRoundTrip();
+    void listNumbers_data();
+    void listNumbers();
     void selection();
     void insertAtCursor();
     void loadFile_data();
@@ -459,6 +461,61 @@ void TestRtfWriter::structureRoundTrip()
     QVERIFY(rtf.contains("\\trleft600") && rtf.contains("\\clbrdrb\\brdrdot\\brdrw45\\brdrcf"));
     QTextCursor big = back->find(QStringLiteral("big"));
     QCOMPARE(big.charFormat().fontPointSize(), 18.0); // size 5 is 1.5 times the base font
+}
+
+// Lists whose numbers Qt cannot show keep the word processor's numbers through saving: in the
+// list table (start, number format, level text with the levels above) and as each item's text.
+void TestRtfWriter::listNumbers_data()
+{
+    QTest::addColumn<QByteArray>("rtf");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArrayList>("written");
+    QTest::addColumn<int>("lists");
+    const QHash<QString, std::pair<QByteArrayList, int>> written = {
+        {QStringLiteral("list starting at 3"),
+         {{"\\levelnfc0\\levelnfcn0\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat3{\\leveltext\\'02\\'00.;}",
+           "{\\pntext\\pard\\plain 3.\\tab}{\\*\\listtext\\pard\\plain 3.\\tab}\\pard\\ls1\\ilvl0", "\\listtext\\pard\\plain 4.\\tab}"},
+          1}},
+        {QStringLiteral("outline numbers"),
+         {{"{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'01\\'03;}",
+           "{\\leveltext\\'06\\'00.\\'01.\\'02.;}{\\levelnumbers\\'01\\'03\\'05;}",
+           "\\listtext\\pard\\plain 2.1.3.\\tab}\\pard\\ls1\\ilvl2", "\\listtext\\pard\\plain 3.1.\\tab}\\pard\\ls1\\ilvl1"},
+          1}},
+        {QStringLiteral("a level counts again after an item above"),
+         {{"\\levelnfc4\\levelnfcn4", "\\listtext\\pard\\plain a.\\tab}\\pard\\ls1\\ilvl1\\ql\\li1200\\fi-360 z"}, 1}},
+        {QStringLiteral("text before the number"), {{"{\\leveltext\\'03(\\'00);}{\\levelnumbers\\'02;}"}, 1}},
+        {QStringLiteral("number formats Qt lacks"),
+         {{"\\levelnfc22\\levelnfcn22", "\\levelnfc5\\levelnfcn5", "\\listtext\\pard\\plain 2nd\\tab}"}, 2}},
+        {QStringLiteral("list text the list cannot give"),
+         {{"\\levelnfc14\\levelnfcn14", "\\listtext\\pard\\plain \\u20108\\'3f.\\tab}"}, 1}},
+        {QStringLiteral("old numbering starting at 4"),
+         {{"\\levelnfc2\\levelnfcn2\\leveljc0\\leveljcn0\\levelfollow0\\levelstartat4{\\leveltext\\'02\\'00);}",
+           "\\listtext\\pard\\plain v)\\tab}"},
+          1}},
+        {QStringLiteral("old numbering after the level above"),
+         {{"\\levelstartat3{\\leveltext\\'02\\'00.;}", "{\\leveltext\\'04\\'00.\\'01.;}{\\levelnumbers\\'01\\'03;}",
+           "\\listtext\\pard\\plain 4.1.\\tab}"},
+          1}},
+    };
+    for (const RtfSamples::ListSample &sample : RtfSamples::listNumbering()) {
+        const auto expected = written.value(QLatin1String(sample.name));
+        QVERIFY2(!expected.first.isEmpty(), sample.name);
+        QTest::newRow(sample.name) << sample.rtf << sample.text << expected.first << expected.second;
+    }
+}
+
+void TestRtfWriter::listNumbers()
+{
+    QFETCH(QByteArray, rtf);
+    QFETCH(QString, text);
+    QFETCH(QByteArrayList, written);
+    QFETCH(int, lists);
+    const auto doc = readBack(rtf);
+    const QByteArray ours = Rtf::write(doc.get());
+    for (const QByteArray &part : std::as_const(written))
+        QVERIFY2(ours.contains(part), part.constData());
+    QCOMPARE(int(ours.count("{\\listoverride\\")), lists);
+    QCOMPARE(Rtf::plainText(readBack(ours).get()), text);
 }
 
 void TestRtfWriter::selection()

@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -74,6 +75,42 @@ int writeAll(int fd, const char *data, size_t size)
         size -= size_t(n);
     }
     return 0;
+}
+
+namespace {
+
+bool isAllZero(const char *data, size_t size)
+{
+    return size > 0 && data[0] == 0 && std::memcmp(data, data + 1, size - 1) == 0;
+}
+
+} // namespace
+
+int writeWithHoles(int fd, const char *data, size_t size, bool *endsInHole)
+{
+    constexpr size_t HoleSlice = 64 * 1024;
+    size_t pending = 0; // bytes from `data` not yet written, before `pos`
+    size_t pos = 0;
+    while (pos < size) {
+        const size_t n = std::min(HoleSlice, size - pos);
+        if (n == HoleSlice && isAllZero(data + pos, n)) {
+            if (pending) {
+                if (const int err = writeAll(fd, data + pos - pending, pending))
+                    return err;
+                pending = 0;
+            }
+            if (::lseek(fd, off_t(n), SEEK_CUR) < 0)
+                return errno;
+            *endsInHole = true;
+        } else {
+            pending += n;
+        }
+        pos += n;
+    }
+    if (!pending)
+        return 0;
+    *endsInHole = false;
+    return writeAll(fd, data + size - pending, pending);
 }
 
 UniqueFd createTempFile(int dirFd, std::string_view hint, std::string *name, int *err, mode_t mode)

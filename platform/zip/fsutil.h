@@ -41,6 +41,10 @@ mode_t processUmask();
 
 // Writes the whole buffer, retrying short writes and EINTR. Returns 0 or an errno value.
 int writeAll(int fd, const char *data, size_t size);
+// Writes `size` bytes at the file's position; runs of zeros of 64 KiB or more become holes,
+// as in disk images: no space taken, the same bytes read back. `*endsInHole` tells whether
+// the bytes end in a hole, which only a truncate can place. Returns 0 or an errno value.
+int writeWithHoles(int fd, const char *data, size_t size, bool *endsInHole);
 
 // Opens the folder an archive is written in and gives the archive's name within it; a result
 // that is not ok says why the archive cannot be written there (the zip writers' first step).

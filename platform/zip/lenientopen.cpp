@@ -1,6 +1,7 @@
 #include "lenientopen.h"
 
 #include "fsutil.h"
+#include "stepsort.h"
 
 #include <algorithm>
 #include <array>
@@ -529,7 +530,7 @@ bool ArchiveDirectory::next(std::vector<uint64_t> *records, size_t maxRecords, s
     return d->walked < d->count || d->at == end; // every byte of the directory accounted for
 }
 
-bool ArchiveDirectory::findOverlap(uint64_t *first, uint64_t *second)
+bool ArchiveDirectory::findOverlap(uint64_t *first, uint64_t *second, const std::function<bool()> &stop)
 {
     struct Placed
     {
@@ -537,15 +538,26 @@ bool ArchiveDirectory::findOverlap(uint64_t *first, uint64_t *second)
         uint64_t number;
     };
     std::vector<Placed> all;
+    // Room for every record at once: growing a list of millions would copy it whole, a
+    // long step between two questions whether to stop.
+    all.reserve(size_t(d->countMayWrap ? d->cdSize / CentralSize : std::min(d->count, d->cdSize / CentralSize)));
     std::vector<uint64_t> records;
     std::vector<DataRange> ranges;
     rewind();
     while (next(&records, 4096, 1 << 20, &ranges) && !records.empty()) {
         for (const DataRange &r : ranges)
             all.push_back({r, all.size()});
+        if (stop && stop()) {
+            rewind();
+            return false;
+        }
     }
     rewind();
-    std::sort(all.begin(), all.end(), [](const Placed &a, const Placed &b) { return a.range.start < b.range.start; });
+    const auto earlier = [](const Placed &a, const Placed &b) {
+        return a.range.start < b.range.start || (a.range.start == b.range.start && a.number < b.number);
+    };
+    if (!sortInSteps(all, earlier, stop))
+        return false;
     for (size_t i = 1; i < all.size(); ++i) {
         if (all[i].range.start < all[i - 1].range.end) {
             *first = std::min(all[i - 1].number, all[i].number);

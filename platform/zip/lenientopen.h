@@ -16,6 +16,7 @@
 #include <zip.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -61,7 +62,9 @@ public:
     bool atEnd() const;
     // Walks the whole directory for two entries whose data overlaps, whatever their
     // order in the file; their numbers (from 0) in `*first` and `*second`. Rewinds.
-    bool findOverlap(uint64_t *first, uint64_t *second);
+    // `stop` is asked every few thousand records and between the steps of the sort; when
+    // it answers true, the walk ends there (no overlap found).
+    bool findOverlap(uint64_t *first, uint64_t *second, const std::function<bool()> &stop = {});
     // The archive with a directory of just `records` (offsets from next(), in the order
     // given), opened read-only; nullptr with `*error` set to the library's error code.
     zip_t *openWith(const std::vector<uint64_t> &records, int *error);

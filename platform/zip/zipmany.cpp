@@ -1,14 +1,15 @@
 // ZipPaths: files and folders, whole trees, into one new archive.
 //
 // The tree is walked first (zipwalk.h), so the list of names and the total of bytes are
-// known; then worker threads, one per core, read and deflate the files while this thread
-// writes the archive in the walk's order. Small files go to the workers in batches (many
-// to a batch, so a worker seldom waits for the writer), each deflated whole and stored when
-// deflate does not make it smaller; a big file goes as pieces of PieceSize (deflatepieces.h),
-// joined into one stream, and is written again stored when the pieces together did not
-// shrink. At most two batches or pieces per worker are in memory at once, however many
-// files the tree holds: what grows with the tree is the list of names and, for each entry
-// written, where it is and what it holds (the archive's directory, written last).
+// known; then worker threads, one per core, read and deflate the files (treereaders.h)
+// while this thread writes the archive in the walk's order. Small files go to the workers
+// in batches (many to a batch, so a worker seldom waits for the writer), each deflated
+// whole and stored when deflate does not make it smaller; a big file goes as pieces of
+// PieceSize (deflatepieces.h), joined into one stream, and is written again stored when
+// the pieces together did not shrink. At most two batches or pieces per worker are in
+// memory at once, however many files the tree holds: what grows with the tree is the list
+// of names and, for each entry written, where it is and what it holds (the archive's
+// directory, written last).
 //
 // The archive is written by this unit itself rather than through libzip, which keeps every
 // entry's source open until the archive is closed and then compresses one entry after the
@@ -27,6 +28,7 @@
 #include "callmonitor.h"
 #include "deflatepieces.h"
 #include "fsutil.h"
+#include "treereaders.h"
 #include "zipwalk.h"
 
 #include <QDir>
@@ -38,32 +40,21 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace pnvzip {
 
 namespace {
 
-constexpr size_t BatchBytes = size_t(1) << 20; // the most file data a batch of small files holds
-constexpr size_t BatchItems = 512;
 constexpr size_t OutBufferSize = size_t(1) << 20;
-constexpr std::chrono::milliseconds StopPoll(40);
 // Big files from this size on get ZIP64 sizes in their local header: their stored size is
 // only known once written, and may pass 4 GiB a little where the file's size does not.
 constexpr uint64_t Zip64LocalFrom = 0xF0000000ull;
 constexpr uint32_t Max32 = 0xFFFFFFFFu;
-
-// Why a file read by a worker is left out: an errno value, or one of these.
-constexpr int NotAFileAnyMore = -1;
-constexpr int ChangedWhileRead = -2;
 
 QString readProblem(int err)
 {
@@ -86,26 +77,6 @@ QString shownPath(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-// A growable block of bytes that is not cleared when it grows.
-struct Bytes
-{
-    std::unique_ptr<unsigned char[]> data;
-    size_t size = 0;
-    size_t capacity = 0;
-
-    void reserveMore(size_t more)
-    {
-        if (size + more <= capacity)
-            return;
-        const size_t wanted = std::max(size + more, capacity * 2);
-        std::unique_ptr<unsigned char[]> grown(new unsigned char[wanted]);
-        if (size)
-            std::memcpy(grown.get(), data.get(), size);
-        data = std::move(grown);
-        capacity = wanted;
-    }
-};
-
 // What the archive's directory needs of an entry written.
 struct Written
 {
@@ -116,38 +87,6 @@ struct Written
     uint16_t method = 0;
     bool done = false;
     bool zip64Local = false;
-};
-
-// The work a worker takes: a batch of items (small files, folders and links, which need
-// nothing from a worker), or one piece of a big file.
-struct Unit
-{
-    size_t first = 0;
-    size_t last = 0; // one past
-    bool piece = false;
-    uint64_t pieceIndex = 0;
-};
-
-struct FileOut
-{
-    size_t item = 0;
-    size_t at = 0; // in the slot's bytes
-    size_t length = 0;
-    uint64_t size = 0;
-    uint32_t crc = 0;
-    uint16_t method = 0;
-    uint32_t mode = 0;
-    int64_t mtime = 0;
-    int error = 0;
-};
-
-struct Slot
-{
-    Unit unit;
-    uint64_t seq = 0;
-    bool ready = false;
-    Bytes bytes;
-    std::vector<FileOut> files; // a batch's files; a piece's single result
 };
 
 void put16(unsigned char *p, uint16_t v)
@@ -205,26 +144,20 @@ class TreeWriter
 {
 public:
     TreeWriter(TreeList &list, int fd, CallMonitor &monitor, unsigned workers)
-        : m_list(list), m_fd(fd), m_monitor(monitor), m_workers(workers),
-          m_slots(size_t(2) * workers), m_written(list.items.size()), m_out(new unsigned char[OutBufferSize])
+        : m_list(list), m_fd(fd), m_monitor(monitor), m_readers(list, monitor, workers),
+          m_written(list.items.size()), m_out(new unsigned char[OutBufferSize])
     {
     }
-    ~TreeWriter() { stopWorkers(); }
 
     // Writes the whole archive; false with `error` set (an errno value, or ECANCELED).
     bool write(int *error)
     {
-        try {
-            for (unsigned i = 0; i < m_workers; ++i)
-                m_threads.emplace_back([this] { work(); });
-        } catch (...) {
-            if (m_threads.empty()) {
-                *error = ENOMEM;
-                return false;
-            }
+        if (!m_readers.start()) {
+            *error = ENOMEM;
+            return false;
         }
         const bool ok = writeEntries() && writeDirectory() && flush();
-        stopWorkers();
+        m_readers.stop();
         *error = ok ? 0 : m_error;
         return ok;
     }
@@ -235,218 +168,6 @@ public:
     uint64_t fileBytes() const { return m_fileBytes; }
 
 private:
-    // ---- the workers
-
-    // The next unit, or false when the tree is done. Under m_mutex.
-    bool nextUnit(Unit *unit)
-    {
-        const std::vector<TreeItem> &items = m_list.items;
-        if (m_cursor >= items.size())
-            return false;
-        const TreeItem &item = items[m_cursor];
-        if (item.kind == TreeItem::File && item.size > PieceSize) {
-            const uint64_t pieces = (item.size + PieceSize - 1) / PieceSize;
-            *unit = Unit{m_cursor, m_cursor + 1, true, m_cursorPiece};
-            if (++m_cursorPiece == pieces) {
-                m_cursorPiece = 0;
-                ++m_cursor;
-            }
-            return true;
-        }
-        unit->first = m_cursor;
-        unit->piece = false;
-        size_t bytes = 0;
-        while (m_cursor < items.size() && m_cursor - unit->first < BatchItems) {
-            const TreeItem &next = items[m_cursor];
-            if (next.kind == TreeItem::File) {
-                if (next.size > PieceSize || (bytes > 0 && bytes + next.size > BatchBytes))
-                    break;
-                bytes += next.size;
-            }
-            ++m_cursor;
-        }
-        unit->last = m_cursor;
-        return true;
-    }
-
-    void work()
-    {
-        PieceCompressor compressor;
-        Bytes in;
-        try {
-            in.reserveMore(PieceSize + 1);
-        } catch (const std::bad_alloc &) {
-            std::lock_guard lock(m_mutex);
-            m_workerError = ENOMEM;
-            m_wake.notify_all();
-            return;
-        }
-        for (;;) {
-            Unit unit;
-            uint64_t seq = 0;
-            {
-                std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [&] { return m_stopping || m_produced < m_consumed + m_slots.size(); });
-                if (m_stopping || !nextUnit(&unit)) {
-                    m_allProduced = m_allProduced || !m_stopping;
-                    m_wake.notify_all();
-                    return;
-                }
-                seq = m_produced++;
-            }
-            Slot &slot = m_slots[seq % m_slots.size()];
-            slot.unit = unit;
-            slot.seq = seq;
-            slot.bytes.size = 0;
-            slot.files.clear();
-            try {
-                if (unit.piece)
-                    readPiece(unit, slot, in, compressor);
-                else
-                    readBatch(unit, slot, in, compressor);
-            } catch (const std::bad_alloc &) {
-                std::lock_guard lock(m_mutex);
-                m_workerError = ENOMEM;
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                slot.ready = true;
-            }
-            m_wake.notify_all();
-        }
-    }
-
-    // Opens the item's file for reading; on failure returns -1 with `error` set.
-    int openFile(const TreeItem &item, int *error, struct stat *st)
-    {
-        const std::string path = m_list.path(item);
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            *error = errno;
-            return -1;
-        }
-        if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-            *error = S_ISREG(st->st_mode) ? errno : NotAFileAnyMore;
-            ::close(fd);
-            return -1;
-        }
-        return fd;
-    }
-
-    // Reads up to `want` bytes at `offset`; returns the count, or -1 with `error` set.
-    static ssize_t readAt(int fd, unsigned char *into, size_t want, uint64_t offset, int *error)
-    {
-        size_t got = 0;
-        while (got < want) {
-            const ssize_t n = ::pread(fd, into + got, want - got, off_t(offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                *error = errno;
-                return -1;
-            }
-            if (n == 0)
-                break;
-            got += size_t(n);
-        }
-        return ssize_t(got);
-    }
-
-    void readBatch(const Unit &unit, Slot &slot, Bytes &in, PieceCompressor &compressor)
-    {
-        for (size_t i = unit.first; i < unit.last; ++i) {
-            const TreeItem &item = m_list.items[i];
-            if (item.kind != TreeItem::File)
-                continue;
-            if (m_monitor.stopRequested())
-                return;
-            FileOut out;
-            out.item = i;
-            struct stat st{};
-            const int fd = openFile(item, &out.error, &st);
-            if (fd >= 0) {
-                // One byte more than a piece tells a file that grew past what a batch takes.
-                const ssize_t got = readAt(fd, in.data.get(), PieceSize + 1, 0, &out.error);
-                ::close(fd);
-                if (got > ssize_t(PieceSize))
-                    out.error = ChangedWhileRead;
-                else if (got >= 0)
-                    encodeWhole(in.data.get(), size_t(got), slot.bytes, compressor, &out);
-                out.mode = uint32_t(st.st_mode);
-                out.mtime = int64_t(st.st_mtime);
-            }
-            slot.files.push_back(out);
-        }
-    }
-
-    // A small file as one entry: deflated, or stored when deflate does not shrink it.
-    static void encodeWhole(const unsigned char *data, size_t size, Bytes &bytes, PieceCompressor &compressor,
-                            FileOut *out)
-    {
-        out->size = size;
-        out->crc = uint32_t(libdeflate_crc32(0, data, size));
-        bytes.reserveMore(pieceBound(size));
-        out->at = bytes.size;
-        bool stored = true;
-        size_t length = size;
-        if (size > 0 && compressor.valid())
-            length = compressor.compress(data, size, true, bytes.data.get() + bytes.size, &stored);
-        if (stored || length >= size) {
-            if (size)
-                std::memcpy(bytes.data.get() + bytes.size, data, size);
-            out->method = 0;
-            out->length = size;
-        } else {
-            out->method = 8;
-            out->length = length;
-        }
-        bytes.size += out->length;
-    }
-
-    void readPiece(const Unit &unit, Slot &slot, Bytes &in, PieceCompressor &compressor)
-    {
-        const TreeItem &item = m_list.items[unit.first];
-        const uint64_t pieces = (item.size + PieceSize - 1) / PieceSize;
-        const uint64_t offset = unit.pieceIndex * PieceSize;
-        const size_t want = size_t(std::min<uint64_t>(PieceSize, item.size - offset));
-        const bool last = unit.pieceIndex + 1 == pieces;
-        FileOut out;
-        out.item = unit.first;
-        struct stat st{};
-        const int fd = m_monitor.stopRequested() ? -1 : openFile(item, &out.error, &st);
-        if (fd >= 0) {
-            // The last piece reads a byte more, which tells a file that grew.
-            const ssize_t got = readAt(fd, in.data.get(), want + (last ? 1 : 0), offset, &out.error);
-            ::close(fd);
-            if (got >= 0 && size_t(got) != want)
-                out.error = ChangedWhileRead;
-            if (out.error == 0 && compressor.valid()) {
-                slot.bytes.reserveMore(pieceBound(want));
-                out.length = compressor.compress(in.data.get(), want, last, slot.bytes.data.get());
-                slot.bytes.size = out.length;
-                out.size = want;
-                out.crc = uint32_t(libdeflate_crc32(0, in.data.get(), want));
-                out.mode = uint32_t(st.st_mode);
-                out.mtime = int64_t(st.st_mtime);
-            } else if (out.error == 0) {
-                out.error = ENOMEM;
-            }
-        }
-        slot.files.push_back(out);
-    }
-
-    void stopWorkers()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        for (std::thread &t : m_threads)
-            t.join();
-        m_threads.clear();
-    }
-
     // ---- the writer (the calling thread)
 
     bool writeEntries()
@@ -454,31 +175,20 @@ private:
         for (uint64_t seq = 0;; ++seq) {
             if (m_monitor.cancelled())
                 return fail(ECANCELED);
-            Slot &slot = m_slots[seq % m_slots.size()];
-            {
-                std::unique_lock lock(m_mutex);
-                while (!m_wake.wait_for(lock, StopPoll, [&] {
-                    return (slot.ready && slot.seq == seq) || (m_allProduced && seq >= m_produced) || m_workerError;
-                })) {
-                    lock.unlock();
-                    if (m_monitor.cancelled())
-                        return fail(ECANCELED);
-                    lock.lock();
-                }
-                if (m_workerError)
-                    return fail(m_workerError);
-                if (!(slot.ready && slot.seq == seq))
-                    return true; // every unit is written
+            Slot *slot = nullptr;
+            int error = 0;
+            switch (m_readers.await(seq, &slot, &error)) {
+            case TreeReaders::Wait::Done:
+                return true;
+            case TreeReaders::Wait::Failed:
+                return fail(error);
+            case TreeReaders::Wait::Ready:
+                break;
             }
             if (m_monitor.stopRequested())
                 return fail(ECANCELED);
-            const bool ok = slot.unit.piece ? writePiece(slot) : writeBatch(slot);
-            {
-                std::lock_guard lock(m_mutex);
-                slot.ready = false;
-                ++m_consumed;
-            }
-            m_wake.notify_all();
+            const bool ok = slot->unit.piece ? writePiece(*slot) : writeBatch(*slot);
+            m_readers.release(*slot);
             if (!ok)
                 return false;
         }
@@ -594,7 +304,7 @@ private:
             return false;
         int error = 0;
         struct stat st{};
-        const int fd = openFile(item, &error, &st);
+        const int fd = m_readers.openFile(item, &error, &st);
         uint64_t copied = 0;
         uint32_t crc = 0;
         if (fd >= 0) {
@@ -604,7 +314,7 @@ private:
                     return fail(ECANCELED);
                 }
                 // Written straight from the output buffer, which is empty after the truncation.
-                const ssize_t got = readAt(fd, m_out.get(), OutBufferSize, copied, &error);
+                const ssize_t got = TreeReaders::readAt(fd, m_out.get(), OutBufferSize, copied, &error);
                 if (got <= 0)
                     break;
                 if (copied + uint64_t(got) > w->size) {
@@ -848,19 +558,8 @@ private:
     TreeList &m_list;
     const int m_fd;
     CallMonitor &m_monitor;
-    const unsigned m_workers;
-    std::vector<Slot> m_slots;
+    TreeReaders m_readers;
     std::vector<Written> m_written;
-    std::vector<std::thread> m_threads;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    size_t m_cursor = 0;        // the next item a worker takes
-    uint64_t m_cursorPiece = 0; // and its next piece, for a big file
-    uint64_t m_produced = 0;    // units taken by workers
-    uint64_t m_consumed = 0;    // units written
-    bool m_allProduced = false;
-    bool m_stopping = false;
-    int m_workerError = 0;
     std::unique_ptr<unsigned char[]> m_out;
     size_t m_pending = 0;
     uint64_t m_offset = 0;

@@ -1893,19 +1893,76 @@ private slots:
     }
 
     // Shapes that cost a naive extraction time with the square of their size: one file
-    // hundreds of folders deep (far past the longest path the system takes whole), and
-    // one name given thousands of times. Their cost is measured in bench/; here, what they
-    // give, and a cancel honoured in the pass that closes the folders.
+    // hundreds of folders deep (far past the longest path the system takes whole), one
+    // name given thousands of times, and a directory of millions of entries whose data lies
+    // in the file in the opposite order, which the check for overlapping data has to sort.
+    // Their cost is measured in bench/; here, what they give, and a cancel honoured in the
+    // pass that closes the folders and in every step of the check before anything is written.
     void unzipDeepAndRepeated_data()
     {
         QTest::addColumn<QString>("shape");
         QTest::newRow("500 folders, 13,000 bytes deep") << "deep";
         QTest::newRow("500 folders deep, cancelled in the folder pass") << "deep cancelled";
         QTest::newRow("10,000 copies of one name") << "repeated";
+        QTest::newRow("2,000,000 entries out of file order, cancelled in the check") << "unordered cancelled";
     }
     void unzipDeepAndRepeated()
     {
         QFETCH(QString, shape);
+        if (shape == "unordered cancelled"_L1) {
+            RawZip zip;
+            zip.directoryReversed = true;
+            RawZip::Entry folderEntry;
+            folderEntry.name = "d/";
+            folderEntry.unixMode = 040755;
+            folderEntry.copies = 2000000;
+            zip.add(folderEntry);
+            zip.save(at(u"a.zip"_s));
+            // The polls of a call cancelled as its first entry starts, when nothing but the
+            // check has run: the user clicks cancel just after the poll before the longest
+            // silence (0: as the call starts).
+            struct PollClock : ScriptedQuery
+            {
+                QElapsedTimer clock;
+                QList<qint64> polls; // ms since the start
+                int clickAfter = -1;
+                bool cancelRequested() override
+                {
+                    polls << clock.elapsed();
+                    if (clickAfter < 0)
+                        return ScriptedQuery::cancelRequested();
+                    if (polls.size() == clickAfter)
+                        sinceStop.start();
+                    return polls.size() > clickAfter;
+                }
+            } dry;
+            dry.cancelAt = 0;
+            dry.clock.start();
+            ZipResult result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"dry"_s), &dry);
+            QCOMPARE(result.number, int(pnvzip::Cancelled));
+            int clickAfter = 0;
+            qint64 longest = dry.polls.value(0);
+            for (qsizetype i = 1; i < dry.polls.size(); ++i) {
+                if (dry.polls[i] - dry.polls[i - 1] > longest) {
+                    longest = dry.polls[i] - dry.polls[i - 1];
+                    clickAfter = int(i);
+                }
+            }
+            PollClock query;
+            query.clickAfter = clickAfter;
+            query.clock.start();
+            if (clickAfter == 0)
+                query.sinceStop.start();
+            result = pnvzip::unzipFile(at(u"a.zip"_s), folder(u"out"_s), &query);
+            const qint64 afterClick = query.sinceStop.elapsed();
+            QCOMPARE(result.number, int(pnvzip::Cancelled));
+            QVERIFY2(result.text.contains(u"Nothing was extracted"_s), qPrintable(result.text));
+            QCOMPARE(tree(at(u"out"_s)), QStringList());
+            QVERIFY2(afterClick < 200, qPrintable(u"stopped %1 ms after a cancel %2 ms into the call (poll %3 of %4)"_s
+                                                      .arg(afterClick).arg(query.polls.value(clickAfter - 1))
+                                                      .arg(clickAfter).arg(dry.polls.size())));
+            return;
+        }
         // Past the longest path the system takes whole; deeper ones are in bench/ (making a
         // folder takes milliseconds on some disks).
         constexpr int Depth = 500, Copies = 10000;

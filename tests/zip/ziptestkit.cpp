@@ -371,7 +371,12 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
 {
     QByteArray &out = *data;
     QByteArray central;
-    for (const Entry &e : m_entries) {
+    std::vector<const Entry *> written; // every entry as many times as it is copied
+    for (const Entry &e : m_entries)
+        written.insert(written.end(), size_t(std::max(e.copies, 0)), &e);
+    std::vector<qsizetype> recordEnds; // with directoryReversed
+    for (const Entry *entry : written) {
+        const Entry &e = *entry;
         const QByteArray &content = e.unpacked ? *e.unpacked : e.data;
         const quint32 crc = e.crc ? *e.crc
                                   : quint32(crc32(0, reinterpret_cast<const Bytef *>(content.constData()),
@@ -432,9 +437,20 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
         put32(central, e.unixMode << 16 | (e.name.endsWith('/') ? 0x10 : 0));
         put32(central, offset);
         central += e.name + centralExtra;
+        if (directoryReversed)
+            recordEnds.push_back(central.size());
+    }
+    if (directoryReversed) {
+        QByteArray reversed;
+        reversed.reserve(central.size());
+        for (size_t i = recordEnds.size(); i-- > 0;) {
+            const qsizetype start = i > 0 ? recordEnds[i - 1] : 0;
+            reversed.append(central.constData() + start, recordEnds[i] - start);
+        }
+        central = std::move(reversed);
     }
     const quint64 centralOffset = std::max(quint64(out.size()), directoryAt);
-    const bool zip64 = !countWraps && (zip64End || m_entries.size() >= 0xffff || centralOffset >= 0xffffffff);
+    const bool zip64 = !countWraps && (zip64End || written.size() >= 0xffff || centralOffset >= 0xffffffff);
     QByteArray &tail = *directory;
     tail = central;
     if (zip64) {
@@ -445,8 +461,8 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
         put16(tail, 45);
         put32(tail, 0);
         put32(tail, 0);
-        put64(tail, m_entries.size());
-        put64(tail, m_entries.size());
+        put64(tail, written.size());
+        put64(tail, written.size());
         put64(tail, quint64(central.size()));
         put64(tail, centralOffset);
         put32(tail, 0x07064b50);
@@ -457,8 +473,8 @@ void RawZip::build(QByteArray *data, QByteArray *directory) const
     put32(tail, 0x06054b50);
     put16(tail, 0);
     put16(tail, 0);
-    put16(tail, zip64 ? 0xffff : quint16(m_entries.size()));
-    put16(tail, zip64 ? 0xffff : quint16(m_entries.size()));
+    put16(tail, zip64 ? 0xffff : quint16(written.size()));
+    put16(tail, zip64 ? 0xffff : quint16(written.size()));
     put32(tail, zip64 ? 0xffffffff : quint32(central.size()));
     put32(tail, zip64 ? 0xffffffff : quint32(centralOffset));
     put16(tail, quint16(comment.size() + commentOverrun));

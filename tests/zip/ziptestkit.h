@@ -87,6 +87,7 @@ public:
         quint16 dosDate = 0x5a21;   // 2025-01-01
         // An uncompressed size claimed in a ZIP64 extra field (both headers), whatever the data.
         std::optional<quint64> claimedSize;
+        int copies = 1; // written this many times over, one after the other
     };
     void add(const Entry &entry) { m_entries.push_back(entry); }
     // The archive comment, and how far its recorded length runs past the end of the file.
@@ -97,6 +98,9 @@ public:
     // Never the ZIP64 end records: with 65,536 entries or more, the short end record's
     // count keeps only its low 16 bits, as older writers wrote it.
     bool countWraps = false;
+    // The central directory lists the entries from the last to the first, so their data lies
+    // in the file in the opposite order.
+    bool directoryReversed = false;
     // Where the central directory starts, when past the end of the entries' data: save()
     // leaves a hole before it, so an archive larger than 4 GiB takes no room.
     quint64 directoryAt = 0;

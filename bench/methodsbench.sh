@@ -104,7 +104,7 @@ for method in lzma xz zstd ppmd; do
     if [[ $ours =~ ^[0-9.]+$ && $theirs =~ ^[0-9.]+$ ]]; then
         awk -v m="$method" -v s="$size" -v o="$ours" -v t="$theirs" -v mb="$mb" \
             'BEGIN { printf "| %s | %s MiB | %.2f s (%.0f MiB/s) | %.2f s | ×%.2f |\n", m, s, o, mb / o, t, t / o }'
-    elif [[ $theirs =~ ^[0-9.]+$ ]]; then # not read by the component (PPMd)
+    elif [[ $theirs =~ ^[0-9.]+$ ]]; then # not read by the component
         awk -v m="$method" -v s="$size" -v o="$ours" -v t="$theirs" \
             'BEGIN { printf "| %s | %s MiB | %s | %.2f s | |\n", m, s, (o == "failed" ? "not read" : o), t }'
     else

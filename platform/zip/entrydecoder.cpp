@@ -3,6 +3,7 @@
 #include "deflate64.h"
 #include "implode.h"
 #include "lzmaentry.h"
+#include "ppmd.h"
 #include "shrink.h"
 #include "zstdentry.h"
 
@@ -20,6 +21,7 @@ enum Method : int {
     ZstdEarly = 20,
     Zstd = 93,
     Xz = 95,
+    Ppmd = 98,
 };
 } // namespace
 
@@ -30,6 +32,7 @@ struct EntryDecoder::Decoders
     std::unique_ptr<ZstdEntryDecoder> zstd;
     std::unique_ptr<ShrinkDecoder> shrink;
     std::unique_ptr<ImplodeDecoder> implode;
+    std::unique_ptr<PpmdDecoder> ppmd;
 };
 
 template<typename T>
@@ -46,7 +49,7 @@ EntryDecoder::~EntryDecoder() = default;
 bool EntryDecoder::reads(int method)
 {
     switch (method) {
-    case Shrunk: case Imploded: case Deflated64: case Lzma: case ZstdEarly: case Zstd: case Xz:
+    case Shrunk: case Imploded: case Deflated64: case Lzma: case ZstdEarly: case Zstd: case Xz: case Ppmd:
         return true;
     default:
         return false;
@@ -87,6 +90,8 @@ stream::Result EntryDecoder::decode(int method, uint16_t flags, uint64_t size, c
         options.literalTree = flags & 0x4;
         return made(d->implode).decode(options, size, read, write);
     }
+    case Ppmd:
+        return made(d->ppmd).decode(size, read, write);
     default:
         return Result::Unsupported;
     }

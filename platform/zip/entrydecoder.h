@@ -4,10 +4,10 @@
 //
 // Stored and deflated entries are read by the extraction itself, bzip2 by libzip; every
 // other method read goes through here: Deflate64 (9), LZMA (14), XZ (95) and Zstandard
-// (93, and 20 as early writers numbered it) with their libraries or decoders, Shrink (1)
-// and Implode (6) with decoders of the component's own. Each streams with a fixed amount
-// of memory, and what it decodes is checked against the recorded size and CRC-32 by the
-// caller, as for any other method.
+// (93, and 20 as early writers numbered it) with their libraries or decoders, Shrink (1),
+// Implode (6) and PPMd (98) with decoders of the component's own. Each streams with a
+// fixed amount of memory, and what it decodes is checked against the recorded size and
+// CRC-32 by the caller, as for any other method.
 
 #include "streamdecoder.h"
 
@@ -34,7 +34,7 @@ public:
     static bool needsFlags(int method);
 
     // Decodes the data of one entry compressed with `method`; `size` is its uncompressed
-    // size as recorded (Implode and LZMA stop there), `flags` its general purpose flags.
+    // size as recorded (Implode, LZMA and PPMd stop there), `flags` its general purpose flags.
     stream::Result decode(int method, uint16_t flags, uint64_t size, const stream::Reader &read,
                           const stream::Writer &write);
 

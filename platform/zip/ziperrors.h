@@ -31,11 +31,12 @@ enum ZipError : int {
     // archives built to fill the disk do: those are refused before anything is written).
     NotAnArchive = 30004,
 
-    // An entry is compressed with a method this component cannot read, such as PPMd
-    // (method 98) or Reduce (methods 2 to 5), or with settings it refuses (an LZMA or XZ
+    // An entry is compressed with a method this component cannot read, such as Reduce
+    // (methods 2 to 5) or WavPack (97), or with settings it refuses (an LZMA or XZ
     // dictionary over 512 MiB, a Zstandard window over 128 MiB); the text names the
-    // method. Stored, Shrink, Implode, deflated, Deflate64, bzip2, LZMA, Zstandard and XZ
-    // entries are read.
+    // method. Stored, Shrink, Implode, deflated, Deflate64, bzip2, LZMA, Zstandard, XZ and
+    // PPMd entries are read (a PPMd header asking for an order below 2 or an unknown
+    // restore method is damage, NotAnArchive).
     UnsupportedMethod = 30005,
 
     // An entry is encrypted (password protected) and no password was given: the caller

@@ -2091,9 +2091,9 @@ private slots:
             zip.add("docs/up", "../../x", 0120777);
         if (change == "method"_L1) {
             RawZip::Entry odd;
-            odd.name = "odd.ppmd";
+            odd.name = "odd.wv";
             odd.data = "data";
-            odd.method = 98;
+            odd.method = 97;
             zip.add(odd);
         }
         if (change == "record"_L1) {
@@ -2181,7 +2181,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::newRow("Reduce") << 3 << "Reduce";
         QTest::newRow("IBM TERSE") << 18 << "IBM TERSE";
-        QTest::newRow("PPMd") << 98 << "PPMd";
+        QTest::newRow("WavPack") << 97 << "WavPack";
     }
     void unzipNamesUnsupportedMethods()
     {

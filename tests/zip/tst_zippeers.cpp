@@ -460,10 +460,12 @@ private slots:
         expectDataOrDamage(result, out, content, numbers);
     }
 
-    // Every other method the engine reads: LZMA as 7-Zip writes it, entries holding what
-    // the xz and zstd tools write, and Shrink and Implode from the test's own encoders (no
-    // tool here writes them), which Info-ZIP unzip must extract to the same bytes first.
-    // Damaged data gives the damaged-entry error and leaves nothing behind.
+    // Every other method the engine reads: LZMA and PPMd as 7-Zip writes them, entries
+    // holding what the xz and zstd tools write, and Shrink and Implode from the test's own
+    // encoders (no tool here writes them), which Info-ZIP unzip must extract to the same
+    // bytes first. PPMd comes with the orders and memory sizes 7-Zip takes; where 1 MiB of
+    // model memory fills up, it starts again (restore method 0) or prunes itself (-mx=9:
+    // method 1). Damaged data gives the damaged-entry error and leaves nothing behind.
     void peerMethodsExtract_data()
     {
         QTest::addColumn<QString>("method");
@@ -500,6 +502,35 @@ private slots:
         QTest::newRow("implode, ZipCrypto") << "implode-8k-literals" << mixed << "" << QByteArray("letmein") << QList<int>();
         QTest::newRow("implode, byte flipped") << "implode-4k-literals" << mixed << "flip" << QByteArray() << QList<int>{corrupt, crc};
         QTest::newRow("implode, cut short") << "implode-8k" << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+        // "ppmd[:options] [7zz switches]"; -mem=AES256 with a password for AES, else ZipCrypto.
+        QByteArray binary;
+        for (quint32 i = 0; binary.size() < (2 << 20); ++i) {
+            const quint32 value = i * 2654435761u;
+            binary.append(reinterpret_cast<const char *>(&value), 3).append(char(i % 7)).append(char(i >> 12));
+        }
+        QTest::newRow("ppmd, text and noise") << "ppmd" << text << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd -mx=9, text and noise") << "ppmd -mx=9" << text << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, order 16, 1 MiB: restarts") << "ppmd:o=16:mem=1m" << text << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd -mx=9, order 16, 1 MiB: cut off") << "ppmd:o=16:mem=1m -mx=9" << text << "" << QByteArray()
+                                                              << QList<int>();
+        QTest::newRow("ppmd, order 2, 1 MiB") << "ppmd:o=2:mem=1m" << mixed << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd -mx=9, order 3, 1 MiB") << "ppmd:o=3:mem=1m -mx=9" << mixed << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, order 16, 64 MiB") << "ppmd:o=16:mem=64m" << mixed << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, binary") << "ppmd:o=4" << binary << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, runs") << "ppmd -mx=9" << runs << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, empty") << "ppmd" << QByteArray() << "" << QByteArray() << QList<int>();
+        QTest::newRow("ppmd, ZipCrypto") << "ppmd" << mixed << "" << QByteArray("letmein") << QList<int>();
+        QTest::newRow("ppmd -mx=9, ZipCrypto, 1 MiB: cut off") << "ppmd:o=16:mem=1m -mx=9" << mixed << ""
+                                                               << QByteArray("letmein") << QList<int>();
+        QTest::newRow("ppmd, AES-256") << "ppmd -mem=AES256" << text << "" << QByteArray("letmein") << QList<int>();
+        QTest::newRow("ppmd, AES-256, 1 MiB: restarts") << "ppmd:o=8:mem=1m -mem=AES256" << mixed << ""
+                                                        << QByteArray("letmein") << QList<int>();
+        QTest::newRow("ppmd, byte flipped") << "ppmd" << mixed << "flip" << QByteArray() << QList<int>{corrupt, crc};
+        QTest::newRow("ppmd -mx=9, byte flipped") << "ppmd:o=16:mem=1m -mx=9" << mixed << "flip" << QByteArray()
+                                                  << QList<int>{corrupt, crc};
+        QTest::newRow("ppmd, cut short") << "ppmd" << mixed << "cut" << QByteArray() << QList<int>{corrupt, crc};
+        QTest::newRow("ppmd, header: order 1") << "ppmd" << runs << "order 1" << QByteArray() << QList<int>{corrupt};
+        QTest::newRow("ppmd, header: restore method 2") << "ppmd" << runs << "restore 2" << QByteArray() << QList<int>{corrupt};
     }
     void peerMethodsExtract()
     {
@@ -519,10 +550,30 @@ private slots:
                                                 : run(u"zstd"_s, {u"-q"_s, u"-k"_s, source});
             return r.exitCode == 0 ? readFile(source + (tool == u"xz"_s ? u".xz"_s : u".zst"_s)) : QByteArray();
         };
-        if (method == u"lzma"_s) {
-            QStringList args{u"a"_s, u"-tzip"_s, u"-mm=LZMA"_s, u"-mmt=1"_s};
-            if (!password.isEmpty())
-                args << u"-mem=ZipCrypto"_s << u"-p"_s + QString::fromLatin1(password);
+        const bool ppmd = method.startsWith(u"ppmd"_s);
+        if (ppmd && content.isEmpty()) {
+            // 7-Zip stores an empty file: the stream it would write is an order-6 model with
+            // 1 MiB and the end marker, which 7-Zip must find sound.
+            RawZip zip;
+            RawZip::Entry entry;
+            entry.name = "data.bin";
+            entry.data = QByteArray::fromHex("0500ff00ff0000");
+            entry.unpacked = content;
+            entry.method = 98;
+            zip.add(entry);
+            zip.save(archive);
+            const RunResult r = run(u"7zz"_s, {u"t"_s, archive});
+            QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
+        } else if (method == u"lzma"_s || ppmd) {
+            QStringList words = method.split(QChar(' '));
+            const QString first = words.takeFirst();
+            QStringList args{u"a"_s, u"-tzip"_s, u"-mmt=1"_s, ppmd ? u"-mm=PPMd"_s + first.mid(4) : u"-mm=LZMA"_s};
+            args += words;
+            if (!password.isEmpty()) {
+                if (!method.contains(u"-mem="_s))
+                    args << u"-mem=ZipCrypto"_s;
+                args << u"-p"_s + QString::fromLatin1(password);
+            }
             const RunResult r = run(u"7zz"_s, args << archive << u"data.bin"_s, at(u"src"_s));
             QVERIFY2(r.exitCode == 0, r.output.constData());
         } else {
@@ -565,8 +616,17 @@ private slots:
         const auto *raw = reinterpret_cast<const uchar *>(bytes.constData());
         const quint32 size = qFromLittleEndian<quint32>(raw + 18);
         const qsizetype data = 30 + qFromLittleEndian<quint16>(raw + 26) + qFromLittleEndian<quint16>(raw + 28);
+        if (ppmd && password.isEmpty()) {
+            // 7-Zip really wrote PPMd, with the restore method the row is about.
+            QCOMPARE(qFromLittleEndian<quint16>(raw + 8), quint16(98));
+            QCOMPARE(qFromLittleEndian<quint16>(raw + data) >> 12, method.contains(u"-mx=9"_s) ? 1 : 0);
+        }
         if (damage == u"flip"_s) {
             bytes[data + size / 2] = char(bytes[data + size / 2] ^ 0x55);
+        } else if (damage == u"order 1"_s) {
+            bytes[data] = char(bytes[data] & 0xf0);
+        } else if (damage == u"restore 2"_s) {
+            bytes[data + 1] = char((bytes[data + 1] & 0x0f) | 0x20);
         } else if (damage == u"cut"_s) {
             // Half the data, as both the local and the central header record it.
             char half[4];
@@ -841,6 +901,8 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
         QTest::newRow("7-Zip, ZipCrypto, Deflate64") << "7zz" << QStringList{"-mem=ZipCrypto", "-mm=Deflate64"} << 0;
         QTest::newRow("7-Zip, AES-256, LZMA") << "7zz" << QStringList{"-mem=AES256", "-mm=LZMA"} << 0;
         QTest::newRow("7-Zip, AES-128, LZMA as AE-1") << "7zz" << QStringList{"-mem=AES128", "-mm=LZMA"} << 1;
+        QTest::newRow("7-Zip, AES-256, PPMd") << "7zz" << QStringList{"-mem=AES256", "-mm=PPMd"} << 0;
+        QTest::newRow("7-Zip, ZipCrypto, PPMd") << "7zz" << QStringList{"-mem=ZipCrypto", "-mm=PPMd"} << 0;
     }
     void peerEncryptedArchivesExtract()
     {
@@ -904,16 +966,19 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED, compresslevel=6) as
     {
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("size");
-        QTest::newRow("AES-256, deflate") << QStringList{"-mem=AES256"} << 3000000;
-        QTest::newRow("AES-256, Deflate64") << QStringList{"-mem=AES256", "-mm=Deflate64"} << 3000000;
-        QTest::newRow("AES-128, small, stored") << QStringList{"-mem=AES128", "-mx0"} << 20000;
+        QTest::addColumn<bool>("text"); // else random bytes
+        QTest::newRow("AES-256, deflate") << QStringList{"-mem=AES256"} << 3000000 << false;
+        QTest::newRow("AES-256, Deflate64") << QStringList{"-mem=AES256", "-mm=Deflate64"} << 3000000 << false;
+        QTest::newRow("AES-128, small, stored") << QStringList{"-mem=AES128", "-mx0"} << 20000 << false;
+        QTest::newRow("AES-256, PPMd") << QStringList{"-mem=AES256", "-mm=PPMd"} << 3000000 << true;
     }
     void freedMemoryHoldsNoSecret()
     {
         QFETCH(QStringList, options);
         QFETCH(int, size);
+        QFETCH(bool, text);
         const QByteArray marker = "plain-marker-7f3a9c";
-        QByteArray content = randomBytes(size, 3);
+        QByteArray content = text ? textBytes(size) : randomBytes(size, 3);
         for (qsizetype at = 0; at + marker.size() < content.size(); at += 4096)
             content.replace(at, marker.size(), marker);
         writeFile(at(u"src/secret.bin"_s), content);

@@ -2,6 +2,7 @@
 
 #include "callmonitor.h"
 #include "deflatepieces.h"
+#include "stopworkers.h"
 
 #include <QtGlobal>
 
@@ -249,14 +250,7 @@ private:
 
     void stop()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-        }
-        m_wake.notify_all();
-        for (std::thread &t : m_threads)
-            t.join();
-        m_threads.clear();
+        stopWorkers(m_mutex, m_stopping, m_wake, m_threads);
     }
 
     void work()

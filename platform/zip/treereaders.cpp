@@ -1,4 +1,5 @@
 #include "treereaders.h"
+#include "stopworkers.h"
 
 #include <libdeflate.h>
 
@@ -266,14 +267,7 @@ void TreeReaders::readPiece(const Unit &unit, Slot &slot, Bytes &in, PieceCompre
 
 void TreeReaders::stop()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_all();
-    for (std::thread &t : m_threads)
-        t.join();
-    m_threads.clear();
+    stopWorkers(m_mutex, m_stopping, m_wake, m_threads);
 }
 
 } // namespace pnvzip

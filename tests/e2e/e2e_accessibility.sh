@@ -25,9 +25,6 @@ if [ -z "${PARCELO_E2E_DBUS:-}" ]; then
     exec dbus-run-session -- "$0" "$@"
 fi
 e2e_start
-step() { echo "-- $*"; }
-window_of() { xdotool search --onlyvisible --name "$1" | head -1; }
-activate() { xdotool windowactivate --sync "$(window_of "$1")" >/dev/null 2>&1 || true; sleep 0.3; }
 walker() { "$python" "$walker" "$@"; }
 # click ROLE NAME [PANEL]: a left click in the middle of that control.
 click() {

@@ -31,13 +31,7 @@ e2e_require xvfb-run Xvfb xdotool openbox trayer import unzip 7zz xdg-open updat
 e2e_require_python "$python" aiosmtpd python3-aiosmtpd
 e2e_on_display "$@"
 e2e_start
-step() { echo "-- $*"; }
-gone() { ! visible "$1"; }
-window_of() { xdotool search --onlyvisible --name "$1" | head -1; }
-activate() { xdotool windowactivate --sync "$(window_of "$1")" >/dev/null 2>&1 || true; sleep 0.3; }
 type_text() { xdotool type --delay 30 -- "$1"; }
-# shot NAME TITLE-PATTERN: the window with its frame.
-shot() { sleep 0.4; import -frame -window "$(window_of "$2")" "$out/$1.png" 2>/dev/null || true; }
 # choose_file PATH: types a path into the open file dialog and confirms it.
 choose_file() {
     wait_for 10 visible '^Select a file to zip/unzip$' || fail "no file dialog"

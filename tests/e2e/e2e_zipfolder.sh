@@ -15,11 +15,6 @@ source "${0%/*}/../support/e2e_common.sh"
 e2e_require xvfb-run Xvfb xdotool openbox import unzip 7zz
 e2e_on_display "$@"
 e2e_start
-step() { echo "-- $*"; }
-gone() { ! visible "$1"; }
-window_of() { xdotool search --onlyvisible --name "$1" | head -1; }
-activate() { xdotool windowactivate --sync "$(window_of "$1")" >/dev/null 2>&1 || true; sleep 0.3; }
-shot() { sleep 0.4; import -frame -window "$(window_of "$2")" "$out/$1.png" 2>/dev/null || true; }
 
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/program"

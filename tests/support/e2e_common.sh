@@ -94,6 +94,12 @@ start_window_manager() {
 
 state_has() { grep -qxF -- "$1" "$work/state" 2>/dev/null; }
 visible() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
+gone() { ! visible "$1"; }
+step() { echo "-- $*"; }
+window_of() { xdotool search --onlyvisible --name "$1" | head -1; }
+activate() { xdotool windowactivate --sync "$(window_of "$1")" >/dev/null 2>&1 || true; sleep 0.3; }
+# shot NAME TITLE-PATTERN: the window with its frame, as $out/NAME.png.
+shot() { sleep 0.4; import -frame -window "$(window_of "$2")" "$out/$1.png" 2>/dev/null || true; }
 # window_named SECONDS PATTERN: the id of the first shown window whose title matches, once
 # one shows. A search can fail while Qt makes and drops its helper windows (BadWindow), so
 # it is tried again rather than taken as the answer.

@@ -50,6 +50,20 @@ namespace {
 
 constexpr qint64 FixedTime = 1600000000; // even seconds, so DOS times hold it exactly
 
+// Python's zipfile leaves the extended timestamp (extra field 0x5455) to its callers: this
+// gives an entry's modification time from it, or None. Put before the scripts that use it.
+const char *const PythonUnixTime = R"PY(
+import struct
+def unix_time(e):
+    extra = e.extra
+    while len(extra) >= 4:
+        tag, size = struct.unpack("<HH", extra[:4])
+        if tag == 0x5455 and size >= 5 and extra[4] & 1:
+            return struct.unpack("<I", extra[5:9])[0]
+        extra = extra[4 + size:]
+    return None
+)PY";
+
 // Reads an archive with Python's zipfile and prints what the tests compare.
 const char *const DescribeArchive = R"PY(
 import hashlib, struct, sys, time, zipfile
@@ -57,13 +71,7 @@ z = zipfile.ZipFile(sys.argv[1])
 assert z.testzip() is None, "testzip found a bad entry"
 entries = z.infolist()
 e = entries[0]
-ut = None
-extra = e.extra
-while len(extra) >= 4:
-    tag, size = struct.unpack("<HH", extra[:4])
-    if tag == 0x5455 and size >= 5 and extra[4] & 1:
-        ut = struct.unpack("<I", extra[5:9])[0]
-    extra = extra[4 + size:]
+ut = unix_time(e)
 print(len(entries))
 print(e.filename)
 print(1 if e.flag_bits & 0x800 else 0)
@@ -101,13 +109,7 @@ folders = []
 for e in z.infolist():
     mode = e.external_attr >> 16
     path = os.path.join(out, e.filename)
-    ut = None
-    extra = e.extra
-    while len(extra) >= 4:
-        tag, size = struct.unpack("<HH", extra[:4])
-        if tag == 0x5455 and size >= 5 and extra[4] & 1:
-            ut = struct.unpack("<I", extra[5:9])[0]
-        extra = extra[4 + size:]
+    ut = unix_time(e)
     os.makedirs(os.path.dirname(path.rstrip("/")), exist_ok=True)
     if stat.S_ISLNK(mode):
         os.symlink(z.read(e).decode(), path)
@@ -316,7 +318,7 @@ private slots:
         r = run(u"7zz"_s, {u"t"_s, archive});
         QVERIFY2(r.exitCode == 0 && r.output.contains("Everything is Ok"), r.output.constData());
 
-        r = python(QString::fromLatin1(DescribeArchive), {archive, QString::number(FixedTime)});
+        r = python(QString::fromLatin1(PythonUnixTime) + QString::fromLatin1(DescribeArchive), {archive, QString::number(FixedTime)});
         QVERIFY2(r.exitCode == 0, r.output.constData());
         const QStringList lines = QString::fromUtf8(r.output).trimmed().split(QChar('\n'));
         QCOMPARE(lines.size(), 7);
@@ -705,7 +707,7 @@ private slots:
         else if (peer == u"7zz"_s)
             r = run(u"7zz"_s, {u"x"_s, u"-y"_s, u"-snld"_s, u"-o"_s + out, archive}); // links that leave the folder too
         else
-            r = python(QString::fromLatin1(PythonExtract), {archive, out});
+            r = python(QString::fromLatin1(PythonUnixTime) + QString::fromLatin1(PythonExtract), {archive, out});
         QVERIFY2(r.exitCode == 0, r.output.constData());
         if (!inside) // writing the archive inside changes the folder's time before it is read
             QCOMPARE(mtimeSecs(out + u"/Photos"_s), when);
